@@ -1,0 +1,58 @@
+# nasscout — the commands a newcomer needs:
+#   make test   install what is missing, build, run every test (also under sanitizers)
+#   make demo   show the product on a simulated network (see README.md)
+
+PREFIX  ?= /usr/local
+DESTDIR ?=
+JOBS    ?= $(shell nproc)
+
+# Debian 12 packages the build, the tests and the lab need.
+DEB_PACKAGES := cmake make g++ pkg-config \
+  libboost-system-dev libboost-thread-dev libboost-date-time-dev libexpat1-dev \
+  qt6-base-dev qt6-base-dev-tools libgl-dev libcli11-dev nlohmann-json3-dev \
+  googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
+  iproute2 util-linux procps xvfb xauth libcap2-bin fonts-dejavu-core file dpkg-dev
+
+.PHONY: all deps build test test-default test-asan test-tsan clean help
+all: build
+
+help:
+	@echo "make deps     install the Debian packages that are missing"
+	@echo "make build    configure and build into build/"
+	@echo "make test     deps + build + every test, also under ASan/UBSan and TSan"
+	@echo "make clean    remove the build directories"
+
+deps:
+	@missing=$$(for p in $(DEB_PACKAGES); do \
+	    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+	if [ -z "$$missing" ]; then echo "deps: all Debian packages present"; \
+	elif [ "$$(id -u)" = 0 ]; then \
+	    echo "deps: installing" $$missing; \
+	    apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $$missing; \
+	else \
+	    echo "deps: missing packages; run:"; \
+	    echo "  sudo apt-get install -y --no-install-recommends" $$missing; exit 1; \
+	fi
+
+build: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
+
+test: deps test-default test-asan test-tsan
+	@echo "make test: all suites passed"
+
+test-default: build
+	ctest --preset default -j $(JOBS)
+
+test-asan: deps
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+test-tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS)
+
+clean:
+	rm -rf build build-asan build-tsan build-bench build-fuzz

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+// Read-only view of one search worker, for front ends that must tell the
+// user why a search could not start (port 67 needs privileges, 1900 taken).
+struct SearchWorkerStatus {
+    enum class Kind { Broadcast, Multicast, Command };
+    Kind kind = Kind::Broadcast;
+    std::string localIP;  // empty for the any-address workers
+    int port = 0;         // final port, after any retries
+    bool started = false;
+    std::string error;    // the last start error's text when !started
+};

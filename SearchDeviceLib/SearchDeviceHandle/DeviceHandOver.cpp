@@ -1,0 +1,27 @@
+// The device hand-over: the one place where records of all workers meet.
+#include <cstring>
+
+#include "SearchDeviceClient.h"
+#include "ShowLog.h"
+
+using SearchDeviceShowLog::io_printf;
+
+namespace {
+// Written once before any worker exists, read afterwards.
+int (*call_backup)(void*, int) = nullptr;
+}  // namespace
+
+NoDestructor<boost::mutex> CSearchDeviceClient::m_SearchMutex;
+
+void CSearchDeviceClient::SetDeviceCallback(int (*callback)(void*, int)) { call_backup = callback; }
+
+void CSearchDeviceClient::HandleDeviceMessage(void* record, int, int port) {
+    io_printf("Handle %d : Search %d Thread Find Device and wait for mutex  ", port, port);
+    boost::mutex::scoped_lock lock(*m_SearchMutex);
+    io_printf("Handle %d : Search %d Thread Find Device have Mutex  ", port, port);
+    deviceinfo copy;
+    std::memcpy(&copy, record, sizeof copy);
+    io_printf("Handle %d : Search %d Thread Find Device ID : %s, IP : %s  ", port, port, copy.id, copy.ip);
+    call_backup(&copy, port);
+    io_printf("Handle %d : Search %d Thread Find Device Success Handle  ", port, port);
+}

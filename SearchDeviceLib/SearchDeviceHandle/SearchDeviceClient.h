@@ -1,0 +1,69 @@
+// Decides which search workers exist, fans every search out to them, stops
+// them, and funnels their decoded records one at a time into the device
+// callback given at start. Static members only; no object is ever made.
+#pragma once
+
+#include <boost/thread/mutex.hpp>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "CommonStruct.h"
+#include "NoDestructor.h"
+#include "SearchWorkerStatus.h"
+
+class CSearchDeviceThread;
+
+// One registry entry: a worker and the local address it is bound to (empty
+// for the two any-address workers). The pair does not own the worker.
+class IPANDSEARCHTHREAD {
+public:
+    IPANDSEARCHTHREAD() = default;
+    IPANDSEARCHTHREAD(const IPANDSEARCHTHREAD&) = default;
+    IPANDSEARCHTHREAD& operator=(const IPANDSEARCHTHREAD&) = default;
+    ~IPANDSEARCHTHREAD() = default;
+    void setvalue(std::string ip, CSearchDeviceThread* thread);
+
+    std::string localIP;
+    CSearchDeviceThread* pSearchThread = nullptr;
+};
+
+class CSearchDeviceClient {
+public:
+    CSearchDeviceClient() {}
+    ~CSearchDeviceClient() {}
+
+    static int InitSocketThread(int (*callback)(void*, int), bool multiIP);
+    static void InitSearchDeviceThread(bool multiIP);
+    static void InitSearchDeviceCommandThread();
+    static void GetCurrentDeviceLocalIP(std::vector<std::string>& ips);
+    static int SendMessageToDevice(dhcppacket& packet);
+    static void ExitSocketThread();
+
+    // Serialises records of all workers into the callback.
+    static void HandleDeviceMessage(void* record, int length, int port);
+
+    // Snapshot of every registered worker, in creation order.
+    static std::vector<SearchWorkerStatus> GetWorkerStatus();
+
+    // --- Seams for tests and embedding hosts -------------------------------
+    // Installs the hand-over callback without starting any worker.
+    static void SetDeviceCallback(int (*callback)(void*, int));
+    // Host-name resolution and interface enumeration, both returning dotted
+    // IPv4 texts (and possibly other families, which are skipped). A source
+    // reports failure by throwing std::exception. Null restores the default.
+    using AddressSource = std::function<std::vector<std::string>()>;
+    static void SetAddressSources(AddressSource resolver, AddressSource interfaces);
+    // Makes the worker objects; null restores the real classes.
+    using WorkerFactory = std::function<CSearchDeviceThread*(SearchWorkerStatus::Kind)>;
+    static void SetWorkerFactory(WorkerFactory factory);
+    // Forgets every registered worker (without deleting or stopping them) and
+    // resets the port sequence; for tests only.
+    static void ResetForTesting();
+
+    static bool m_bMulitIP;
+    static std::vector<IPANDSEARCHTHREAD> m_vSearchDeviceThread;
+    static int m_nPort;
+    // Never destroyed: a late hand-over during exit() must find it intact.
+    static NoDestructor<boost::mutex> m_SearchMutex;
+};

@@ -1,0 +1,20 @@
+// Broadcast search: the fixed 148-byte request to 255.255.255.255:68 from
+// port 67, and decoding of the devices' 148-byte answers.
+#pragma once
+
+#include "SearchDeviceThread.h"
+
+class CSearchDeviceBroadcastThread : public CSearchDeviceThread {
+public:
+    CSearchDeviceBroadcastThread();
+    ~CSearchDeviceBroadcastThread() override;
+    void InitSearchThread() override;
+    using CSearchDeviceThread::InitSearchThread;
+    int SendSearchCommandToDevice(dhcppacket& packet) override;
+    void HandleReceiveInfo(char* data, int length, std::string& senderIP) override;
+
+    int HandleDeviceInfo(dhcppacket& packet, deviceinfo& info);
+    // Looks up one key of the option text; 1 when found. Keys match only at
+    // the start of the text or right after '&'.
+    int FindStringValue(char* options, char* field, int maxLen, char* key, int keyLen);
+};

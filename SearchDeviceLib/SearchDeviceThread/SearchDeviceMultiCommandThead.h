@@ -1,0 +1,14 @@
+// The SSDP search from one local address and a port of its own, without
+// joining the group: hears the answers sent straight back to it.
+#pragma once
+
+#include "SearchDeviceMulticastThread.h"
+
+class CSearchDeviceMultiCommandThead : public CSearchDeviceMulticastThread {
+public:
+    CSearchDeviceMultiCommandThead();
+    ~CSearchDeviceMultiCommandThead() override;
+    void InitSearchThread() override;
+    using CSearchDeviceThread::InitSearchThread;
+    void ExitSearchThread() override;
+};

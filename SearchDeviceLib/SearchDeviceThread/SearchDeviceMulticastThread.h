@@ -1,0 +1,20 @@
+// SSDP-style search on 239.143.255.250:1900: M-SEARCH requests, and decoding
+// of answers and NOTIFY alive/byebye announcements.
+#pragma once
+
+#include "SearchDeviceThread.h"
+
+class CSearchDeviceMulticastThread : public CSearchDeviceThread {
+public:
+    CSearchDeviceMulticastThread();
+    ~CSearchDeviceMulticastThread() override;
+    void InitSearchThread() override;
+    using CSearchDeviceThread::InitSearchThread;
+    void ExitSearchThread() override;
+    int SendSearchCommandToDevice(dhcppacket& packet) override;
+    void HandleReceiveInfo(char* data, int length, std::string& senderIP) override;
+
+    void AlterMulticastGroupInfo(bool join);
+    void HandleInitSearchThreadError();
+    char* str_ltrim(char* text);
+};

@@ -1,0 +1,21 @@
+// The engine's dated diagnostic log: one CR LF line per event, appended to
+// DIR/YYYY-MM-DD-SearchDeviceLog.txt and echoed to standard output.
+//
+// Switched once by io_log_init before any worker exists; afterwards the state
+// is only read, so writers on any thread need no lock. Every write opens,
+// appends and closes the file, so no handle is shared between threads.
+#pragma once
+
+#include <string>
+
+namespace SearchDeviceShowLog {
+
+int io_log_init(bool enable, const char* directory);
+void io_log_path_create(const char* path);
+int io_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int io_printf_time(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int io_log(const char* a, const char* b, int line, const char* message);
+std::string get_curtime();
+void io_log_exit();
+
+}  // namespace SearchDeviceShowLog

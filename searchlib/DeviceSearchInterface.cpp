@@ -1,0 +1,164 @@
+#include "DeviceSearchInterface.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "NoDestructor.h"
+#include "SearchDeviceClient.h"
+#include "SearchDeviceOpt.h"
+#include "ShowLog.h"
+
+namespace {
+
+const char* const kAcceptedMakers[] = {"ORVALE", "KESTIL", "TAMBU", "VIRNO", "SOLBRIX"};
+
+bool isAcceptedMaker(const char* factory) {
+    for (const char* name : kAcceptedMakers)
+        if (std::strcmp(factory, name) == 0) return true;
+    return false;
+}
+
+// Set when a record was refused because the list is full; cleared by every
+// search so that a flood costs one log line per search, not one per datagram.
+bool g_capReported = false;
+
+}  // namespace
+
+void ToUpper(char* text) {
+    for (std::size_t i = 0; i < std::strlen(text); ++i)
+        if (text[i] >= 'a' && text[i] <= 'z') text[i] = static_cast<char>(text[i] - 32);
+}
+
+CDeviceSearchInterface* CDeviceSearchInterface::GetInstance() {
+    // Never destroyed: detached workers may hand over records while exit()
+    // runs static destructors.
+    static NoDestructor<CDeviceSearchInterface> g_DeviceSearchInterface;
+    return &g_DeviceSearchInterface.get();
+}
+
+CDeviceSearchInterface::CDeviceSearchInterface() { pthread_mutex_init(&listMutex, nullptr); }
+
+CDeviceSearchInterface::~CDeviceSearchInterface() { pthread_mutex_destroy(&listMutex); }
+
+int CDeviceSearchInterface::DeviceSearchDllInit(int (*listener)(void*, int), bool logOn, const char* logDir,
+                                                bool multiIP) {
+    // A second start would create a further set of workers on ports the first
+    // set already holds; refuse it instead.
+    if (started) return 0;
+    started = true;
+    userCallback = listener;
+    return search_dll_init(&CDeviceSearchInterface::SearchDeviceRecallHandle, logOn, logDir, multiIP);
+}
+
+int CDeviceSearchInterface::SendSearchDeviceCommand(dhcppacket* packet) {
+    EnterThreadMutex();
+    g_capReported = false;
+    LeaveThreadMutex();
+    return SendMessageToDevice(packet);
+}
+
+void CDeviceSearchInterface::DeviceSearchDllExit() { search_dll_exit(); }
+
+void* CDeviceSearchInterface::RefreshDeviceList(void*) {
+    CDeviceSearchInterface* self = GetInstance();
+    for (;;) {
+        self->SendSearchDeviceCommand(nullptr);
+        sleep(10);
+        self->RefreshDeviceList();
+    }
+    return nullptr;
+}
+
+int CDeviceSearchInterface::EnterThreadMutex() { return pthread_mutex_lock(&listMutex); }
+
+int CDeviceSearchInterface::LeaveThreadMutex() { return pthread_mutex_unlock(&listMutex); }
+
+int CDeviceSearchInterface::SearchDeviceRecallHandle(void* record, int port) {
+    CDeviceSearchInterface* self = GetInstance();
+    deviceinfo copy;
+    std::memcpy(&copy, record, sizeof copy);
+    if (copy.type == kDeviceByebye)
+        self->DelDeviceInfo(copy.id);
+    else if (copy.type == kDeviceAnswer || copy.type == kDeviceAlive)
+        self->AddDeviceInfo(copy);
+    // The listener sees the record as the worker wrote it, not upper-cased.
+    if (self->userCallback != nullptr) return self->userCallback(record, port);
+    return 0;
+}
+
+void CDeviceSearchInterface::AddDeviceInfo(deviceinfo& info) {
+    ToUpper(info.factory);
+    std::printf("\nNewDeviceInfo.factory = %s\n", info.factory);
+    if (!isAcceptedMaker(info.factory)) return;
+
+    EnterThreadMutex();
+    bool merged = false;
+    for (deviceinfo& stored : deviceList) {
+        if (stored.compare(info)) {
+            stored.lifetime = info.lifetime;
+            merged = true;
+            break;
+        }
+        if (std::strncmp(stored.ip, info.ip, sizeof stored.ip) == 0) {
+            stored.alterValue(info);
+            merged = true;
+            break;
+        }
+    }
+    bool dropped = false;
+    if (!merged) {
+        if (deviceList.size() < kMaxDevices)
+            deviceList.push_back(info);
+        else if (!g_capReported)
+            dropped = g_capReported = true;
+    }
+    LeaveThreadMutex();
+    if (dropped)
+        SearchDeviceShowLog::io_printf("Device list full (%zu devices) : new device IP : %s dropped  ",
+                                       kMaxDevices, info.ip);
+}
+
+void CDeviceSearchInterface::DelDeviceInfo(char* id) {
+    EnterThreadMutex();
+    for (auto it = deviceList.begin(); it != deviceList.end(); ++it) {
+        if (std::strncmp(it->id, id, sizeof it->id) == 0) {
+            deviceList.erase(it);
+            break;
+        }
+    }
+    LeaveThreadMutex();
+}
+
+int CDeviceSearchInterface::GetDeviceList(std::vector<deviceinfo>& out) {
+    EnterThreadMutex();
+    out = deviceList;
+    LeaveThreadMutex();
+    return 0;
+}
+
+int CDeviceSearchInterface::ClearDeviceList() {
+    EnterThreadMutex();
+    deviceList.clear();
+    LeaveThreadMutex();
+    return 0;
+}
+
+void CDeviceSearchInterface::RefreshDeviceList() {
+    EnterThreadMutex();
+    for (std::size_t i = 0; i < deviceList.size();) {
+        std::int64_t lowered = deviceList[i].lifetime - 10;
+        if (lowered >= 46) {
+            deviceList[i].lifetime = lowered;
+            ++i;
+        } else {
+            deviceList.erase(deviceList.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+    LeaveThreadMutex();
+}
+
+std::vector<SearchWorkerStatus> CDeviceSearchInterface::GetWorkerStatus() {
+    return CSearchDeviceClient::GetWorkerStatus();
+}
