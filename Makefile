@@ -13,14 +13,22 @@ DEB_PACKAGES := cmake make g++ pkg-config \
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
   iproute2 util-linux procps xvfb xauth libcap2-bin fonts-dejavu-core file dpkg-dev
 
-.PHONY: all deps build test test-default test-asan test-tsan clean help
+.PHONY: all deps build test test-default test-asan test-tsan demo run install package bench fuzz screenshot clean help
 all: build
 
 help:
-	@echo "make deps     install the Debian packages that are missing"
-	@echo "make build    configure and build into build/"
-	@echo "make test     deps + build + every test, also under ASan/UBSan and TSan"
-	@echo "make clean    remove the build directories"
+	@echo "make deps        install the Debian packages that are missing"
+	@echo "make build       configure and build into build/"
+	@echo "make test        deps + build + every test, also under ASan/UBSan and TSan"
+	@echo "make demo        the product on a simulated network in private namespaces (window or CLI)"
+	@echo "make run         the window on the real network"
+	@echo "make install     install under PREFIX (default /usr/local), DESTDIR honoured;"
+	@echo "                 SETCAP=1 grants cap_net_bind_service so the broadcast search works for users"
+	@echo "make package     build a .deb in build/"
+	@echo "make bench       benchmarks (figures go to docs/performance.md by hand)"
+	@echo "make fuzz        run every fuzzer for FUZZ_SECONDS (default 60) each"
+	@echo "make screenshot  docs/screenshot.png of the window on the simulated network"
+	@echo "make clean       remove the build directories"
 
 deps:
 	@missing=$$(for p in $(DEB_PACKAGES); do \
@@ -53,6 +61,39 @@ test-tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan -j $(JOBS)
+
+demo: build
+	scripts/demo.sh
+
+run: build
+	@echo "run: searching the real network from this machine"
+	build/src/nasscout
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
+	@if [ "$(SETCAP)" = 1 ]; then \
+	    for p in nasscout nasscout-cli; do \
+	        setcap cap_net_bind_service=+ep "$(DESTDIR)$(PREFIX)/bin/$$p" && echo "setcap: $$p may now bind port 67"; \
+	    done; \
+	fi
+
+package: build
+	cd build && cpack -G DEB
+	@ls -1 build/nasscout_*.deb
+
+bench: deps
+	cmake --preset bench
+	cmake --build --preset bench -j $(JOBS)
+	scripts/bench.sh
+
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	scripts/fuzz.sh $(FUZZ_SECONDS)
+
+screenshot: build
+	scripts/screenshot.sh
 
 clean:
 	rm -rf build build-asan build-tsan build-bench build-fuzz

@@ -1,0 +1,24 @@
+# Debian package: `make package` -> build/nasscout_<version>_<arch>.deb
+set(CPACK_GENERATOR "DEB")
+set(CPACK_PACKAGE_NAME "nasscout")
+set(CPACK_PACKAGE_VENDOR "nasscout developers")
+set(CPACK_PACKAGE_CONTACT "nasscout developers <maintainers@users.noreply.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find network storage boxes on the local networks and open them")
+set(CPACK_PACKAGE_DESCRIPTION
+"nasscout searches every local IPv4 network for network-attached storage
+devices with a broadcast request/answer protocol (UDP 67/68) and an
+SSDP-style multicast search (239.143.255.250:1900), lists them in a window
+and opens the selected device's web interface or file share. The package
+also holds nasscout-cli, a scriptable command line with table and JSON
+output, and nasscout-sim, a LAN simulator for tests and demos.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION "net")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.invalid/nasscout")
+# Library dependencies come from dpkg-shlibdeps; the rest is what the programs call at run time.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, libcap2-bin")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gvfs-backends")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+include(CPack)
