@@ -1,25 +1,221 @@
-// STUB: replaced by the search client implementation.
+// The search client: worker registry, local addresses, fan-out and stop.
+#include <utility>  // before Asio: 1.74 uses std::exchange without it in C++20
+
 #include "SearchDeviceClient.h"
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <boost/asio.hpp>
+#include <cerrno>
+#include <exception>
+#include <memory>
+#include <system_error>
+
+#include "SearchDeviceBroadcastThread.h"
+#include "SearchDeviceMultiCommandThead.h"
+#include "SearchDeviceMulticastThread.h"
+#include "ShowLog.h"
+
+using SearchDeviceShowLog::io_printf;
+using Kind = SearchWorkerStatus::Kind;
+
+// Touched only by the thread that starts, searches and stops; workers never
+// reach them, so their destruction at exit cannot race a receive thread.
 bool CSearchDeviceClient::m_bMulitIP = false;
 std::vector<IPANDSEARCHTHREAD> CSearchDeviceClient::m_vSearchDeviceThread;
 int CSearchDeviceClient::m_nPort = 1530;
+
+namespace {
+
+constexpr int kBroadcastPort = 67;
+constexpr int kMulticastPort = 1900;
+constexpr int kFirstCommandPort = 1530;
+constexpr int kCommandPortStep = 20;
+
+// The machine's own host name, resolved as a TCP query with an empty service
+// and the default flags (only families the machine has configured).
+std::vector<std::string> ResolveHostName() {
+    boost::asio::io_service io;
+    boost::asio::ip::tcp::resolver resolver(io);
+    boost::asio::ip::tcp::resolver::query query(boost::asio::ip::host_name(), "");
+    std::vector<std::string> texts;
+    boost::asio::ip::tcp::resolver::iterator it = resolver.resolve(query), end;
+    for (; it != end; ++it) texts.push_back(it->endpoint().address().to_string());
+    return texts;
+}
+
+// IPv4 addresses of interfaces that are up, loopback interfaces left out: on
+// many systems the host name resolves to 127.0.1.1 only, which covers no LAN.
+std::vector<std::string> UpInterfaceAddresses() {
+    ifaddrs* raw = nullptr;
+    if (getifaddrs(&raw) != 0) throw std::system_error(errno, std::generic_category(), "getifaddrs");
+    std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> list(raw, freeifaddrs);
+    std::vector<std::string> texts;
+    for (const ifaddrs* a = raw; a != nullptr; a = a->ifa_next) {
+        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET) continue;
+        if (!(a->ifa_flags & IFF_UP) || (a->ifa_flags & IFF_LOOPBACK)) continue;
+        char text[INET_ADDRSTRLEN] = {};
+        const auto* in = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
+        if (inet_ntop(AF_INET, &in->sin_addr, text, sizeof text) != nullptr) texts.emplace_back(text);
+    }
+    return texts;
+}
+
+CSearchDeviceClient::AddressSource& Resolver() {
+    static CSearchDeviceClient::AddressSource source;
+    return source;
+}
+
+CSearchDeviceClient::AddressSource& Interfaces() {
+    static CSearchDeviceClient::AddressSource source;
+    return source;
+}
+
+CSearchDeviceClient::WorkerFactory& Factory() {
+    static CSearchDeviceClient::WorkerFactory factory;
+    return factory;
+}
+
+bool AsIPv4(const std::string& text, std::string& dotted) {
+    boost::system::error_code ec;
+    boost::asio::ip::address_v4 address = boost::asio::ip::make_address_v4(text, ec);
+    if (ec) return false;
+    dotted = address.to_string();
+    return true;
+}
+
+CSearchDeviceThread* MakeWorker(Kind kind) {
+    if (Factory()) return Factory()(kind);
+    switch (kind) {
+        case Kind::Broadcast: return new CSearchDeviceBroadcastThread;
+        case Kind::Multicast: return new CSearchDeviceMulticastThread;
+        case Kind::Command: return new CSearchDeviceMultiCommandThead;
+    }
+    return nullptr;
+}
+
+// Creates, starts and registers one worker; false when it could not even be
+// made (its socket's I/O service can fail, e.g. with no descriptors left).
+bool StartWorker(Kind kind, const std::string& localIP, int port, bool retry) {
+    CSearchDeviceThread* worker = nullptr;
+    try {
+        worker = MakeWorker(kind);
+    } catch (const std::exception& e) {
+        io_printf("Create Search Device Worker Error : port %d : %s   ", port, e.what());
+        return false;
+    }
+    if (worker == nullptr) return false;
+    worker->InitSearchThread(localIP.empty() ? nullptr : localIP.c_str(), port, retry);
+    IPANDSEARCHTHREAD pair;
+    pair.setvalue(localIP, worker);
+    pair.kind = kind;
+    CSearchDeviceClient::m_vSearchDeviceThread.push_back(pair);
+    return true;
+}
+
+}  // namespace
 
 void IPANDSEARCHTHREAD::setvalue(std::string ip, CSearchDeviceThread* thread) {
     localIP = std::move(ip);
     pSearchThread = thread;
 }
+
 int CSearchDeviceClient::InitSocketThread(int (*callback)(void*, int), bool multiIP) {
     SetDeviceCallback(callback);
     m_bMulitIP = multiIP;
+    InitSearchDeviceThread(multiIP);
     return 0;
 }
-void CSearchDeviceClient::InitSearchDeviceThread(bool) {}
-void CSearchDeviceClient::InitSearchDeviceCommandThread() {}
-void CSearchDeviceClient::GetCurrentDeviceLocalIP(std::vector<std::string>& ips) { ips.clear(); }
-int CSearchDeviceClient::SendMessageToDevice(dhcppacket&) { return 0; }
-void CSearchDeviceClient::ExitSocketThread() {}
-std::vector<SearchWorkerStatus> CSearchDeviceClient::GetWorkerStatus() { return {}; }
-void CSearchDeviceClient::SetAddressSources(AddressSource, AddressSource) {}
-void CSearchDeviceClient::SetWorkerFactory(WorkerFactory) {}
-void CSearchDeviceClient::ResetForTesting() {}
+
+void CSearchDeviceClient::InitSearchDeviceThread(bool multiIP) {
+    StartWorker(Kind::Broadcast, "", kBroadcastPort, false);
+    StartWorker(Kind::Multicast, "", kMulticastPort, !multiIP);
+    if (multiIP) InitSearchDeviceCommandThread();
+}
+
+void CSearchDeviceClient::InitSearchDeviceCommandThread() {
+    std::vector<std::string> addresses;
+    GetCurrentDeviceLocalIP(addresses);
+    for (const std::string& address : addresses) {
+        bool known = std::any_of(m_vSearchDeviceThread.begin(), m_vSearchDeviceThread.end(),
+                                 [&](const IPANDSEARCHTHREAD& p) { return p.localIP == address; });
+        if (known) continue;
+        if (StartWorker(Kind::Command, address, m_nPort, true)) m_nPort += kCommandPortStep;
+    }
+}
+
+void CSearchDeviceClient::GetCurrentDeviceLocalIP(std::vector<std::string>& ips) {
+    ips.clear();
+    io_printf("Get Current Local IP Info ");
+    try {
+        std::vector<std::string> resolved = Resolver() ? Resolver()() : ResolveHostName();
+        for (const std::string& text : resolved) {
+            std::string dotted;
+            if (!AsIPv4(text, dotted)) continue;
+            ips.push_back(dotted);
+            io_printf("Get Current Local IP, IP = %s  ", dotted.c_str());
+        }
+    } catch (const std::exception& e) {
+        io_printf("Add To Mulitcast Group Error : %s   ", e.what());
+    }
+    try {
+        std::vector<std::string> found = Interfaces() ? Interfaces()() : UpInterfaceAddresses();
+        for (const std::string& text : found) {
+            std::string dotted;
+            if (!AsIPv4(text, dotted)) continue;
+            // Loopback covers no LAN; an injected source may still list it.
+            if (dotted.rfind("127.", 0) == 0) continue;
+            if (std::find(ips.begin(), ips.end(), dotted) != ips.end()) continue;
+            ips.push_back(dotted);
+            io_printf("Get Current Local IP, IP = %s  ", dotted.c_str());
+        }
+    } catch (const std::exception& e) {
+        io_printf("Add To Mulitcast Group Error : %s   ", e.what());
+    }
+}
+
+int CSearchDeviceClient::SendMessageToDevice(dhcppacket& packet) {
+    if (m_bMulitIP) InitSearchDeviceCommandThread();
+    for (IPANDSEARCHTHREAD& pair : m_vSearchDeviceThread) {
+        pair.pSearchThread->ClearOldDeviceInfo();
+        pair.pSearchThread->SendSearchCommandToDevice(packet);
+    }
+    return 0;
+}
+
+void CSearchDeviceClient::ExitSocketThread() {
+    for (IPANDSEARCHTHREAD& pair : m_vSearchDeviceThread) pair.pSearchThread->ExitSearchThread();
+}
+
+std::vector<SearchWorkerStatus> CSearchDeviceClient::GetWorkerStatus() {
+    std::vector<SearchWorkerStatus> snapshot;
+    snapshot.reserve(m_vSearchDeviceThread.size());
+    for (const IPANDSEARCHTHREAD& pair : m_vSearchDeviceThread) {
+        SearchWorkerStatus status;
+        status.kind = pair.kind;
+        status.localIP = pair.localIP;
+        status.port = pair.pSearchThread->Port();
+        status.started = pair.pSearchThread->StartSucceeded();
+        if (!status.started) status.error = pair.pSearchThread->LastStartError();
+        snapshot.push_back(std::move(status));
+    }
+    return snapshot;
+}
+
+void CSearchDeviceClient::SetAddressSources(AddressSource resolver, AddressSource interfaces) {
+    Resolver() = std::move(resolver);
+    Interfaces() = std::move(interfaces);
+}
+
+void CSearchDeviceClient::SetWorkerFactory(WorkerFactory factory) { Factory() = std::move(factory); }
+
+void CSearchDeviceClient::ResetForTesting() {
+    m_vSearchDeviceThread.clear();
+    m_nPort = kFirstCommandPort;
+    m_bMulitIP = false;
+    SetDeviceCallback(nullptr);
+}

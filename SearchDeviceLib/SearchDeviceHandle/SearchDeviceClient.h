@@ -26,6 +26,8 @@ public:
 
     std::string localIP;
     CSearchDeviceThread* pSearchThread = nullptr;
+    // Which protocol the worker speaks, for the status snapshot.
+    SearchWorkerStatus::Kind kind = SearchWorkerStatus::Kind::Broadcast;
 };
 
 class CSearchDeviceClient {
