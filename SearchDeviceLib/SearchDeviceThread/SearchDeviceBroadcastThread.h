@@ -14,7 +14,8 @@ public:
     void HandleReceiveInfo(char* data, int length, std::string& senderIP) override;
 
     int HandleDeviceInfo(dhcppacket& packet, deviceinfo& info);
-    // Looks up one key of the option text; 1 when found. Keys match only at
-    // the start of the text or right after '&'.
+    // Looks up one key in the 128-byte option area (text up to its first zero
+    // byte or the area's end); 1 when found. Keys match only at the start of
+    // the text or right after '&'. field needs maxLen + 1 bytes.
     int FindStringValue(char* options, char* field, int maxLen, char* key, int keyLen);
 };

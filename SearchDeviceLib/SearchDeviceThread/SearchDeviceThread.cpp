@@ -1,11 +1,158 @@
-// STUB: replaced by the worker implementation.
 #include "SearchDeviceThread.h"
+
+#include <sys/socket.h>
+
+#include <cstring>
+#include <exception>
+#include <system_error>
+#include <thread>
+
+#include "ShowLog.h"
+
+using SearchDeviceShowLog::io_printf;
+namespace ip = boost::asio::ip;
+
+namespace {
+constexpr std::size_t kReceiveBufferSize = 1025;
+// One byte short of the buffer, so every datagram is followed by a zero.
+constexpr std::size_t kMaxDatagram = kReceiveBufferSize - 1;
+}  // namespace
+
 CSearchDeviceThread::CSearchDeviceThread() : socket(ioService) {}
+
 CSearchDeviceThread::~CSearchDeviceThread() {}
-void CSearchDeviceThread::InitSearchThread(const char*, int, bool) {}
-void CSearchDeviceThread::InitSearchThread() {}
-void CSearchDeviceThread::ExitSearchThread() {}
+
+void CSearchDeviceThread::InitSearchThread(const char* strIP, int nPort, bool bRetry) {
+    this->strIP = strIP != nullptr ? strIP : "";
+    this->nPort = nPort;
+    this->bRetry = bRetry;
+    io_printf("SendThread %d : Init Search Device Work Thread Value, strIP : %s, nPort : %d  ", this->nPort,
+              this->strIP.c_str(), this->nPort);
+    InitSearchThread();
+}
+
+void CSearchDeviceThread::InitSearchThread() {
+    io_printf("SendThread %d : Create Search Device Work Thread   ", nPort);
+    try {
+        socket.open(ip::udp::v4());
+        socket.bind(ip::udp::endpoint(ip::address_v4::any(), static_cast<unsigned short>(nPort)));
+        StartReceiveThread();
+        RecordStartSuccess();
+    } catch (const std::exception& e) {
+        RecordStartFailure(e.what());
+    }
+}
+
+void CSearchDeviceThread::ExitSearchThread() {
+    {
+        std::lock_guard<std::mutex> lock(sockMutex);
+        bExitSock = true;
+        if (socket.is_open()) {
+            // Closing does not wake a receive blocked on this socket here;
+            // shutting it down does (the receive returns no bytes).
+            boost::system::error_code ignored;
+            ::shutdown(socket.native_handle(), SHUT_RDWR);
+            // While a receive thread runs it owns the descriptor and closes
+            // it on its way out, so its number cannot be reused under it.
+            if (!bReceiving) socket.close(ignored);
+        }
+    }
+    io_printf("SendThread %d : Exit Search Device Tread , bExitSock : %d  ", nPort, bExitSock.load() ? 1 : 0);
+}
+
 int CSearchDeviceThread::SendSearchCommandToDevice(dhcppacket&) { return 0; }
-void CSearchDeviceThread::ClearOldDeviceInfo() {}
-int CSearchDeviceThread::HandleProtocolInfo() { return 0; }
+
+void CSearchDeviceThread::ClearOldDeviceInfo() {
+    std::lock_guard<std::mutex> lock(oldMutex);
+    oldDeviceInfo.clear();
+}
+
+int CSearchDeviceThread::HandleProtocolInfo() {
+    try {
+        io_printf("SendThread %d : Begin Search Device Work Thread  ", nPort);
+        char buffer[kReceiveBufferSize];
+        while (!bExitSock) {
+            io_printf("SendThread %d : Wait Reciver Socket Protocol Info  ", nPort);
+            std::memset(buffer, 0, sizeof buffer);
+            ip::udp::endpoint sender;
+            boost::system::error_code ec;
+            std::size_t length = socket.receive_from(boost::asio::buffer(buffer, kMaxDatagram), sender, 0, ec);
+            if (ec) length = 0;
+            io_printf("SendThread %d : Reciver Socket Protocol Info  ", nPort);
+            // Released by a stop: whatever came with it is not handed on.
+            if (bExitSock) break;
+            if (length != 0) {
+                std::string senderIP = sender.address().to_string();
+                io_printf("SendThread %d : Recive Socket Protocol IP : %s, nLen : %d  ", nPort, senderIP.c_str(),
+                          static_cast<int>(length));
+                HandleReceiveInfo(buffer, static_cast<int>(length), senderIP);
+            }
+        }
+    } catch (const std::exception& e) {
+        io_printf("SendThread %d : Create Socket Protocolt Server Error : %s  ", nPort, e.what());
+    } catch (...) {
+        io_printf("SendThread %d : Create Socket Protocolt Server Error : %s  ", nPort, "unknown error");
+    }
+    LeaveReceiveLoop();
+    return 0;
+}
+
 void CSearchDeviceThread::HandleReceiveInfo(char*, int, std::string&) {}
+
+void CSearchDeviceThread::StartReceiveThread() {
+    std::lock_guard<std::mutex> lock(sockMutex);
+    bReceiving = true;
+    try {
+        std::thread([this] { HandleProtocolInfo(); }).detach();
+    } catch (...) {
+        bReceiving = false;
+        throw;
+    }
+}
+
+void CSearchDeviceThread::RecordStartSuccess() {
+    bStarted = true;
+    strStartError.clear();
+}
+
+void CSearchDeviceThread::RecordStartFailure(const char* what) {
+    bool idle;
+    {
+        std::lock_guard<std::mutex> lock(sockMutex);
+        idle = !bReceiving;
+        // A start on a worker that is already running must leave its
+        // socket and status alone.
+        if (idle) {
+            boost::system::error_code ignored;
+            socket.close(ignored);
+        }
+    }
+    if (idle) {
+        bStarted = false;
+        strStartError = what;
+    }
+    io_printf("SendThread %d : Create Search Device Work Thread Error : %s   ", nPort, what);
+}
+
+void CSearchDeviceThread::SendDatagram(const void* data, std::size_t size, const ip::udp::endpoint& to) {
+    std::lock_guard<std::mutex> lock(sockMutex);
+    if (bExitSock || !socket.is_open())
+        throw boost::system::system_error(boost::asio::error::bad_descriptor, "send_to");
+    socket.send_to(boost::asio::buffer(data, size), to);
+}
+
+bool CSearchDeviceThread::ReceiveThreadRunning() {
+    std::lock_guard<std::mutex> lock(sockMutex);
+    return bReceiving;
+}
+
+void CSearchDeviceThread::LeaveReceiveLoop() {
+    std::lock_guard<std::mutex> lock(sockMutex);
+    bReceiving = false;
+    // A loop that ended on an error keeps its socket, so sends still work;
+    // after a stop the socket is ours to close.
+    if (bExitSock) {
+        boost::system::error_code ignored;
+        socket.close(ignored);
+    }
+}

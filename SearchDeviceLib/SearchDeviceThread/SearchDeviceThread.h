@@ -3,6 +3,7 @@
 
 #include <utility>  // before Asio: 1.74 uses std::exchange without it in C++20
 #include <atomic>
+#include <cstddef>
 #include <boost/asio.hpp>
 #include <mutex>
 #include <string>
@@ -43,4 +44,33 @@ protected:
     std::mutex oldMutex;
     bool bStarted = false;
     std::string strStartError;
+
+    // --- Socket access shared by the protocols ------------------------------
+    // The caller's thread (start, sends, join/leave, stop) and the receive
+    // thread (its final close) meet on sockMutex. The receive itself runs
+    // without it: it only reads the descriptor, which nobody closes while a
+    // receive thread owns it.
+
+    // Starts the detached receive thread; throws std::system_error on failure.
+    void StartReceiveThread();
+    void RecordStartSuccess();
+    // After a failed start attempt: closes the socket (unless a receive thread
+    // still owns it), records the error and writes the start error line.
+    void RecordStartFailure(const char* what);
+    // Sends one datagram; throws boost::system::system_error, also when the
+    // worker was stopped or never opened its socket.
+    void SendDatagram(const void* data, std::size_t size, const boost::asio::ip::udp::endpoint& to);
+    template <typename Option>
+    void SetSocketOption(const Option& option) {
+        std::lock_guard<std::mutex> lock(sockMutex);
+        socket.set_option(option);
+    }
+    // True from a successful start until the receive thread has left its loop.
+    bool ReceiveThreadRunning();
+
+private:
+    void LeaveReceiveLoop();
+
+    std::mutex sockMutex;
+    bool bReceiving = false;  // guarded by sockMutex
 };
