@@ -1,0 +1,62 @@
+#include "StartWarnings.h"
+
+namespace cli {
+namespace {
+
+bool Says(const std::string& error, const char* words) { return error.find(words) != std::string::npos; }
+
+std::string Ports(int first, int last) {
+    if (last <= first) return "UDP port " + std::to_string(first);
+    return "UDP ports " + std::to_string(first) + " to " + std::to_string(last);
+}
+
+}  // namespace
+
+std::string StartWarning(const SearchWorkerStatus& s) {
+    if (s.started) return {};
+    const std::string reason = s.error.empty() ? "unknown error" : s.error;
+    const bool denied = Says(s.error, "ermission") || Says(s.error, "not permitted");
+    const bool taken = Says(s.error, "in use");
+    std::string text = "nasscout-cli: warning: ";
+    switch (s.kind) {
+        case SearchWorkerStatus::Kind::Broadcast:
+            text += "the broadcast search could not start on " + Ports(67, s.port) + " (" + reason +
+                    "); devices that answer only the broadcast search will not be found.\n  ";
+            if (taken)
+                text += "Another program holds UDP port 67 (often a DHCP server); stop it to use the broadcast search.";
+            else
+                text += "Port 67 needs privileges: run as root or grant cap_net_bind_service: "
+                        "sudo setcap cap_net_bind_service=+ep $(command -v nasscout-cli)";
+            break;
+        case SearchWorkerStatus::Kind::Multicast:
+            text += "the SSDP search could not start on " + Ports(1900, s.port) + " (" + reason +
+                    "); device announcements (alive, byebye) will not be heard.\n  ";
+            if (taken)
+                text += "Another SSDP program holds the port (a media server or minissdpd, for example); stop it.";
+            else if (denied)
+                text += "Run as root or check what forbids the program to open UDP sockets.";
+            else
+                text += "Check that the machine has an IPv4 network with multicast.";
+            break;
+        case SearchWorkerStatus::Kind::Command:
+            text += "the SSDP search from " + s.localIP + " could not start (last tried " + Ports(s.port, s.port) +
+                    ": " + reason + "); devices on that network may be missed.\n  ";
+            if (taken)
+                text += "Other programs hold the ports from 1530 upwards; stop them.";
+            else
+                text += "Check that the address " + s.localIP + " is still configured on this machine.";
+            break;
+    }
+    return text;
+}
+
+std::vector<std::string> StartWarningTracker::NewWarnings(const std::vector<SearchWorkerStatus>& statuses) {
+    std::vector<std::string> out;
+    for (; seen < statuses.size(); ++seen) {
+        std::string text = StartWarning(statuses[seen]);
+        if (!text.empty()) out.push_back(std::move(text));
+    }
+    return out;
+}
+
+}  // namespace cli

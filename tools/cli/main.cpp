@@ -1,0 +1,291 @@
+// nasscout-cli: the search engine from a terminal (scan, watch).
+#include <utility>  // before any Asio header pulled in through the engine
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CliOutput.h"
+#include "DeviceSearchInterface.h"
+#include "SnapshotDiff.h"
+#include "StartWarnings.h"
+
+namespace {
+
+constexpr double kMaxSeconds = 86400;
+constexpr auto kPoll = std::chrono::milliseconds(100);
+// The log keeps its path in 4096 bytes, the dated file name included.
+constexpr std::size_t kMaxLogDir = 4000;
+
+const char kScanUsage[] =
+    "Usage: nasscout-cli scan [--timeout SECONDS] [--format table|json] [--log-dir DIR] [--single-address] "
+    "[--verbose]\n";
+const char kWatchUsage[] =
+    "Usage: nasscout-cli watch [--interval SECONDS] [--rounds N] [--format text|jsonl] [--log-dir DIR] "
+    "[--single-address] [--verbose]\n";
+
+struct Options {
+    double timeout = 11;
+    double interval = 10;
+    long rounds = 0;
+    std::string format;
+    std::string logDir;
+    bool singleAddress = false;
+    bool verbose = false;
+};
+
+volatile sig_atomic_t g_stop = 0;
+void OnStopSignal(int) { g_stop = 1; }
+
+// Seconds as a finite number in [low, high]; CLI11's range check lets NaN pass.
+CLI::Validator Seconds(double low, double high) {
+    return CLI::Validator(
+        [low, high](std::string& text) -> std::string {
+            double value = 0;
+            if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) || value < low || value > high)
+                return "must be a number of seconds from " + CLI::detail::to_string(low) + " to " +
+                       CLI::detail::to_string(high);
+            return {};
+        },
+        "");
+}
+
+class Cli {
+public:
+    // Standard output belongs to the result alone: the engine's own lines (the
+    // log echo, the per-record maker line) go to /dev/null, or to stderr with
+    // --verbose, and results are written through a private copy of fd 1.
+    bool TakeStandardOutput(bool verbose) {
+        int fd = dup(STDOUT_FILENO);
+        if (fd < 0 || (results = fdopen(fd, "w")) == nullptr) {
+            std::fprintf(stderr, "nasscout-cli: cannot write to standard output: %s\n", std::strerror(errno));
+            return false;
+        }
+        int sink = verbose ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY);
+        if (sink < 0 || dup2(sink, STDOUT_FILENO) < 0) {
+            std::fprintf(stderr, "nasscout-cli: cannot redirect the engine's output: %s\n", std::strerror(errno));
+            return false;
+        }
+        close(sink);
+        setvbuf(stdout, nullptr, _IOLBF, 0);
+        return true;
+    }
+
+    void Start(const Options& o) {
+        engine = CDeviceSearchInterface::GetInstance();
+        engine->DeviceSearchDllInit(nullptr, !o.logDir.empty(), o.logDir.empty() ? nullptr : o.logDir.c_str(),
+                                    !o.singleAddress);
+        ReportStartFailures();
+    }
+
+    void Search() {
+        engine->SendSearchDeviceCommand(nullptr);
+        ReportStartFailures();  // a search may add workers for new addresses
+    }
+
+    std::vector<deviceinfo> Snapshot() {
+        std::vector<deviceinfo> list;
+        engine->GetDeviceList(list);
+        return list;
+    }
+
+    void Print(const std::string& text) {
+        std::fputs(text.c_str(), results);
+        std::fflush(results);
+    }
+
+    // Workers are detached and may be receiving right now; leave without
+    // running destructors they could race with.
+    [[noreturn]] void Finish(int status) {
+        std::fflush(results);
+        std::fflush(stdout);
+        std::fflush(stderr);
+        _exit(status);
+    }
+
+    CDeviceSearchInterface* engine = nullptr;
+
+private:
+    void ReportStartFailures() {
+        for (const std::string& warning : warnings.NewWarnings(engine->GetWorkerStatus()))
+            std::fprintf(stderr, "%s\n", warning.c_str());
+    }
+
+    FILE* results = nullptr;
+    cli::StartWarningTracker warnings;
+};
+
+// Sleeps in short steps until the deadline or a stop signal, calling tick after each.
+template <typename Tick>
+void WaitUntil(std::chrono::steady_clock::time_point deadline, Tick tick) {
+    while (!g_stop) {
+        auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) break;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kPoll, deadline - now));
+        tick(deadline);
+    }
+}
+
+std::chrono::steady_clock::time_point After(double seconds) {
+    return std::chrono::steady_clock::now() +
+           std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+int RunScan(const Options& o) {
+    Cli cli;
+    if (!cli.TakeStandardOutput(o.verbose)) return 1;
+    cli.Start(o);
+    cli.Search();
+    const bool progress = isatty(STDERR_FILENO) && !o.verbose;
+    WaitUntil(After(o.timeout), [&](auto deadline) {
+        if (!progress) return;
+        double left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+        std::fprintf(stderr, "\rsearching: %4.1f s left, %zu device(s) found   ", std::max(left, 0.0),
+                     cli.Snapshot().size());
+    });
+    if (progress) std::fprintf(stderr, "\r%60s\r", "");
+    std::vector<deviceinfo> list = cli.Snapshot();
+    cli.Print(o.format == "json" ? cli::FormatJsonArray(list) : cli::FormatTable(list));
+    cli.Finish(0);
+}
+
+int RunWatch(const Options& o) {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    Cli cli;
+    if (!cli.TakeStandardOutput(o.verbose)) return 1;
+    cli.Start(o);
+    std::vector<deviceinfo> shown;
+    auto report = [&] {
+        std::vector<deviceinfo> now = cli.Snapshot();
+        for (const cli::DeviceEvent& event : cli::DiffSnapshots(shown, now))
+            cli.Print(o.format == "jsonl" ? cli::FormatEventJsonl(event) : cli::FormatEventText(event));
+        shown = std::move(now);
+    };
+    for (long round = 0; !g_stop && (o.rounds == 0 || round < o.rounds); ++round) {
+        cli.Search();
+        WaitUntil(After(o.interval), [&](auto) { report(); });
+        if (g_stop) break;
+        cli.engine->RefreshDeviceList();
+        report();
+    }
+    cli.Finish(0);
+}
+
+bool CheckLogDir(std::string& dir) {
+    struct stat info {};
+    if (stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        std::fprintf(stderr, "nasscout-cli: log directory '%s' does not exist or is not a directory\n", dir.c_str());
+        return false;
+    }
+    if (access(dir.c_str(), W_OK | X_OK) != 0) {
+        std::fprintf(stderr, "nasscout-cli: log directory '%s' is not writable\n", dir.c_str());
+        return false;
+    }
+    if (dir.size() > kMaxLogDir) {
+        std::fprintf(stderr, "nasscout-cli: log directory path is longer than %zu characters\n", kMaxLogDir);
+        return false;
+    }
+    if (dir.back() != '/') dir += '/';  // the engine glues the file name on as is
+    return true;
+}
+
+void AddCommonOptions(CLI::App* cmd, Options& o) {
+    cmd->add_option("--log-dir", o.logDir,
+                    "Write the engine's search log to DIR/YYYY-MM-DD-SearchDeviceLog.txt (DIR must exist)")
+        ->type_name("DIR");
+    cmd->add_flag("--single-address", o.singleAddress,
+                  "Search only through the two any-address sockets, not from every local IPv4 address");
+    cmd->add_flag("--verbose", o.verbose, "Copy the engine's own trace lines to standard error");
+    cmd->set_version_flag("--version", "nasscout-cli " NASSCOUT_VERSION);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    CLI::App app{"Find network storage boxes on the local IPv4 networks (broadcast and SSDP discovery).\n"
+                 "Standard output carries only the result; progress and warnings go to standard error.",
+                 "nasscout-cli"};
+    app.set_version_flag("--version", "nasscout-cli " NASSCOUT_VERSION);
+    app.require_subcommand(1);
+    app.footer(
+        "Examples:\n"
+        "  nasscout-cli scan\n"
+        "  nasscout-cli scan --timeout 3 --format json | jq -r '.[].ip'\n"
+        "  nasscout-cli watch --interval 5 --format jsonl\n"
+        "Port 67 (broadcast search) needs root or: sudo setcap cap_net_bind_service=+ep $(command -v nasscout-cli)\n"
+        "Exit status: 0 on success (also when nothing was found), 2 for bad arguments.");
+
+    CLI::App* scan = app.add_subcommand("scan", "Search once, wait, print the device list and exit");
+    scan->add_option("--timeout", o.timeout, "Seconds to wait for answers; fractions allowed (default 11)")
+        ->check(Seconds(0, kMaxSeconds))
+        ->type_name("SECONDS");
+    scan->add_option("--format", o.format, "table (default) or json")
+        ->check(CLI::IsMember({"table", "json"}).description(""))
+        ->type_name("table|json");
+    AddCommonOptions(scan, o);
+    scan->footer(
+        "The table lists HOST NAME, IP ADDRESS, DEVICE TYPE and MAKER in the order the devices were found.\n"
+        "json prints one array of objects with the string keys \"id\", \"ip\", \"host\", \"product\", \"extra\",\n"
+        "\"version\", \"factory\" and the integer keys \"type\" (1 answer, 2 alive) and \"lifetime\".\n"
+        "Examples:\n"
+        "  nasscout-cli scan\n"
+        "  nasscout-cli scan --timeout 2.5 --format json\n"
+        "  nasscout-cli scan --log-dir /tmp --verbose");
+
+    CLI::App* watch = app.add_subcommand("watch", "Search every interval, age the list, print each change");
+    watch->add_option("--interval", o.interval,
+                      "Seconds between a search and the following ageing pass; fractions allowed (default 10)")
+        ->check(Seconds(0.1, kMaxSeconds))
+        ->type_name("SECONDS");
+    watch->add_option("--rounds", o.rounds, "Stop after N rounds; 0 (default) runs until Ctrl-C or SIGTERM")
+        ->check(CLI::Range(0L, 1000000000L).description(""))
+        ->type_name("N");
+    watch->add_option("--format", o.format, "text (default) or jsonl")
+        ->check(CLI::IsMember({"text", "jsonl"}).description(""))
+        ->type_name("text|jsonl");
+    AddCommonOptions(watch, o);
+    watch->footer(
+        "Each round: one search, wait the interval, one ageing pass. A device that stops answering is removed\n"
+        "by the second ageing pass after its last answer; a byebye announcement removes it at once.\n"
+        "text lines:  + HOST IP DEVICE-TYPE MAKER   (added; '~' changed, '-' removed; empty texts show as '-')\n"
+        "jsonl lines: {\"event\":\"added|changed|removed\",\"device\":{...the keys of scan --format json...}}\n"
+        "Examples:\n"
+        "  nasscout-cli watch\n"
+        "  nasscout-cli watch --interval 5 --format jsonl\n"
+        "  nasscout-cli watch --interval 1 --rounds 3");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+        std::fprintf(stderr, "nasscout-cli: %s\n", e.what());
+        bool inScan = scan->parsed(), inWatch = watch->parsed();
+        if (inScan || !inWatch) std::fputs(kScanUsage, stderr);
+        if (inWatch || !inScan) std::fputs(kWatchUsage, stderr);
+        std::fputs("Run 'nasscout-cli COMMAND --help' for details.\n", stderr);
+        return 2;
+    }
+    CLI::App* chosen = scan->parsed() ? scan : watch;
+    if (chosen->count("--log-dir") > 0 && !CheckLogDir(o.logDir)) {
+        std::fputs(chosen == scan ? kScanUsage : kWatchUsage, stderr);
+        return 2;
+    }
+    if (scan->parsed()) return RunScan(o);
+    return RunWatch(o);
+}
