@@ -1,0 +1,168 @@
+// The LAN side of the lab (tests/lab/lab.sh) for tests that run in its host
+// namespace: plain UDP sockets created inside the LAN namespace, so a test can
+// play a device. A socket keeps the namespace it was made in, so only the
+// creation needs a thread that entered it; the test uses the socket from any
+// thread afterwards.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <utility>
+
+namespace lab {
+
+inline const char* kGroup = "239.143.255.250";
+inline const char* kHostIp = "198.51.100.1";
+inline const char* kDeviceIp = "198.51.100.10";
+inline const char* kDeviceIp2 = "198.51.100.11";
+
+// True only inside the lab: LAB_LAN_PID names a process in another network
+// namespace, and ours is not the machine's (PID 1's). Anything that sends
+// must refuse to run otherwise.
+inline bool InsideLab(std::string* why = nullptr) {
+    auto fail = [&](const char* text) {
+        if (why) *why = text;
+        return false;
+    };
+    const char* pid = std::getenv("LAB_LAN_PID");
+    if (pid == nullptr || *pid == '\0') return fail("LAB_LAN_PID is not set (run under tests/lab/lab.sh)");
+    struct stat self {}, lan {}, init {};
+    if (stat("/proc/self/ns/net", &self) != 0) return fail("cannot read /proc/self/ns/net");
+    if (stat((std::string("/proc/") + pid + "/ns/net").c_str(), &lan) != 0) return fail("LAN namespace is gone");
+    if (self.st_ino == lan.st_ino) return fail("LAN namespace equals ours");
+    if (stat("/proc/1/ns/net", &init) != 0 || init.st_ino == self.st_ino)
+        return fail("this is the machine's own network namespace");
+    return true;
+}
+
+// Runs fn on a fresh thread that has joined the LAN's network namespace and
+// returns its result (exceptions travel back too).
+template <typename F>
+auto InLan(F&& fn) -> decltype(fn()) {
+    using R = decltype(fn());
+    std::packaged_task<R()> task(std::forward<F>(fn));
+    std::future<R> result = task.get_future();
+    bool entered = false;
+    std::thread([&task, &entered] {
+        const char* pid = std::getenv("LAB_LAN_PID");
+        int ns = pid ? open((std::string("/proc/") + pid + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC) : -1;
+        if (ns < 0) return;
+        entered = setns(ns, CLONE_NEWNET) == 0;
+        close(ns);
+        // Never fall back to the caller's namespace.
+        if (entered) task();
+    }).join();
+    if (!entered) throw std::runtime_error("cannot enter the LAN namespace");
+    return result.get();
+}
+
+struct Datagram {
+    std::string bytes;
+    std::string fromIp;
+    std::uint16_t fromPort = 0;
+};
+
+inline sockaddr_in Address(const std::string& ip, std::uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    if (inet_pton(AF_INET, ip.c_str(), &a.sin_addr) != 1) throw std::runtime_error("bad address " + ip);
+    return a;
+}
+
+// One UDP socket, in whichever namespace the creating thread was.
+class UdpSocket {
+public:
+    UdpSocket() = default;
+    UdpSocket(UdpSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UdpSocket& operator=(UdpSocket&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    ~UdpSocket() { reset(); }
+
+    // Bound to ip:port (port 0 = any free port); no address reuse, so binding
+    // a taken port fails like the product's own bind would.
+    static UdpSocket Bind(const std::string& ip, std::uint16_t port) {
+        UdpSocket s;
+        s.fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (s.fd_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+        sockaddr_in a = Address(ip, port);
+        if (bind(s.fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+            throw std::runtime_error("bind " + ip + ":" + std::to_string(port) + ": " + std::strerror(errno));
+        return s;
+    }
+    // Made in the LAN namespace.
+    static UdpSocket BindInLan(const std::string& ip, std::uint16_t port) {
+        return InLan([&] { return Bind(ip, port); });
+    }
+
+    void JoinGroup(const std::string& group) {
+        ip_mreq m{};
+        inet_pton(AF_INET, group.c_str(), &m.imr_multiaddr);
+        m.imr_interface.s_addr = htonl(INADDR_ANY);
+        if (setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) != 0)
+            throw std::runtime_error(std::string("join: ") + std::strerror(errno));
+    }
+    // Keeps our own group sends from coming back to us.
+    void NoLoopback() {
+        int off = 0;
+        setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_LOOP, &off, sizeof off);
+    }
+
+    void SendTo(const std::string& ip, std::uint16_t port, const std::string& bytes) const {
+        sockaddr_in to = Address(ip, port);
+        if (sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
+            static_cast<ssize_t>(bytes.size()))
+            throw std::runtime_error(std::string("sendto: ") + std::strerror(errno));
+    }
+
+    // The next datagram, or nothing when none came within the deadline.
+    std::optional<Datagram> Receive(std::chrono::milliseconds deadline = std::chrono::seconds(10)) const {
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(deadline.count())) <= 0) return std::nullopt;
+        char buffer[65536];
+        sockaddr_in from{};
+        socklen_t fromLen = sizeof from;
+        ssize_t n = recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+        if (n < 0) return std::nullopt;
+        Datagram d;
+        d.bytes.assign(buffer, static_cast<std::size_t>(n));
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+        d.fromIp = text;
+        d.fromPort = ntohs(from.sin_port);
+        return d;
+    }
+
+    int fd() const { return fd_; }
+
+private:
+    void reset() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+    int fd_ = -1;
+};
+
+}  // namespace lab
