@@ -1,0 +1,207 @@
+#include "Controller.h"
+
+#include <cstring>
+
+#include "DeviceUrl.h"
+#include "FloatValue.h"
+#include "LanguageChoice.h"
+#include "WorkerStatusText.h"
+
+namespace {
+
+// Record texts are fixed 32-byte fields filled from the network; they need
+// not be terminated.
+template <std::size_t N>
+std::string fieldText(const char (&field)[N]) {
+    return std::string(field, strnlen(field, N));
+}
+
+// For log lines: device texts may hold control characters.
+std::string printable(const std::string& s) {
+    std::string out;
+    for (unsigned char c : s) {
+        if (c >= 0x20 && c != 0x7f && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            static const char* hex = "0123456789abcdef";
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+Controller::Controller(Outlets outlets, Desktop desktop, DeviceEngine& engine)
+    : o_(outlets), d_(std::move(desktop)), engine_(engine) {}
+
+Controller::~Controller() {
+    if (observer_) d_.notifications.removeObserver(*observer_);
+    if (o_.array_controller) o_.array_controller->removeObjects(device_);
+    device_.clear();
+}
+
+void Controller::awakeFromNib() {
+    device_.clear();
+    loadLanguage();
+
+    engine_.init();
+    engine_.search();
+    if (o_.statusField) o_.statusField->setStringValue(workerStatusText(engine_.workerStatus()));
+
+    counter_ = 0;
+    setButtonsEnabled(false);
+    d_.timer.scheduleRepeating(1.0, [this] { getDeviceList(); });
+    count_ = 0;
+}
+
+void Controller::loadLanguage() {
+    const std::vector<std::string> languages = d_.preferences.preferredLanguages();
+    std::optional<std::string> current;
+    if (!languages.empty()) current = languages.front();
+    d_.log.log("current=" + (current ? *current : std::string("(null)")));
+
+    const std::optional<std::string> path = d_.resources.pathForResource(languageResourceName(current), "xml");
+    observer_ = d_.notifications.addObserver(kReflashLanguage, [this](const Notification& n) { ReflashLanguage(n); });
+    std::optional<std::vector<char>> bytes;
+    if (path) bytes = d_.resources.contentsOfFile(*path);
+    if (bytes) {
+        parseOperation_ = ParseOperation::initWithData(std::move(*bytes), d_.notifications, d_.mainThread, d_.log);
+        d_.parseQueue.addOperation(parseOperation_);
+    }
+    d_.log.log("fileToOpen = " + (path ? *path : std::string("(null)")));
+}
+
+void Controller::setButtonsEnabled(bool enabled) {
+    for (Button* b : {o_.loginbutton, o_.refreshbutton, o_.storagebutton})
+        if (b) b->setEnabled(enabled);
+}
+
+const FontNode* Controller::finishedEntry(const std::string& key) const {
+    // The parse thread writes the table until it finishes.
+    if (!parseOperation_ || !parseOperation_->isFinished()) return nullptr;
+    return parseOperation_->entry(key);
+}
+
+void Controller::getDeviceList() {
+    std::vector<deviceinfo> list;
+    engine_.deviceList(list);
+
+    if (counter_ >= kCountdownTicks) {
+        setButtonsEnabled(true);
+        if (o_.countdownField) o_.countdownField->setStringValue("");
+        return;
+    }
+
+    ++counter_;
+    const std::string remaining = std::to_string(kCountdownTicks - counter_);
+    const FontNode* label = finishedEntry("Search Time");
+    // Without a label the number stands alone.
+    const std::string text = label && label->String ? *label->String + " " + remaining : remaining;
+    if (o_.countdownField) o_.countdownField->setStringValue(text);
+
+    d_.log.log("vListDevice.size() = " + std::to_string(list.size()));
+
+    if (static_cast<std::int64_t>(list.size()) == count_) return;
+
+    clearTable();
+    for (const deviceinfo& info : list) {
+        auto row = std::make_shared<const Row>(Row{
+            {"HomeHost", fieldText(info.host)},
+            {"IP", fieldText(info.ip)},
+            {"DeviceType", fieldText(info.product)},
+        });
+        device_.push_back(row);
+        if (o_.array_controller) o_.array_controller->addObject(row);
+    }
+    if (o_.tableview) o_.tableview->reloadData();
+    count_ = static_cast<std::int32_t>(list.size());
+}
+
+void Controller::clearTable() {
+    if (o_.array_controller) o_.array_controller->removeObjects(device_);
+    device_.clear();
+}
+
+void Controller::onRefreash() {
+    clearTable();
+    if (o_.tableview) o_.tableview->reloadData();
+    engine_.clearDeviceList();
+    engine_.search();
+    count_ = 0;
+    counter_ = 0;
+    setButtonsEnabled(false);
+}
+
+void Controller::onLogin() { openSelected("http"); }
+
+void Controller::onGotoStorage() { openSelected("smb"); }
+
+void Controller::openSelected(const std::string& scheme) {
+    if (!o_.tableview || !o_.array_controller) return;
+    const int row = o_.tableview->selectedRow();
+    if (row < 0 || row >= o_.tableview->numberOfRows()) return;
+    // The selection, not the row index: the table may be sorted.
+    const std::vector<RowPtr> selected = o_.array_controller->selectedObjects();
+    if (selected.size() != 1) return;
+    const auto ip = selected.front()->find("IP");
+    const std::string address = ip == selected.front()->end() ? std::string() : ip->second;
+    const std::string url = deviceUrl(scheme, address);
+    if (url.empty()) {
+        d_.log.log("not opening " + scheme + " for \"" + printable(address) + "\": not an IPv4 address");
+        return;
+    }
+    d_.workspace.openURL(url);
+}
+
+void Controller::onTableviewDoubleClicked() {}
+
+void Controller::tableViewSortDescriptorsDidChange() {
+    if (o_.tableview) o_.tableview->reloadData();
+    d_.log.log("count=11111");
+}
+
+void Controller::windowWillClose() { d_.exitProcess(1); }
+
+std::optional<Font> Controller::fontOf(const FontNode& node) {
+    if (!node.Font) return std::nullopt;
+    return d_.fonts.fontWithName(*node.Font, node.FontSize ? floatValue(*node.FontSize) : 0.0);
+}
+
+void Controller::ReflashLanguage(const Notification&) {
+    if (!parseOperation_) return;
+    const LanguageTable& table = parseOperation_->currentParseBatchDic();
+    if (table.size() <= 4) d_.alert.show("aaa", "OK", "bbb");
+
+    auto lookup = [&](const std::string& key) -> const FontNode* {
+        const auto it = table.find(key);
+        return it == table.end() ? nullptr : it->second.get();
+    };
+
+    if (o_.tableview) {
+        static const char* kHeaders[] = {"List1", "List2", "List3"};
+        const int columns = o_.tableview->numberOfColumns();
+        for (int c = 0; c < columns; ++c) {
+            o_.tableview->setColumnEditable(c, false);
+            if (c >= 3) continue;
+            if (const FontNode* e = lookup(kHeaders[c])) {
+                if (e->String) o_.tableview->setHeaderTitle(c, *e->String);
+                if (auto f = fontOf(*e)) o_.tableview->setHeaderFont(c, *f);
+            }
+        }
+    }
+    const std::pair<const char*, Button*> buttons[] = {
+        {"Log In", o_.loginbutton}, {"Refresh", o_.refreshbutton}, {"My storage", o_.storagebutton}};
+    for (const auto& [key, button] : buttons) {
+        const FontNode* e = lookup(key);
+        if (!e || !button) continue;
+        if (e->String) button->setTitle(*e->String);
+        if (auto f = fontOf(*e)) button->setFont(*f);
+    }
+    if (const FontNode* e = lookup("Device List"); e && o_.deviceListField) {
+        if (e->String) o_.deviceListField->setStringValue(*e->String);
+        if (auto f = fontOf(*e)) o_.deviceListField->setFont(*f);
+    }
+}

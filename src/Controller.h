@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "DataPair.h"
+#include "NotificationCenter.h"
+#include "ParseOperation.h"
+#include "platform/Alert.h"
+#include "platform/ArrayController.h"
+#include "platform/Button.h"
+#include "platform/DeviceEngine.h"
+#include "platform/FontCatalogue.h"
+#include "platform/MainThread.h"
+#include "platform/OperationQueue.h"
+#include "platform/Preferences.h"
+#include "platform/Resources.h"
+#include "platform/SystemLog.h"
+#include "platform/TableView.h"
+#include "platform/TextField.h"
+#include "platform/Timer.h"
+#include "platform/Workspace.h"
+
+// The main window's behaviour: device table, countdown, buttons, language.
+// Every operation runs on the main thread.
+class Controller {
+public:
+    // The window's controls, set by whoever loads the window.
+    struct Outlets {
+        ArrayController* array_controller = nullptr;
+        TableView* tableview = nullptr;
+        Button* loginbutton = nullptr;
+        Button* refreshbutton = nullptr;
+        Button* storagebutton = nullptr;
+        TextField* countdownField = nullptr;
+        TextField* deviceListField = nullptr;
+        TextField* statusField = nullptr;  // optional: searches that could not start
+    };
+    // What the controller needs of the desktop.
+    struct Desktop {
+        Timer& timer;
+        Workspace& workspace;
+        SystemLog& log;
+        MainThread& mainThread;
+        OperationQueue& parseQueue;
+        Alert& alert;
+        FontCatalogue& fonts;
+        const Resources& resources;
+        const Preferences& preferences;
+        NotificationCenter& notifications;
+        std::function<void(int)> exitProcess;
+    };
+
+    static constexpr int kCountdownTicks = 11;
+
+    Controller(Outlets outlets, Desktop desktop, DeviceEngine& engine);
+    ~Controller();
+    Controller(const Controller&) = delete;
+    Controller& operator=(const Controller&) = delete;
+
+    void awakeFromNib();
+    void getDeviceList();  // timer tick
+    void onRefreash();
+    void onLogin();
+    void onGotoStorage();
+    void onTableviewDoubleClicked();
+    void tableViewSortDescriptorsDidChange();
+    void windowWillClose();
+    void ReflashLanguage(const Notification& note);
+
+    int counter() const { return counter_; }
+    int count() const { return count_; }
+    const std::shared_ptr<ParseOperation>& parseOperation() const { return parseOperation_; }
+
+private:
+    void loadLanguage();
+    void setButtonsEnabled(bool enabled);
+    void clearTable();
+    void openSelected(const std::string& scheme);
+    std::optional<Font> fontOf(const FontNode& node);
+    const FontNode* finishedEntry(const std::string& key) const;
+
+    Outlets o_;
+    Desktop d_;
+    DeviceEngine& engine_;
+    std::vector<RowPtr> device_;
+    std::shared_ptr<ParseOperation> parseOperation_;
+    std::optional<NotificationCenter::ObserverId> observer_;
+    std::int32_t counter_ = 0;
+    std::int32_t count_ = 0;
+    std::string receivedata_;
+    DataPair value_pair_;
+};

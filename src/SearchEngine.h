@@ -1,0 +1,13 @@
+#pragma once
+
+#include "platform/DeviceEngine.h"
+
+// The real engine: the process-wide CDeviceSearchInterface.
+class SearchEngine : public DeviceEngine {
+public:
+    void init() override;
+    void search() override;
+    void deviceList(std::vector<deviceinfo>& out) override;
+    void clearDeviceList() override;
+    std::vector<SearchWorkerStatus> workerStatus() override;
+};

@@ -1,0 +1,92 @@
+#include "MainWindow.h"
+
+#include <cstdlib>
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QPixmap>
+
+#include "Controller.h"
+#include "DirectoryResources.h"
+#include "EnvironmentPreferences.h"
+#include "NotificationCenter.h"
+#include "QtControls.h"
+#include "QtDesktop.h"
+#include "QtDeviceTable.h"
+#include "QtFonts.h"
+#include "QtMainThread.h"
+#include "QtTimer.h"
+#include "ThreadOperationQueue.h"
+#include "ui_MainWindow.h"
+
+MainWindow::MainWindow(DeviceEngine& engine, MainWindowOptions options, QWidget* parent)
+    : QMainWindow(parent), options_(std::move(options)), ui_(std::make_unique<Ui::MainWindow>()) {
+    ui_->setupUi(this);
+
+    table_ = std::make_unique<QtDeviceTable>(ui_->tableview);
+    table_->model().setHorizontalHeaderLabels({tr("Host name"), tr("IP address"), tr("Device type")});
+    login_ = std::make_unique<QtButton>(ui_->loginbutton);
+    refresh_ = std::make_unique<QtButton>(ui_->refreshbutton);
+    storage_ = std::make_unique<QtButton>(ui_->storagebutton);
+    countdown_ = std::make_unique<QtTextField>(ui_->countdownField);
+    caption_ = std::make_unique<QtTextField>(ui_->deviceListField);
+    status_ = std::make_unique<QtTextField>(ui_->statusField);
+    timer_ = std::make_unique<QtTimer>(options_.tickIntervalMs);
+    mainThread_ = std::make_unique<QtMainThread>();
+    workspace_ = std::make_unique<QtWorkspace>();
+    log_ = std::make_unique<QtSystemLog>();
+    alert_ = std::make_unique<QtAlert>();
+    fonts_ = std::make_unique<QtFontCatalogue>();
+    parseQueue_ = std::make_unique<ThreadOperationQueue>();
+    resources_ = std::make_unique<DirectoryResources>(options_.languageDirectories);
+    const Preferences* preferences = options_.preferences;
+    if (!preferences) {
+        ownPreferences_ = std::make_unique<EnvironmentPreferences>();
+        preferences = ownPreferences_.get();
+    }
+    NotificationCenter& notifications =
+        options_.notifications ? *options_.notifications : NotificationCenter::defaultCenter();
+    std::function<void(int)> exitProcess = options_.exitProcess;
+    if (!exitProcess) exitProcess = [](int status) { std::exit(status); };
+
+    Controller::Outlets outlets{table_.get(), table_.get(),     login_.get(),   refresh_.get(),
+                                storage_.get(), countdown_.get(), caption_.get(), status_.get()};
+    controller_ = std::make_unique<Controller>(
+        outlets,
+        Controller::Desktop{*timer_, *workspace_, *log_, *mainThread_, *parseQueue_, *alert_, *fonts_, *resources_,
+                            *preferences, notifications, exitProcess},
+        engine);
+
+    Controller* c = controller_.get();
+    connect(ui_->loginbutton, &QPushButton::clicked, this, [c] { c->onLogin(); });
+    connect(ui_->refreshbutton, &QPushButton::clicked, this, [c] { c->onRefreash(); });
+    connect(ui_->storagebutton, &QPushButton::clicked, this, [c] { c->onGotoStorage(); });
+    connect(ui_->tableview, &QTableView::doubleClicked, this, [c] { c->onTableviewDoubleClicked(); });
+    connect(ui_->tableview->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
+            [c] { c->tableViewSortDescriptorsDidChange(); });
+
+    controller_->awakeFromNib();
+
+    if (!options_.screenshotPath.empty())
+        // Connected after the controller's tick, so it sees that tick's result.
+        connect(&timer_->timer(), &QTimer::timeout, this, [this] { takeScreenshot(); });
+}
+
+MainWindow::~MainWindow() {
+    // Release a parse thread waiting on the main thread before joining it.
+    mainThread_->shutdown();
+    parseQueue_->waitUntilAllOperationsAreFinished();
+    controller_.reset();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    controller_->windowWillClose();
+    event->accept();
+}
+
+void MainWindow::takeScreenshot() {
+    if (!ui_->loginbutton->isEnabled()) return;
+    const bool saved = grab().save(QString::fromStdString(options_.screenshotPath), "PNG");
+    QCoreApplication::exit(saved ? 0 : 1);
+}
