@@ -79,6 +79,7 @@ int CDeviceSearchInterface::SearchDeviceRecallHandle(void* record, int port) {
     CDeviceSearchInterface* self = GetInstance();
     deviceinfo copy;
     std::memcpy(&copy, record, sizeof copy);
+    TerminateDeviceTexts(copy);
     if (copy.type == kDeviceByebye)
         self->DelDeviceInfo(copy.id);
     else if (copy.type == kDeviceAnswer || copy.type == kDeviceAlive)
@@ -148,9 +149,11 @@ int CDeviceSearchInterface::ClearDeviceList() {
 void CDeviceSearchInterface::RefreshDeviceList() {
     EnterThreadMutex();
     for (std::size_t i = 0; i < deviceList.size();) {
-        std::int64_t lowered = deviceList[i].lifetime - 10;
-        if (lowered >= 46) {
-            deviceList[i].lifetime = lowered;
+        std::int64_t lifetime = deviceList[i].lifetime;
+        // Compared before subtracting: at the bottom of the range the
+        // subtraction itself would overflow.
+        if (lifetime >= 46 + 10) {
+            deviceList[i].lifetime = lifetime - 10;
             ++i;
         } else {
             deviceList.erase(deviceList.begin() + static_cast<std::ptrdiff_t>(i));

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <type_traits>
 
 // One discovered device. A plain fixed-size value: copied by assignment,
@@ -33,6 +34,13 @@ static_assert(std::is_trivially_copyable_v<deviceinfo>);
 static_assert(std::is_standard_layout_v<deviceinfo>);
 static_assert(offsetof(deviceinfo, ip) == 32 && offsetof(deviceinfo, factory) == 192);
 static_assert(offsetof(deviceinfo, type) == 224);
+
+// Forces a terminator into the last byte of every text. Records cross the
+// callback boundary as raw blocks; one written without terminators must not
+// make later string reads run past its fields.
+inline void TerminateDeviceTexts(deviceinfo& d) {
+    for (char* text : {d.id, d.ip, d.host, d.product, d.extra, d.version, d.factory}) text[31] = '\0';
+}
 
 // Message kinds carried in deviceinfo::type.
 enum : std::int32_t {

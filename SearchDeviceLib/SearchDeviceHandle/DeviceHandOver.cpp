@@ -21,6 +21,7 @@ void CSearchDeviceClient::HandleDeviceMessage(void* record, int, int port) {
     io_printf("Handle %d : Search %d Thread Find Device have Mutex  ", port, port);
     deviceinfo copy;
     std::memcpy(&copy, record, sizeof copy);
+    TerminateDeviceTexts(copy);
     io_printf("Handle %d : Search %d Thread Find Device ID : %s, IP : %s  ", port, port, copy.id, copy.ip);
     call_backup(&copy, port);
     io_printf("Handle %d : Search %d Thread Find Device Success Handle  ", port, port);
