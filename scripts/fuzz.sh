@@ -19,6 +19,7 @@ if [ ${#harnesses[@]} -eq 0 ]; then
   harnesses=(broadcast_answer ssdp_message option_key language_file device_url)
 fi
 
+declare -A maxlen=([language_file]=4096)
 declare -A dict=([broadcast_answer]=broadcast [ssdp_message]=ssdp [option_key]=broadcast
                  [language_file]=language [device_url]=url)
 status=0
@@ -29,7 +30,7 @@ for name in "${harnesses[@]}"; do
   work="$here/build-fuzz/corpus/$name"
   findings="$here/build-fuzz/findings/$name"
   mkdir -p "$findings" "$work"
-  opts=(-max_total_time="$seconds" -max_len=1200 -timeout=10 -rss_limit_mb=1024
+  opts=(-max_total_time="$seconds" -max_len="${maxlen[$name]:-1200}" -timeout=10 -rss_limit_mb=1024
         -print_final_stats=1 -artifact_prefix="$findings/")
   d="$here/fuzz/dict/${dict[$name]:-}.dict"
   [ -f "$d" ] && opts+=(-dict="$d")
