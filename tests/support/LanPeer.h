@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
@@ -34,7 +35,7 @@ inline const char* kDeviceIp = "198.51.100.10";
 inline const char* kDeviceIp2 = "198.51.100.11";
 
 // True only inside the lab: LAB_LAN_PID names a process in another network
-// namespace, and ours is not the machine's (PID 1's). Anything that sends
+// namespace, and ours holds nothing but the lab's links. Anything that sends
 // must refuse to run otherwise.
 inline bool InsideLab(std::string* why = nullptr) {
     auto fail = [&](const char* text) {
@@ -47,8 +48,21 @@ inline bool InsideLab(std::string* why = nullptr) {
     if (stat("/proc/self/ns/net", &self) != 0) return fail("cannot read /proc/self/ns/net");
     if (stat((std::string("/proc/") + pid + "/ns/net").c_str(), &lan) != 0) return fail("LAN namespace is gone");
     if (self.st_ino == lan.st_ino) return fail("LAN namespace equals ours");
-    if (stat("/proc/1/ns/net", &init) != 0 || init.st_ino == self.st_ino)
+    if (stat("/proc/1/ns/net", &init) == 0 && init.st_ino == self.st_ino)
         return fail("this is the machine's own network namespace");
+    // Only the lab's links may exist here: any other interface could reach a
+    // real network.
+    bool haveLan0 = false;
+    struct if_nameindex* links = if_nameindex();
+    if (links == nullptr) return fail("cannot list network interfaces");
+    bool foreign = false;
+    for (struct if_nameindex* l = links; l->if_index != 0; ++l) {
+        std::string name = l->if_name;
+        haveLan0 |= name == "lan0";
+        foreign |= name != "lo" && name != "lan0" && name != "lan1";
+    }
+    if_freenameindex(links);
+    if (foreign || !haveLan0) return fail("network interfaces other than the lab's are present");
     return true;
 }
 
