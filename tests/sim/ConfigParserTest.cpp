@@ -13,7 +13,7 @@ std::uint32_t ip(const char* text) { return *Endpoint::parseAddress(text); }
 TEST(ConfigParser, DeviceWithOnlyIdAndAddressGetsTheDefaults) {
     const auto devices = ConfigParser::parse(R"({"devices": [{"id": "A1", "address": "198.51.100.10"}]})");
     ASSERT_EQ(devices.size(), 1u);
-    const DeviceSpec& device = devices[0];
+    const DeviceProfile& device = devices[0];
     EXPECT_EQ(device.id, "A1");
     EXPECT_EQ(device.address, ip("198.51.100.10"));
     EXPECT_EQ(device.host, "");
@@ -38,7 +38,7 @@ TEST(ConfigParser, ReadsEveryDeviceKeyAndAcceptsComments) {
         "code": 4, "delay": 0.25, "max_delay": 1.5, "answers": -1,
         "announce": [ {"at": 5.0, "nts": "alive"}, {"at": 20, "nts": "weird"} ] } ] })");
     ASSERT_EQ(devices.size(), 1u);
-    const DeviceSpec& device = devices[0];
+    const DeviceProfile& device = devices[0];
     EXPECT_EQ(device.address, ip("203.0.113.12"));
     EXPECT_EQ(device.host, "nas-office");
     EXPECT_EQ(device.maker, "acme");
@@ -67,7 +67,7 @@ TEST(ConfigParser, GenerateMakesConsecutiveDevicesAfterTheListedOnes) {
     ASSERT_EQ(devices.size(), 5u);
     EXPECT_EQ(devices[0].id, "ONE");
     for (int n = 1; n <= 3; ++n) {
-        const DeviceSpec& device = devices[static_cast<std::size_t>(n)];
+        const DeviceProfile& device = devices[static_cast<std::size_t>(n)];
         EXPECT_EQ(device.id, "GEN" + std::to_string(n));
         EXPECT_EQ(device.host, "gen-" + std::to_string(n));
         EXPECT_EQ(device.address, ip("198.51.100.252") + static_cast<std::uint32_t>(n - 1));

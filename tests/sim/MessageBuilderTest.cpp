@@ -8,8 +8,8 @@
 
 namespace {
 
-DeviceSpec office() {
-    DeviceSpec device;
+DeviceProfile office() {
+    DeviceProfile device;
     device.id = "A1B2C3";
     device.address = *Endpoint::parseAddress("198.51.100.10");
     device.host = "nas-office";
@@ -36,7 +36,7 @@ TEST(MessageBuilder, BroadcastAnswerLayout) {
 }
 
 TEST(MessageBuilder, BroadcastOptionTextIsCutAt128Bytes) {
-    DeviceSpec device = office();
+    DeviceProfile device = office();
     device.host = std::string(200, 'h');
     const auto bytes = MessageBuilder::broadcastAnswer(device);
     const std::string expected = ("id=A1B2C3&host=" + device.host).substr(0, 128);
@@ -55,7 +55,7 @@ TEST(MessageBuilder, SsdpAnswerText) {
 }
 
 TEST(MessageBuilder, NotifyTextAndNoTrailingSlashWithoutExtra) {
-    DeviceSpec device = office();
+    DeviceProfile device = office();
     device.extra.clear();
     EXPECT_EQ(MessageBuilder::ssdpNotify(device, "byebye"),
               "NOTIFY * HTTP/1.1\r\n"

@@ -64,7 +64,7 @@ double secondsValue(const json& value, const std::string& where) {
 }
 
 // The keys a device and a generate entry share.
-void readCommonKey(const std::string& key, const json& value, const std::string& where, DeviceSpec& device) {
+void readCommonKey(const std::string& key, const json& value, const std::string& where, DeviceProfile& device) {
     if (key == "maker") device.maker = stringValue(value, where);
     else if (key == "product") device.product = stringValue(value, where);
     else if (key == "version") device.version = stringValue(value, where);
@@ -99,13 +99,13 @@ void readCommonKey(const std::string& key, const json& value, const std::string&
 constexpr std::initializer_list<const char*> kCommonKeys = {"maker", "product", "version", "extra", "protocols",
                                                             "code", "delay", "max_delay", "answers", "announce"};
 
-DeviceSpec readDevice(const json& object, const std::string& where) {
+DeviceProfile readDevice(const json& object, const std::string& where) {
     if (!object.is_object()) fail(where, "expected an object, got " + shown(object));
     rejectUnknownKeys(object, where, {"id", "address", "host", "maker", "product", "version", "extra", "protocols",
                                       "code", "delay", "max_delay", "answers", "announce"});
     if (!object.contains("id")) fail(where, "missing \"id\"");
     if (!object.contains("address")) fail(where, "missing \"address\"");
-    DeviceSpec device;
+    DeviceProfile device;
     for (const auto& item : object.items()) {
         const std::string at = where + "." + item.key();
         if (item.key() == "id") device.id = stringValue(item.value(), at);
@@ -120,7 +120,7 @@ DeviceSpec readDevice(const json& object, const std::string& where) {
     return device;
 }
 
-void readGenerate(const json& object, const std::string& where, std::vector<DeviceSpec>& devices) {
+void readGenerate(const json& object, const std::string& where, std::vector<DeviceProfile>& devices) {
     if (!object.is_object()) fail(where, "expected an object, got " + shown(object));
     std::initializer_list<const char*> known = {"count", "net", "first", "id_prefix", "maker", "product", "version",
                                                 "extra", "protocols", "code", "delay", "max_delay", "answers",
@@ -137,7 +137,7 @@ void readGenerate(const json& object, const std::string& where, std::vector<Devi
     if (!base || net.find('.') == std::string::npos || std::count(net.begin(), net.end(), '.') != 2)
         fail(where + ".net", "expected the first three numbers of an address such as \"198.51.100\", got \"" + net + "\"");
 
-    DeviceSpec pattern;
+    DeviceProfile pattern;
     std::string idPrefix = "GEN";
     for (const auto& item : object.items()) {
         const std::string at = where + "." + item.key();
@@ -145,7 +145,7 @@ void readGenerate(const json& object, const std::string& where, std::vector<Devi
         else readCommonKey(item.key(), item.value(), at, pattern);
     }
     for (long long n = 1; n <= count; ++n) {
-        DeviceSpec device = pattern;
+        DeviceProfile device = pattern;
         device.id = idPrefix + std::to_string(n);
         device.host = "gen-" + std::to_string(n);
         device.address = *base + static_cast<std::uint32_t>(first + n - 1);
@@ -155,7 +155,7 @@ void readGenerate(const json& object, const std::string& where, std::vector<Devi
 
 }  // namespace
 
-std::vector<DeviceSpec> ConfigParser::parse(const std::string& jsonText) {
+std::vector<DeviceProfile> ConfigParser::parse(const std::string& jsonText) {
     json root;
     try {
         // Comments are accepted so that annotated examples load as they are.
@@ -168,7 +168,7 @@ std::vector<DeviceSpec> ConfigParser::parse(const std::string& jsonText) {
     if (!root.is_object()) fail("top level", "expected an object with \"devices\" and/or \"generate\"");
     rejectUnknownKeys(root, "top level", {"devices", "generate"});
 
-    std::vector<DeviceSpec> devices;
+    std::vector<DeviceProfile> devices;
     for (const char* list : {"devices", "generate"}) {
         if (!root.contains(list)) continue;
         const json& entries = root[list];
@@ -182,7 +182,7 @@ std::vector<DeviceSpec> ConfigParser::parse(const std::string& jsonText) {
     return devices;
 }
 
-std::vector<DeviceSpec> ConfigParser::load(const std::string& path) {
+std::vector<DeviceProfile> ConfigParser::load(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw SimError(SimError::kUsage, "cannot read the configuration \"" + path + "\"");
     std::ostringstream text;

@@ -2,13 +2,13 @@
 // SimError (usage) whose message names the place: "devices[2].code: ...".
 #pragma once
 
-#include "DeviceSpec.h"
+#include "DeviceProfile.h"
 
 #include <string>
 #include <vector>
 
 class ConfigParser {
 public:
-    static std::vector<DeviceSpec> parse(const std::string& jsonText);
-    static std::vector<DeviceSpec> load(const std::string& path);
+    static std::vector<DeviceProfile> parse(const std::string& jsonText);
+    static std::vector<DeviceProfile> load(const std::string& path);
 };

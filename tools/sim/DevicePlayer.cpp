@@ -40,12 +40,12 @@ void raiseDescriptorLimit() {
 
 }  // namespace
 
-DevicePlayer::DevicePlayer(std::vector<DeviceSpec> devices, PlayerOptions options)
+DevicePlayer::DevicePlayer(std::vector<DeviceProfile> devices, PlayerOptions options)
     : m_options(std::move(options)), m_guard(m_options.allowAnyDestination) {
-    for (auto& spec : devices) {
+    for (auto& profile : devices) {
         Device device;
-        device.answersLeft = spec.answers == 0 ? -1 : std::max(spec.answers, 0);
-        device.spec = std::move(spec);
+        device.answersLeft = profile.answers == 0 ? -1 : std::max(profile.answers, 0);
+        device.profile = std::move(profile);
         m_devices.push_back(std::move(device));
     }
 }
@@ -63,22 +63,22 @@ void DevicePlayer::prepare() {
     bool anyBroadcast = false, anySsdp = false;
     std::set<int> interfaces;
     for (auto& device : m_devices) {
-        const std::string name = "device \"" + device.spec.id + "\"";
-        m_guard.checkSource(device.spec.address, name + " address");
-        const auto local = LocalAddresses::find(m_local, device.spec.address);
+        const std::string name = "device \"" + device.profile.id + "\"";
+        m_guard.checkSource(device.profile.address, name + " address");
+        const auto local = LocalAddresses::find(m_local, device.profile.address);
         if (!local)
-            throw SimError(SimError::kUsage, name + ": address " + Endpoint::addressText(device.spec.address) +
+            throw SimError(SimError::kUsage, name + ": address " + Endpoint::addressText(device.profile.address) +
                                                  " is not on this host");
         device.interfaceIndex = local->interfaceIndex;
         interfaces.insert(local->interfaceIndex);
-        anyBroadcast = anyBroadcast || device.spec.broadcast;
-        anySsdp = anySsdp || device.spec.ssdp;
+        anyBroadcast = anyBroadcast || device.profile.broadcast;
+        anySsdp = anySsdp || device.profile.ssdp;
 
-        if (!m_senders.contains(device.spec.address)) {
+        if (!m_senders.contains(device.profile.address)) {
             UdpSocket sender;
-            sender.multicastFrom(device.spec.address);
-            sender.bind({device.spec.address, 0}, name + " socket");
-            m_senders.emplace(device.spec.address, std::move(sender));
+            sender.multicastFrom(device.profile.address);
+            sender.bind({device.profile.address, 0}, name + " socket");
+            m_senders.emplace(device.profile.address, std::move(sender));
         }
     }
     // Listeners share their ports so that two simulators can play one LAN.
@@ -141,33 +141,33 @@ void DevicePlayer::onRequest(std::string_view datagram, const UdpSocket::Datagra
     const auto now = Clock::now();
     for (std::size_t i = 0; i < m_devices.size(); ++i) {
         Device& device = m_devices[i];
-        const bool speaks = kind == RequestClassifier::Kind::Broadcast ? device.spec.broadcast : device.spec.ssdp;
+        const bool speaks = kind == RequestClassifier::Kind::Broadcast ? device.profile.broadcast : device.profile.ssdp;
         // A device hears only the network its address is on.
         if (!speaks || device.interfaceIndex != info.interfaceIndex || device.answersLeft == 0) continue;
         if (device.answersLeft > 0) --device.answersLeft;
-        double delay = device.spec.delay;
-        if (device.spec.maxDelay > 0) delay = std::uniform_real_distribution<double>(0, device.spec.maxDelay)(m_random);
+        double delay = device.profile.delay;
+        if (device.profile.maxDelay > 0) delay = std::uniform_real_distribution<double>(0, device.profile.maxDelay)(m_random);
         schedule(now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(delay)), i,
                  kind == RequestClassifier::Kind::Broadcast ? Kind::BroadcastAnswer : Kind::SsdpAnswer, info.from);
     }
 }
 
 void DevicePlayer::send(const Pending& pending) {
-    const DeviceSpec& spec = m_devices[pending.device].spec;
-    UdpSocket& socket = m_senders.at(spec.address);
+    const DeviceProfile& profile = m_devices[pending.device].profile;
+    UdpSocket& socket = m_senders.at(profile.address);
     int error = 0;
     std::string what;
     if (pending.kind == Kind::BroadcastAnswer) {
-        const auto bytes = MessageBuilder::broadcastAnswer(spec);
+        const auto bytes = MessageBuilder::broadcastAnswer(profile);
         error = socket.sendTo(bytes.data(), bytes.size(), pending.to);
         what = "broadcast answer";
     } else {
-        const std::string text = pending.kind == Kind::SsdpAnswer ? MessageBuilder::ssdpAnswer(spec)
-                                                                  : MessageBuilder::ssdpNotify(spec, pending.nts);
+        const std::string text = pending.kind == Kind::SsdpAnswer ? MessageBuilder::ssdpAnswer(profile)
+                                                                  : MessageBuilder::ssdpNotify(profile, pending.nts);
         error = socket.sendTo(text.data(), text.size(), pending.to);
         what = pending.kind == Kind::SsdpAnswer ? "M-SEARCH answer" : "NOTIFY ssdp:" + pending.nts;
     }
-    const std::string line = "device \"" + spec.id + "\" " + Endpoint::addressText(spec.address) + " -> " +
+    const std::string line = "device \"" + profile.id + "\" " + Endpoint::addressText(profile.address) + " -> " +
                              pending.to.text() + ": " + what;
     if (error != 0) log(line + " failed: " + UdpSocket::errorText(error));
     else if (m_options.verbose) log(line);
@@ -205,7 +205,7 @@ void DevicePlayer::run() {
 
     m_start = Clock::now();
     for (std::size_t i = 0; i < m_devices.size(); ++i)
-        for (const auto& announcement : m_devices[i].spec.announce)
+        for (const auto& announcement : m_devices[i].profile.announce)
             schedule(m_start + std::chrono::duration_cast<Clock::duration>(
                                    std::chrono::duration<double>(announcement.at)),
                      i, Kind::Notify, {DestinationGuard::kGroup, kSsdpPort}, announcement.nts);

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "DestinationGuard.h"
-#include "DeviceSpec.h"
+#include "DeviceProfile.h"
 #include "Endpoint.h"
 #include "LocalAddresses.h"
 #include "UdpSocket.h"
@@ -27,7 +27,7 @@ struct PlayerOptions {
 
 class DevicePlayer {
 public:
-    DevicePlayer(std::vector<DeviceSpec> devices, PlayerOptions options);
+    DevicePlayer(std::vector<DeviceProfile> devices, PlayerOptions options);
     // Returns when the duration is over or a stop signal came. Throws SimError.
     void run();
 
@@ -36,7 +36,7 @@ private:
     enum class Kind { BroadcastAnswer, SsdpAnswer, Notify };
 
     struct Device {
-        DeviceSpec spec;
+        DeviceProfile profile;
         int interfaceIndex = 0;
         long answersLeft = 0;  // < 0: unlimited
     };

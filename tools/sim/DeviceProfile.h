@@ -10,7 +10,7 @@ struct Announcement {
     std::string nts;   // sent as "NTS: ssdp:<nts>"
 };
 
-struct DeviceSpec {
+struct DeviceProfile {
     std::string id;
     std::uint32_t address = 0;  // host byte order
     std::string host;

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-std::array<std::uint8_t, 148> MessageBuilder::broadcastAnswer(const DeviceSpec& device) {
+std::array<std::uint8_t, 148> MessageBuilder::broadcastAnswer(const DeviceProfile& device) {
     dhcppacket packet{};
     packet.op = kDhcpOpAnswer;
     packet.code = static_cast<std::uint8_t>(device.code);
@@ -20,18 +20,18 @@ std::array<std::uint8_t, 148> MessageBuilder::broadcastAnswer(const DeviceSpec& 
     return bytes;
 }
 
-std::string MessageBuilder::location(const DeviceSpec& device) {
+std::string MessageBuilder::location(const DeviceProfile& device) {
     return "http://" + Endpoint::addressText(device.address) + ":5000/desc.xml";
 }
 
-std::string MessageBuilder::server(const DeviceSpec& device) {
+std::string MessageBuilder::server(const DeviceProfile& device) {
     std::string text = "Linux/5.10 RUZO/" + device.version + ", UPnP/1.0, " + device.maker + "/" + device.host + "/" +
                        device.product;
     if (!device.extra.empty()) text += "/" + device.extra;
     return text;
 }
 
-std::string MessageBuilder::ssdpAnswer(const DeviceSpec& device) {
+std::string MessageBuilder::ssdpAnswer(const DeviceProfile& device) {
     return "HTTP/1.1 200 OK\r\n"
            "CACHE-CONTROL: max-age=1800\r\n"
            "LOCATION: " + location(device) + "\r\n"
@@ -41,7 +41,7 @@ std::string MessageBuilder::ssdpAnswer(const DeviceSpec& device) {
            "\r\n";
 }
 
-std::string MessageBuilder::ssdpNotify(const DeviceSpec& device, const std::string& nts) {
+std::string MessageBuilder::ssdpNotify(const DeviceProfile& device, const std::string& nts) {
     return "NOTIFY * HTTP/1.1\r\n"
            "HOST: 239.143.255.250:1900\r\n"
            "LOCATION: " + location(device) + "\r\n"

@@ -1,7 +1,7 @@
 #include "Sender.h"
 
 #include "DestinationGuard.h"
-#include "DeviceSpec.h"
+#include "DeviceProfile.h"
 #include "LocalAddresses.h"
 #include "MessageBuilder.h"
 #include "SimError.h"
@@ -99,7 +99,7 @@ long Sender::flood(const FloodOptions& options) {
         sockets.push_back(senderSocket({source, 0}, false));
     }
 
-    DeviceSpec device;
+    DeviceProfile device;
     device.maker = options.maker;
     const auto start = Clock::now();
     for (long n = 0; n < options.count; ++n) {
