@@ -11,7 +11,7 @@ DEB_PACKAGES := cmake make g++ pkg-config \
   libboost-system-dev libboost-thread-dev libboost-date-time-dev libexpat1-dev \
   qt6-base-dev qt6-base-dev-tools libgl-dev libcli11-dev nlohmann-json3-dev \
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
-  iproute2 util-linux procps xvfb xauth libcap2-bin fonts-dejavu-core file dpkg-dev
+  iproute2 util-linux procps python3 xvfb xauth libcap2-bin fonts-dejavu-core file dpkg-dev
 
 .PHONY: all deps build test test-default test-asan test-tsan demo run install package bench fuzz screenshot clean help
 all: build
