@@ -92,8 +92,23 @@ Outcome runOnce(const std::string& self, const std::string& logDir, unsigned see
     posix_spawn_file_actions_init(&actions);
     // The front end prints one line per record; keep stderr for sanitizers.
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    // ThreadSanitizer lingers a second at every exit by default; a short
+    // pause still catches reports from threads that outlive main.
+    std::vector<std::string> env;
+    std::string tsan = "TSAN_OPTIONS=";
+    for (char** e = environ; *e; ++e) {
+        if (std::strncmp(*e, "TSAN_OPTIONS=", 13) == 0)
+            tsan = std::string(*e) + ":";
+        else
+            env.emplace_back(*e);
+    }
+    env.push_back(tsan + "atexit_sleep_ms=50");
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, self.c_str(), &actions, nullptr, args, environ);
+    int rc = posix_spawn(&pid, self.c_str(), &actions, nullptr, args, envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         why = std::string("cannot start child: ") + std::strerror(rc);
