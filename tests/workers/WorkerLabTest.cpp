@@ -321,6 +321,29 @@ TEST_F(WorkerLab, StopReleasesAWaitingReceiveAndFreesThePort) {
     EXPECT_EQ(log.Count("SendThread 1610 : Exit Search Device Tread , bExitSock : 1  "), 2u);
 }
 
+TEST_F(WorkerLab, FailingHandOverEndsOnlyTheReceiveThread) {
+    UdpSocket member = UdpSocket::BindInLan("0.0.0.0", 1900);
+    member.JoinGroup(lab::kGroup);
+    LogTail log;
+    auto* worker = Keep(new LabWorker<CSearchDeviceMultiCommandThead>);
+    worker->InitSearchThread(lab::kHostIp, 1630, false);
+    ASSERT_TRUE(worker->StartSucceeded()) << worker->LastStartError();
+    member.SendTo(lab::kHostIp, 1630, SsdpAnswer("throw-1"));
+    ASSERT_TRUE(Eventually([&] { return !worker->Running(); }));
+    EXPECT_TRUE(log.Has("SendThread 1630 : Create Socket Protocolt Server Error : callback failed  "));
+
+    // The socket stays open: searches still go out.
+    dhcppacket unused{};
+    worker->SendSearchCommandToDevice(unused);
+    auto got = member.Receive();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->fromPort, 1630);
+    EXPECT_EQ(log.CountFragment("SendThread 1630 : Send Search Device Error"), 0u);
+
+    worker->ExitSearchThread();
+    EXPECT_NO_THROW(UdpSocket::Bind(lab::kHostIp, 1630)) << "the stop closes a socket no thread owns";
+}
+
 // Stops while answers keep arriving, and sends from the stopping thread, so
 // the sanitizers see every path of the socket's hand-off between threads.
 TEST_F(WorkerLab, StopUnderTrafficEndsTheThreadAndNothingIsHandedOnAfterwards) {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 #include <string>
 #include <vector>
@@ -84,6 +85,7 @@ struct HandedOver {
 };
 
 // Installs itself as the hand-over's device callback; keeps every record.
+// A record whose id begins with "throw" is kept, then the callback throws.
 class HandOverRecorder {
 public:
     static HandOverRecorder& Get() {
@@ -127,6 +129,8 @@ private:
             self.records_.push_back(entry);
         }
         self.changed_.notify_all();
+        // Lets a test see what a failing callback does to a worker.
+        if (std::strncmp(entry.info.id, "throw", 5) == 0) throw std::runtime_error("callback failed");
         return 0;
     }
     std::mutex mutex_;
