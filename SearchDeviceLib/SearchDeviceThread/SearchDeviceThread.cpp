@@ -16,6 +16,19 @@ namespace {
 constexpr std::size_t kReceiveBufferSize = 1025;
 // One byte short of the buffer, so every datagram is followed by a zero.
 constexpr std::size_t kMaxDatagram = kReceiveBufferSize - 1;
+// Hundreds of devices answering one search within a few milliseconds overflow
+// the default socket buffer (about 200 small datagrams) before the thread has
+// drained it, and those answers are lost. The kernel caps the request at
+// net.core.rmem_max; whatever it grants is logged.
+constexpr int kReceiveBufferRequest = 4 * 1024 * 1024;
+
+void EnlargeReceiveBuffer(ip::udp::socket& socket, int port) {
+    boost::system::error_code ec;
+    socket.set_option(boost::asio::socket_base::receive_buffer_size(kReceiveBufferRequest), ec);
+    boost::asio::socket_base::receive_buffer_size granted;
+    socket.get_option(granted, ec);
+    io_printf("SendThread %d : Receive Buffer Size : %d  ", port, ec ? 0 : granted.value());
+}
 }  // namespace
 
 CSearchDeviceThread::CSearchDeviceThread() : socket(ioService) {}
@@ -100,6 +113,7 @@ int CSearchDeviceThread::HandleProtocolInfo() {
 void CSearchDeviceThread::HandleReceiveInfo(char*, int, std::string&) {}
 
 void CSearchDeviceThread::StartReceiveThread() {
+    EnlargeReceiveBuffer(socket, nPort);
     std::lock_guard<std::mutex> lock(sockMutex);
     bReceiving = true;
     try {
