@@ -29,7 +29,8 @@ void QtMainThread::perform(std::function<void()> work, bool wait) {
     std::future<void> finished = done->get_future();
     QMetaObject::invokeMethod(
         context_.get(),
-        [work = std::move(work), done] {
+        // The call holds the only reference to the promise.
+        [work = std::move(work), done = std::move(done)] {
             work();
             done->set_value();
         },
