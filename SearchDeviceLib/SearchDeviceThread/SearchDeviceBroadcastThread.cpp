@@ -85,7 +85,8 @@ int CSearchDeviceBroadcastThread::HandleDeviceInfo(dhcppacket& packet, deviceinf
 
 // The option text is the packet's 128-byte area up to its first zero byte;
 // a sender need not terminate it, so nothing here reads past the area.
-int CSearchDeviceBroadcastThread::FindStringValue(char* options, char* field, int maxLen, char* key, int keyLen) {
+int CSearchDeviceBroadcastThread::FindStringValue(char* options, char* field, int maxLen, char* key,
+                                                  int keyLen) {
     if (options == nullptr || field == nullptr || key == nullptr || keyLen <= 0 || maxLen < 0) return 0;
     const int textLen = static_cast<int>(strnlen(options, kOptionsSize));
     // Only at a pair boundary: a plain substring match would let "uuid=" or

@@ -98,8 +98,8 @@ void CSearchDeviceMulticastThread::HandleInitSearchThreadError() {
     if (testCount >= kMaxRetries) return;
     ++testCount;
     ++nPort;
-    io_printf("SendThread %d : Test Create Search Device Work Thread, testCount = %d, port = %d  ", nPort, testCount,
-              nPort);
+    io_printf("SendThread %d : Test Create Search Device Work Thread, testCount = %d, port = %d  ", nPort,
+              testCount, nPort);
     InitSearchThread();
 }
 
@@ -216,7 +216,8 @@ void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int length, std
         // Forgetting it lets the next copy through: of a run of identical
         // announcements every second one is dropped.
         ClearOldDeviceInfo();
-        io_printf("SendThread %d : Handle Mulitcast Recive Information Fail : Old Device, type = %d ", nPort, type);
+        io_printf("SendThread %d : Handle Mulitcast Recive Information Fail : Old Device, type = %d ", nPort,
+                  type);
         return;
     }
     io_printf("SendThread %d : Handle Mulitcast Recive Information Success, type = %d ", nPort, type);

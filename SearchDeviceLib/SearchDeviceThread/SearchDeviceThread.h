@@ -1,10 +1,13 @@
 // Base of every search worker: one UDP socket, one detached receive thread.
 #pragma once
 
+// clang-format off
 #include <utility>  // before Asio: 1.74 uses std::exchange without it in C++20
+// clang-format on
+
 #include <atomic>
-#include <cstddef>
 #include <boost/asio.hpp>
+#include <cstddef>
 #include <mutex>
 #include <string>
 

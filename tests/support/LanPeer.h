@@ -44,9 +44,11 @@ inline bool InsideLab(std::string* why = nullptr) {
     };
     const char* pid = std::getenv("LAB_LAN_PID");
     if (pid == nullptr || *pid == '\0') return fail("LAB_LAN_PID is not set (run under tests/lab/lab.sh)");
-    struct stat self {}, lan {}, init {};
+    struct stat self {
+    }, lan{}, init{};
     if (stat("/proc/self/ns/net", &self) != 0) return fail("cannot read /proc/self/ns/net");
-    if (stat((std::string("/proc/") + pid + "/ns/net").c_str(), &lan) != 0) return fail("LAN namespace is gone");
+    if (stat((std::string("/proc/") + pid + "/ns/net").c_str(), &lan) != 0)
+        return fail("LAN namespace is gone");
     if (self.st_ino == lan.st_ino) return fail("LAN namespace equals ours");
     if (stat("/proc/1/ns/net", &init) == 0 && init.st_ino == self.st_ino)
         return fail("this is the machine's own network namespace");

@@ -41,7 +41,8 @@ protected:
         auto all = HandOverRecorder::Get().Records();
         return {all.begin() + static_cast<long>(before), all.end()};
     }
-    std::vector<workertest::HandedOver> Feed(std::array<char, 148> bytes, std::string sender = "192.168.1.20") {
+    std::vector<workertest::HandedOver> Feed(std::array<char, 148> bytes,
+                                             std::string sender = "192.168.1.20") {
         return Feed(bytes.data(), 148, sender);
     }
     deviceinfo DecodeOne(const std::string& options) {

@@ -32,8 +32,8 @@ std::string Answer(const std::string& location = kLocation, const std::string& s
 }
 
 std::string Notify(const std::string& nts, const std::string& nt = "upnp:rootdevice") {
-    return "NOTIFY * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nNT: " + nt + "\r\nNTS:" + nts + "\r\n" + kLocation +
-           kServer + kUsn + "\r\n";
+    return "NOTIFY * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nNT: " + nt + "\r\nNTS:" + nts + "\r\n" +
+           kLocation + kServer + kUsn + "\r\n";
 }
 
 class SsdpDecode : public ::testing::Test {
@@ -139,12 +139,11 @@ TEST_F(SsdpDecode, ProductPartItems) {
         const char* product;
         const char* extra;
     };
-    for (const Case& c : {Case{"", "", "", "", ""},
-                          Case{"acme", "", "", "", ""},
-                          Case{"acme/nas", "acme", "", "", ""},
-                          Case{"acme/nas/box", "acme", "nas", "box", ""},
-                          Case{"acme/nas/box/rack", "acme", "nas", "box", "rack"},
-                          Case{"acme/nas/box/rack/7", "acme", "nas", "box", "rack/7"}}) {
+    for (const Case& c :
+         {Case{"", "", "", "", ""}, Case{"acme", "", "", "", ""}, Case{"acme/nas", "acme", "", "", ""},
+          Case{"acme/nas/box", "acme", "nas", "box", ""},
+          Case{"acme/nas/box/rack", "acme", "nas", "box", "rack"},
+          Case{"acme/nas/box/rack/7", "acme", "nas", "box", "rack/7"}}) {
         auto d = Decode(Answer(kLocation, std::string("SERVER: RUZO/1.0,x, ") + c.part + "\r\n"));
         ASSERT_TRUE(d) << c.part;
         EXPECT_STREQ(d->version, "1.0") << c.part;
@@ -182,7 +181,8 @@ TEST_F(SsdpDecode, MessagesNeedMarkerAndKnownStart) {
     EXPECT_FALSE(Decode(noMarker));
 
     const std::string ownSearch =
-        "M-SEARCH * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nST: urn:schemas-upnp-org:device:LarkvatDevice:1\r\n"
+        "M-SEARCH * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nST: "
+        "urn:schemas-upnp-org:device:LarkvatDevice:1\r\n"
         "MAN: \"ssdp:discover\"\r\nMX: 3\r\n\r\n";
     EXPECT_FALSE(Decode(ownSearch));
     EXPECT_FALSE(Decode(ownSearch + kServer + kUsn)) << "a search with marker and USN is still a search";
@@ -237,7 +237,8 @@ TEST_F(SsdpDecode, RepeatedMessagesPassEverySecondTime) {
     EXPECT_EQ(Feed(alive).size(), 1u);
     EXPECT_TRUE(Feed(alive).empty());
     EXPECT_EQ(Feed(alive).size(), 1u);
-    EXPECT_EQ(log.Count("SendThread 1900 : Handle Mulitcast Recive Information Fail : Old Device, type = 2 "), 1u);
+    EXPECT_EQ(log.Count("SendThread 1900 : Handle Mulitcast Recive Information Fail : Old Device, type = 2 "),
+              1u);
     EXPECT_EQ(log.Count("SendThread 1900 : Handle Mulitcast Recive Information Success, type = 2 "), 2u);
 
     // Different devices alternate freely.
@@ -279,7 +280,8 @@ TEST_F(SsdpDecode, ClearingWhileDecodingIsSafe) {
     done = true;
     clearer.join();
     std::size_t handed = HandOverRecorder::Get().Size() - before;
-    std::size_t dropped = log.Count("SendThread 1900 : Handle Mulitcast Recive Information Fail : Old Device, type = 2 ");
+    std::size_t dropped =
+        log.Count("SendThread 1900 : Handle Mulitcast Recive Information Fail : Old Device, type = 2 ");
     EXPECT_GE(handed, static_cast<std::size_t>(kMessages / 2));
     EXPECT_EQ(handed + dropped, static_cast<std::size_t>(kMessages));
 }

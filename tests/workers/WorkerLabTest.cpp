@@ -57,7 +57,8 @@ std::string SsdpAnswer(const std::string& uuid, const std::string& ip = lab::kDe
 }
 
 std::string SsdpNotify(const std::string& uuid, const char* nts) {
-    return "NOTIFY * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nNT: upnp:rootdevice\r\nNTS: " + std::string(nts) +
+    return "NOTIFY * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nNT: upnp:rootdevice\r\nNTS: " +
+           std::string(nts) +
            "\r\nLOCATION: http://198.51.100.11:5000/d.xml\r\nSERVER: x RUZO/2.0,b1, acme/" + uuid +
            "/box\r\nUSN: uuid:" + uuid + "::upnp:rootdevice\r\n\r\n";
 }
@@ -154,8 +155,9 @@ TEST_F(WorkerLab, SearchAnswersAndAnnouncementsReachTheRightWorkers) {
     }
     EXPECT_EQ(fromPorts, (std::set<int>{1530, 1900}));
     // The group worker hears the host's own requests and drops them.
-    EXPECT_TRUE(Eventually(
-        [&] { return log.Count("SendThread 1900 : Recive Socket Protocol IP : 198.51.100.1, nLen : 129  ") == 2; }));
+    EXPECT_TRUE(Eventually([&] {
+        return log.Count("SendThread 1900 : Recive Socket Protocol IP : 198.51.100.1, nLen : 129  ") == 2;
+    }));
 
     member.SendTo(lab::kHostIp, 1900, SsdpAnswer("group-answer"));
     member.SendTo(lab::kHostIp, 1530, SsdpAnswer("command-answer"));
@@ -197,9 +199,11 @@ TEST_F(WorkerLab, TakenGroupPortMovesToTheNextFreeOne) {
     worker->InitSearchThread(nullptr, 1900, true);
     ASSERT_TRUE(worker->StartSucceeded()) << worker->LastStartError();
     EXPECT_EQ(worker->Port(), 1901);
-    EXPECT_TRUE(log.Has("SendThread 1900 : Create Search Device Work Thread Error : bind: Address already in use   "));
+    EXPECT_TRUE(log.Has(
+        "SendThread 1900 : Create Search Device Work Thread Error : bind: Address already in use   "));
     EXPECT_TRUE(log.Has("SendThread 1900 : Handle Create Search Device Work Thread Error  "));
-    EXPECT_TRUE(log.Has("SendThread 1901 : Test Create Search Device Work Thread, testCount = 1, port = 1901  "));
+    EXPECT_TRUE(
+        log.Has("SendThread 1901 : Test Create Search Device Work Thread, testCount = 1, port = 1901  "));
     EXPECT_TRUE(Eventually([&] { return log.Has("SendThread 1901 : Begin Search Device Work Thread  "); }));
     StopAndWait(worker);
 }
@@ -216,9 +220,11 @@ TEST_F(WorkerLab, RetriesEndAfterTwentyMorePorts) {
     EXPECT_EQ(retrying->Port(), 1920);
     EXPECT_FALSE(retrying->Running());
     EXPECT_EQ(log.CountFragment("Test Create Search Device Work Thread, testCount = "), 20u);
-    EXPECT_EQ(log.CountFragment("Create Search Device Work Thread Error : bind: Address already in use"), 21u);
+    EXPECT_EQ(log.CountFragment("Create Search Device Work Thread Error : bind: Address already in use"),
+              21u);
     EXPECT_EQ(log.CountFragment("Handle Create Search Device Work Thread Error  "), 21u);
-    EXPECT_TRUE(log.Has("SendThread 1920 : Test Create Search Device Work Thread, testCount = 20, port = 1920  "));
+    EXPECT_TRUE(
+        log.Has("SendThread 1920 : Test Create Search Device Work Thread, testCount = 20, port = 1920  "));
     EXPECT_EQ(log.CountFragment("Begin Search Device Work Thread"), 0u);
 
     LogTail once;
@@ -267,7 +273,8 @@ class RecordingWorker : public LabWorker<CSearchDeviceMultiCommandThead> {
 public:
     void HandleReceiveInfo(char* data, int length, std::string& senderIP) override {
         std::lock_guard<std::mutex> lock(mutex);
-        calls.push_back({std::string(data, static_cast<std::size_t>(length)), data[length] == '\0', senderIP});
+        calls.push_back(
+            {std::string(data, static_cast<std::size_t>(length)), data[length] == '\0', senderIP});
     }
     struct Call {
         std::string bytes;

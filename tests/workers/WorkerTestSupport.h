@@ -13,8 +13,8 @@
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CommonStruct.h"
@@ -71,7 +71,8 @@ public:
     std::size_t CountFragment(const std::string& fragment) const {
         std::string text = Text();
         std::size_t n = 0;
-        for (std::size_t at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1)) ++n;
+        for (std::size_t at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1))
+            ++n;
         return n;
     }
 
@@ -139,7 +140,8 @@ private:
 };
 
 // Polls cond until it holds or the deadline passes.
-inline bool Eventually(const std::function<bool()>& cond, std::chrono::seconds deadline = std::chrono::seconds(20)) {
+inline bool Eventually(const std::function<bool()>& cond,
+                       std::chrono::seconds deadline = std::chrono::seconds(20)) {
     auto until = std::chrono::steady_clock::now() + deadline;
     while (!cond()) {
         if (std::chrono::steady_clock::now() > until) return false;

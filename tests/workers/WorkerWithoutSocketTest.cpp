@@ -51,23 +51,10 @@ TEST_F(WorkerWithoutSocket, StopWritesTheExitLineAndLeavesOnlyTheGroup) {
     EXPECT_TRUE(log.Has("SendThread 7531 : Exit Search Device Tread , bExitSock : 1  "));
     EXPECT_TRUE(log.Has("SendThread 7068 : Exit Search Device Tread , bExitSock : 1  "));
     // The leave fails on a socket that was never opened; the stop goes on.
-    EXPECT_TRUE(log.Has("SendThread 7901 : Alter Device Mulitcast Group Error : set_option: Bad file descriptor  \r\n"));
+    EXPECT_TRUE(log.Has(
+        "SendThread 7901 : Alter Device Mulitcast Group Error : set_option: Bad file descriptor  \r\n"));
     EXPECT_EQ(log.CountFragment("SendThread 7531 : Alter"), 0u);
     EXPECT_EQ(log.CountFragment("SendThread 7531 : Leave"), 0u);
-}
-
-TEST_F(WorkerWithoutSocket, BaseWorkerDecodesAndSendsNothing) {
-    LogTail log;
-    CSearchDeviceThread base;
-    dhcppacket packet{};
-    char data[] = "HTTP RUZO";
-    std::string sender = "198.51.100.9";
-    std::size_t before = workertest::HandOverRecorder::Get().Size();
-    EXPECT_EQ(base.SendSearchCommandToDevice(packet), 0);
-    base.HandleReceiveInfo(data, sizeof data - 1, sender);
-    EXPECT_EQ(workertest::HandOverRecorder::Get().Size(), before);
-    EXPECT_EQ(base.Port(), 1530);
-    EXPECT_EQ(log.CountFragment("SendThread 1530"), 0u);
 }
 
 }  // namespace
