@@ -176,16 +176,4 @@ TEST(Window, StatusLineNamesSearchesThatCouldNotStart) {
               "cap_net_bind_service); Search on 198.51.100.1 unavailable: Address already in use");
 }
 
-TEST(Window, ReleasingTheControllerTakesItsRowsOutOfTheTable) {
-    Window w;
-    w.start();
-    w.engine.list = {device("a", "198.51.100.10")};
-    w.timer.tick();
-    auto foreign = std::make_shared<const Row>(Row{{"HomeHost", "x"}, {"IP", "x"}, {"DeviceType", "x"}});
-    w.table.addObject(foreign);
-    w.controller.reset();
-    ASSERT_EQ(w.table.rows.size(), 1u);
-    EXPECT_EQ(w.table.rows.front(), foreign);
-}
-
 }  // namespace

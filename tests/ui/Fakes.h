@@ -150,6 +150,10 @@ struct FakeMainThread : MainThread {
         cv.notify_all();
         if (wait) cv.wait(l, [&] { return done >= ticket; });
     }
+    void waitForWork() {
+        std::unique_lock l(m);
+        cv.wait(l, [&] { return !queue.empty(); });
+    }
     // Runs queued work on the main thread until `until` holds.
     void pump(const std::function<bool()>& until = [] { return true; }) {
         std::unique_lock l(m);
