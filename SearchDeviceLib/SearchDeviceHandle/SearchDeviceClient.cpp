@@ -1,5 +1,7 @@
 // The search client: worker registry, local addresses, fan-out and stop.
+// clang-format off
 #include <utility>  // before Asio: 1.74 uses std::exchange without it in C++20
+// clang-format on
 
 #include "SearchDeviceClient.h"
 
@@ -91,9 +93,12 @@ bool AsIPv4(const std::string& text, std::string& dotted) {
 CSearchDeviceThread* MakeWorker(Kind kind) {
     if (Factory()) return Factory()(kind);
     switch (kind) {
-        case Kind::Broadcast: return new CSearchDeviceBroadcastThread;
-        case Kind::Multicast: return new CSearchDeviceMulticastThread;
-        case Kind::Command: return new CSearchDeviceMultiCommandThead;
+        case Kind::Broadcast:
+            return new CSearchDeviceBroadcastThread;
+        case Kind::Multicast:
+            return new CSearchDeviceMulticastThread;
+        case Kind::Command:
+            return new CSearchDeviceMultiCommandThead;
     }
     return nullptr;
 }

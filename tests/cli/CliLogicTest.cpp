@@ -51,7 +51,8 @@ TEST(CliJson, ArrayHasEveryKeyInOrderWithTypes) {
     ASSERT_EQ(parsed.size(), 2u);
     std::vector<std::string> keys;
     for (const auto& item : parsed[0].items()) keys.push_back(item.key());
-    EXPECT_THAT(keys, ElementsAre("id", "ip", "host", "product", "extra", "version", "factory", "type", "lifetime"));
+    EXPECT_THAT(
+        keys, ElementsAre("id", "ip", "host", "product", "extra", "version", "factory", "type", "lifetime"));
     EXPECT_EQ(parsed[0]["extra"], "rack");
     EXPECT_TRUE(parsed[0]["type"].is_number_integer());
     EXPECT_EQ(parsed[0]["type"], 2);
@@ -62,14 +63,21 @@ TEST(CliJson, ArrayHasEveryKeyInOrderWithTypes) {
 
 TEST(CliJson, HostileBytesStillGiveValidJson) {
     deviceinfo d = Device("198.51.100.10", "");
-    Set(d.host, "a\xFF" "b\xC0\xAF" "c\xED\xA0\x80" "d\xE2\x82");  // stray, overlong, surrogate, cut short
+    Set(d.host,
+        "a\xFF"
+        "b\xC0\xAF"
+        "c\xED\xA0\x80"
+        "d\xE2\x82");  // stray, overlong, surrogate, cut short
     Set(d.product, "q\"\\\n\x01\x1B[2J");
     Set(d.extra, "Z\xC3\xBCrich \xF0\x9F\x98\x80");  // valid multi-byte text is kept
-    std::memset(d.version, 'v', sizeof d.version);    // no terminator at all
+    std::memset(d.version, 'v', sizeof d.version);   // no terminator at all
     std::string text = FormatJsonArray({d});
     auto parsed = nlohmann::json::parse(text);  // throws on invalid UTF-8 or bad escapes
-    EXPECT_EQ(parsed[0]["host"], "a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD" "c\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
-                                 "d\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(parsed[0]["host"],
+              "a\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD\xEF\xBF\xBD"
+              "c\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+              "d\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(parsed[0]["product"], "q\"\\\n\x01\x1B[2J");
     EXPECT_EQ(parsed[0]["extra"], "Z\xC3\xBCrich \xF0\x9F\x98\x80");
     EXPECT_EQ(parsed[0]["version"], std::string(32, 'v'));
@@ -77,14 +85,16 @@ TEST(CliJson, HostileBytesStillGiveValidJson) {
 }
 
 TEST(CliText, TerminalTextLosesControlCharacters) {
-    EXPECT_EQ(DisplayText("\x1B[31mred\x7F\xC2\x9B" "1m\n"), "?[31mred??1m?");
+    EXPECT_EQ(DisplayText("\x1B[31mred\x7F\xC2\x9B"
+                          "1m\n"),
+              "?[31mred??1m?");
     EXPECT_EQ(DisplayText("caf\xC3\xA9 \xC2\xA0x"), "caf\xC3\xA9 \xC2\xA0x");
     EXPECT_EQ(DisplayText("\xFE"), "\xEF\xBF\xBD");
 }
 
 TEST(CliTable, ColumnsAlignUnderHeaderInListOrder) {
-    std::string table = FormatTable({Device("198.51.100.10", "nas-office"),
-                                     Device("203.0.113.9", "n\xC3\xA4s", "MX-2", "KESTIL")});
+    std::string table = FormatTable(
+        {Device("198.51.100.10", "nas-office"), Device("203.0.113.9", "n\xC3\xA4s", "MX-2", "KESTIL")});
     EXPECT_THAT(Lines(table), ElementsAre("HOST NAME   IP ADDRESS     DEVICE TYPE  MAKER",
                                           "nas-office  198.51.100.10  DS-220       ORVALE",
                                           "n\xC3\xA4s         203.0.113.9    MX-2         KESTIL"));
@@ -98,7 +108,8 @@ TEST(CliTable, DeviceTextCannotAddRowsOrEscapes) {
 }
 
 TEST(CliDiff, ReportsAddedChangedAndRemovedByAddress) {
-    deviceinfo a = Device("198.51.100.10", "a"), b = Device("198.51.100.11", "b"), c = Device("203.0.113.10", "c");
+    deviceinfo a = Device("198.51.100.10", "a"), b = Device("198.51.100.11", "b"),
+               c = Device("203.0.113.10", "c");
     EXPECT_TRUE(DiffSnapshots({a, b}, {a, b}).empty());
 
     deviceinfo aRenamed = a;
@@ -167,7 +178,8 @@ TEST(CliWarnings, SayWhichPortWhyAndWhatToDo) {
     EXPECT_THAT(StartWarning(Status(K::Multicast, 1920, false, "Address already in use")),
                 HasSubstr("UDP ports 1900 to 1920"));
 
-    std::string command = StartWarning(Status(K::Command, 1570, false, "Cannot assign requested address", "10.9.8.7"));
+    std::string command =
+        StartWarning(Status(K::Command, 1570, false, "Cannot assign requested address", "10.9.8.7"));
     EXPECT_THAT(command, HasSubstr("from 10.9.8.7"));
     EXPECT_THAT(command, HasSubstr("UDP port 1570: Cannot assign requested address"));
 }

@@ -81,7 +81,8 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         logDir = pattern;
         CSearchDeviceClient::SetWorkerFactory([this](Kind kind) -> CSearchDeviceThread* {
-            if (kind == Kind::Command && commandCreationFails) throw std::runtime_error("Too many open files");
+            if (kind == Kind::Command && commandCreationFails)
+                throw std::runtime_error("Too many open files");
             StartOutcome outcome = outcomes.count(workers.size()) ? outcomes[workers.size()] : StartOutcome{};
             workers.push_back(std::make_unique<FakeWorker>(workers.size(), kind, outcome, journal));
             return workers.back().get();
@@ -112,7 +113,8 @@ protected:
             std::stringstream all;
             all << in.rdbuf();
             std::string text = all.str();
-            for (std::size_t pos = 0, end; (end = text.find("\r\n", pos)) != std::string::npos; pos = end + 2) {
+            for (std::size_t pos = 0, end; (end = text.find("\r\n", pos)) != std::string::npos;
+                 pos = end + 2) {
                 std::string line = text.substr(pos, end - pos);
                 if (auto star = line.rfind("*["); star != std::string::npos) line.erase(star);
                 lines.push_back(line);
@@ -231,19 +233,22 @@ TEST_F(SearchClientTest, InterfaceAddressesFollowResolvedOnesWithoutLoopbackOrDu
     CSearchDeviceClient::GetCurrentDeviceLocalIP(ips);
     // The resolver's loopback is kept as described; interfaces add no loopback.
     EXPECT_THAT(ips, ElementsAre("127.0.1.1", "198.51.100.1", "203.0.113.1"));
-    EXPECT_THAT(LogMatching("Get Current Local IP"),
-                ElementsAre("Get Current Local IP Info ", "Get Current Local IP, IP = 127.0.1.1  ",
-                            "Get Current Local IP, IP = 198.51.100.1  ", "Get Current Local IP, IP = 203.0.113.1  "));
+    EXPECT_THAT(
+        LogMatching("Get Current Local IP"),
+        ElementsAre("Get Current Local IP Info ", "Get Current Local IP, IP = 127.0.1.1  ",
+                    "Get Current Local IP, IP = 198.51.100.1  ", "Get Current Local IP, IP = 203.0.113.1  "));
 }
 
 TEST_F(SearchClientTest, FailingInterfaceListKeepsResolvedAddresses) {
     SearchDeviceShowLog::io_log_init(true, (logDir + "/").c_str());
-    CSearchDeviceClient::SetAddressSources([] { return std::vector<std::string>{"10.1.1.1"}; },
-                                           []() -> std::vector<std::string> { throw std::runtime_error("no ifaddrs"); });
+    CSearchDeviceClient::SetAddressSources(
+        [] { return std::vector<std::string>{"10.1.1.1"}; },
+        []() -> std::vector<std::string> { throw std::runtime_error("no ifaddrs"); });
     std::vector<std::string> ips;
     CSearchDeviceClient::GetCurrentDeviceLocalIP(ips);
     EXPECT_THAT(ips, ElementsAre("10.1.1.1"));
-    EXPECT_THAT(LogMatching("Add To Mulitcast Group Error"), ElementsAre("Add To Mulitcast Group Error : no ifaddrs   "));
+    EXPECT_THAT(LogMatching("Add To Mulitcast Group Error"),
+                ElementsAre("Add To Mulitcast Group Error : no ifaddrs   "));
 }
 
 TEST_F(SearchClientTest, SearchBeforeStartSendsNothing) {
@@ -317,7 +322,8 @@ TEST_F(SearchClientTest, DefaultSearchPacketAndCallersPacketReachEveryWorker) {
     }
 
     dhcppacket own;
-    for (std::size_t i = 0; i < sizeof own; ++i) reinterpret_cast<unsigned char*>(&own)[i] = static_cast<unsigned char>(i * 7 + 3);
+    for (std::size_t i = 0; i < sizeof own; ++i)
+        reinterpret_cast<unsigned char*>(&own)[i] = static_cast<unsigned char>(i * 7 + 3);
     dhcppacket copy = own;
     EXPECT_EQ(SendMessageToDevice(&own), 0);
     for (const auto& w : workers) EXPECT_EQ(std::memcmp(&w->sent[1], &copy, sizeof copy), 0);

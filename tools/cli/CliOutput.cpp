@@ -39,8 +39,8 @@ std::size_t SequenceLength(std::string_view s, std::size_t i) {
 
 // Code points, as an approximation of terminal columns.
 std::size_t Width(const std::string& utf8) {
-    return static_cast<std::size_t>(
-        std::count_if(utf8.begin(), utf8.end(), [](char c) { return !Continuation(static_cast<unsigned char>(c)); }));
+    return static_cast<std::size_t>(std::count_if(
+        utf8.begin(), utf8.end(), [](char c) { return !Continuation(static_cast<unsigned char>(c)); }));
 }
 
 std::string OrDash(std::string text) { return text.empty() ? "-" : text; }
@@ -81,7 +81,9 @@ std::string DisplayText(std::string_view bytes) {
     return out;
 }
 
-std::string_view FieldText(const char (&field)[32]) { return std::string_view(field, strnlen(field, sizeof field)); }
+std::string_view FieldText(const char (&field)[32]) {
+    return std::string_view(field, strnlen(field, sizeof field));
+}
 
 nlohmann::ordered_json DeviceJson(const deviceinfo& d) {
     nlohmann::ordered_json j;
@@ -107,8 +109,8 @@ std::string FormatTable(const std::vector<deviceinfo>& devices) {
     if (devices.empty()) return "No devices found.\n";
     std::vector<std::vector<std::string>> rows{{"HOST NAME", "IP ADDRESS", "DEVICE TYPE", "MAKER"}};
     for (const deviceinfo& d : devices)
-        rows.push_back({DisplayText(FieldText(d.host)), DisplayText(FieldText(d.ip)), DisplayText(FieldText(d.product)),
-                        DisplayText(FieldText(d.factory))});
+        rows.push_back({DisplayText(FieldText(d.host)), DisplayText(FieldText(d.ip)),
+                        DisplayText(FieldText(d.product)), DisplayText(FieldText(d.factory))});
     std::vector<std::size_t> widths(rows[0].size(), 0);
     for (const auto& row : rows)
         for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], Width(row[c]));
@@ -133,10 +135,13 @@ std::string FormatEventJsonl(const DeviceEvent& event) {
 }
 
 std::string FormatEventText(const DeviceEvent& event) {
-    const char* mark = event.kind == DeviceEvent::Kind::Added ? "+" : event.kind == DeviceEvent::Kind::Changed ? "~" : "-";
+    const char* mark = event.kind == DeviceEvent::Kind::Added     ? "+"
+                       : event.kind == DeviceEvent::Kind::Changed ? "~"
+                                                                  : "-";
     const deviceinfo& d = event.device;
-    return std::string(mark) + " " + OrDash(DisplayText(FieldText(d.host))) + " " + OrDash(DisplayText(FieldText(d.ip))) +
-           " " + OrDash(DisplayText(FieldText(d.product))) + " " + OrDash(DisplayText(FieldText(d.factory))) + "\n";
+    return std::string(mark) + " " + OrDash(DisplayText(FieldText(d.host))) + " " +
+           OrDash(DisplayText(FieldText(d.ip))) + " " + OrDash(DisplayText(FieldText(d.product))) + " " +
+           OrDash(DisplayText(FieldText(d.factory))) + "\n";
 }
 
 }  // namespace cli

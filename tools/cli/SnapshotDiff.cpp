@@ -23,14 +23,18 @@ const deviceinfo* FindByIp(const std::vector<deviceinfo>& list, const deviceinfo
 
 const char* EventName(DeviceEvent::Kind kind) {
     switch (kind) {
-        case DeviceEvent::Kind::Added: return "added";
-        case DeviceEvent::Kind::Changed: return "changed";
-        case DeviceEvent::Kind::Removed: return "removed";
+        case DeviceEvent::Kind::Added:
+            return "added";
+        case DeviceEvent::Kind::Changed:
+            return "changed";
+        case DeviceEvent::Kind::Removed:
+            return "removed";
     }
     return "?";
 }
 
-std::vector<DeviceEvent> DiffSnapshots(const std::vector<deviceinfo>& before, const std::vector<deviceinfo>& after) {
+std::vector<DeviceEvent> DiffSnapshots(const std::vector<deviceinfo>& before,
+                                       const std::vector<deviceinfo>& after) {
     std::vector<DeviceEvent> events;
     for (const deviceinfo& old : before)
         if (FindByIp(after, old) == nullptr) events.push_back({DeviceEvent::Kind::Removed, old});

@@ -19,6 +19,7 @@ const char* EventName(DeviceEvent::Kind kind);
 // changed when one of its seven texts differs; type and lifetime change with
 // every announcement and ageing pass and are not news. Removals come first
 // (in the old order), then additions and changes in the new list's order.
-std::vector<DeviceEvent> DiffSnapshots(const std::vector<deviceinfo>& before, const std::vector<deviceinfo>& after);
+std::vector<DeviceEvent> DiffSnapshots(const std::vector<deviceinfo>& before,
+                                       const std::vector<deviceinfo>& after);
 
 }  // namespace cli

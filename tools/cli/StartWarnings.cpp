@@ -23,24 +23,29 @@ std::string StartWarning(const SearchWorkerStatus& s) {
             text += "the broadcast search could not start on " + Ports(67, s.port) + " (" + reason +
                     "); devices that answer only the broadcast search will not be found.\n  ";
             if (taken)
-                text += "Another program holds UDP port 67 (often a DHCP server); stop it to use the broadcast search.";
+                text +=
+                    "Another program holds UDP port 67 (often a DHCP server); stop it to use the broadcast "
+                    "search.";
             else
-                text += "Port 67 needs privileges: run as root or grant cap_net_bind_service: "
-                        "sudo setcap cap_net_bind_service=+ep $(command -v nasscout-cli)";
+                text +=
+                    "Port 67 needs privileges: run as root or grant cap_net_bind_service: "
+                    "sudo setcap cap_net_bind_service=+ep $(command -v nasscout-cli)";
             break;
         case SearchWorkerStatus::Kind::Multicast:
             text += "the SSDP search could not start on " + Ports(1900, s.port) + " (" + reason +
                     "); device announcements (alive, byebye) will not be heard.\n  ";
             if (taken)
-                text += "Another SSDP program holds the port (a media server or minissdpd, for example); stop it.";
+                text +=
+                    "Another SSDP program holds the port (a media server or minissdpd, for example); stop "
+                    "it.";
             else if (denied)
                 text += "Run as root or check what forbids the program to open UDP sockets.";
             else
                 text += "Check that the machine has an IPv4 network with multicast.";
             break;
         case SearchWorkerStatus::Kind::Command:
-            text += "the SSDP search from " + s.localIP + " could not start (last tried " + Ports(s.port, s.port) +
-                    ": " + reason + "); devices on that network may be missed.\n  ";
+            text += "the SSDP search from " + s.localIP + " could not start (last tried " +
+                    Ports(s.port, s.port) + ": " + reason + "); devices on that network may be missed.\n  ";
             if (taken)
                 text += "Other programs hold the ports from 1530 upwards; stop them.";
             else

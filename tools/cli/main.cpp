@@ -1,5 +1,7 @@
 // nasscout-cli: the search engine from a terminal (scan, watch).
+// clang-format off
 #include <utility>  // before any Asio header pulled in through the engine
+// clang-format on
 
 #include <fcntl.h>
 #include <signal.h>
@@ -52,7 +54,8 @@ CLI::Validator Seconds(double low, double high) {
     return CLI::Validator(
         [low, high](std::string& text) -> std::string {
             double value = 0;
-            if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) || value < low || value > high)
+            if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) || value < low ||
+                value > high)
                 return "must be a number of seconds from " + CLI::detail::to_string(low) + " to " +
                        CLI::detail::to_string(high);
             return {};
@@ -73,7 +76,8 @@ public:
         }
         int sink = verbose ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY);
         if (sink < 0 || dup2(sink, STDOUT_FILENO) < 0) {
-            std::fprintf(stderr, "nasscout-cli: cannot redirect the engine's output: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "nasscout-cli: cannot redirect the engine's output: %s\n",
+                         std::strerror(errno));
             return false;
         }
         close(sink);
@@ -137,8 +141,8 @@ void WaitUntil(std::chrono::steady_clock::time_point deadline, Tick tick) {
 }
 
 std::chrono::steady_clock::time_point After(double seconds) {
-    return std::chrono::steady_clock::now() +
-           std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+    return std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                  std::chrono::duration<double>(seconds));
 }
 
 int RunScan(const Options& o) {
@@ -189,7 +193,8 @@ int RunWatch(const Options& o) {
 bool CheckLogDir(std::string& dir) {
     struct stat info {};
     if (stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        std::fprintf(stderr, "nasscout-cli: log directory '%s' does not exist or is not a directory\n", dir.c_str());
+        std::fprintf(stderr, "nasscout-cli: log directory '%s' does not exist or is not a directory\n",
+                     dir.c_str());
         return false;
     }
     if (access(dir.c_str(), W_OK | X_OK) != 0) {
@@ -218,9 +223,10 @@ void AddCommonOptions(CLI::App* cmd, Options& o) {
 
 int main(int argc, char** argv) {
     Options o;
-    CLI::App app{"Find network storage boxes on the local IPv4 networks (broadcast and SSDP discovery).\n"
-                 "Standard output carries only the result; progress and warnings go to standard error.",
-                 "nasscout-cli"};
+    CLI::App app{
+        "Find network storage boxes on the local IPv4 networks (broadcast and SSDP discovery).\n"
+        "Standard output carries only the result; progress and warnings go to standard error.",
+        "nasscout-cli"};
     app.set_version_flag("--version", "nasscout-cli " NASSCOUT_VERSION);
     app.require_subcommand(1);
     app.footer(
@@ -228,7 +234,8 @@ int main(int argc, char** argv) {
         "  nasscout-cli scan\n"
         "  nasscout-cli scan --timeout 3 --format json | jq -r '.[].ip'\n"
         "  nasscout-cli watch --interval 5 --format jsonl\n"
-        "Port 67 (broadcast search) needs root or: sudo setcap cap_net_bind_service=+ep $(command -v nasscout-cli)\n"
+        "Port 67 (broadcast search) needs root or: sudo setcap cap_net_bind_service=+ep $(command -v "
+        "nasscout-cli)\n"
         "Exit status: 0 on success (also when nothing was found), 2 for bad arguments.");
 
     CLI::App* scan = app.add_subcommand("scan", "Search once, wait, print the device list and exit");
@@ -241,7 +248,8 @@ int main(int argc, char** argv) {
     AddCommonOptions(scan, o);
     scan->footer(
         "The table lists HOST NAME, IP ADDRESS, DEVICE TYPE and MAKER in the order the devices were found.\n"
-        "json prints one array of objects with the string keys \"id\", \"ip\", \"host\", \"product\", \"extra\",\n"
+        "json prints one array of objects with the string keys \"id\", \"ip\", \"host\", \"product\", "
+        "\"extra\",\n"
         "\"version\", \"factory\" and the integer keys \"type\" (1 answer, 2 alive) and \"lifetime\".\n"
         "Examples:\n"
         "  nasscout-cli scan\n"
@@ -249,8 +257,9 @@ int main(int argc, char** argv) {
         "  nasscout-cli scan --log-dir /tmp --verbose");
 
     CLI::App* watch = app.add_subcommand("watch", "Search every interval, age the list, print each change");
-    watch->add_option("--interval", o.interval,
-                      "Seconds between a search and the following ageing pass; fractions allowed (default 10)")
+    watch
+        ->add_option("--interval", o.interval,
+                     "Seconds between a search and the following ageing pass; fractions allowed (default 10)")
         ->check(Seconds(0.1, kMaxSeconds))
         ->type_name("SECONDS");
     watch->add_option("--rounds", o.rounds, "Stop after N rounds; 0 (default) runs until Ctrl-C or SIGTERM")
@@ -261,10 +270,13 @@ int main(int argc, char** argv) {
         ->type_name("text|jsonl");
     AddCommonOptions(watch, o);
     watch->footer(
-        "Each round: one search, wait the interval, one ageing pass. A device that stops answering is removed\n"
+        "Each round: one search, wait the interval, one ageing pass. A device that stops answering is "
+        "removed\n"
         "by the second ageing pass after its last answer; a byebye announcement removes it at once.\n"
-        "text lines:  + HOST IP DEVICE-TYPE MAKER   (added; '~' changed, '-' removed; empty texts show as '-')\n"
-        "jsonl lines: {\"event\":\"added|changed|removed\",\"device\":{...the keys of scan --format json...}}\n"
+        "text lines:  + HOST IP DEVICE-TYPE MAKER   (added; '~' changed, '-' removed; empty texts show as "
+        "'-')\n"
+        "jsonl lines: {\"event\":\"added|changed|removed\",\"device\":{...the keys of scan --format "
+        "json...}}\n"
         "Examples:\n"
         "  nasscout-cli watch\n"
         "  nasscout-cli watch --interval 5 --format jsonl\n"
