@@ -11,7 +11,7 @@ std::string describe(const SearchWorkerStatus& w) {
     std::string what;
     switch (w.kind) {
         case SearchWorkerStatus::Kind::Broadcast: what = "Broadcast search"; break;
-        case SearchWorkerStatus::Kind::Multicast: what = "Multicast search"; break;
+        case SearchWorkerStatus::Kind::Multicast: what = "SSDP search"; break;
         case SearchWorkerStatus::Kind::Command: what = "Search on " + w.localIP; break;
     }
     what += " unavailable: ";
