@@ -128,12 +128,20 @@ TEST(CliDiff, ReportsAddedChangedAndRemovedByAddress) {
     EXPECT_STREQ(events[3].device.ip, "198.51.100.12");
 }
 
-TEST(CliDiff, AgeingAndAnnouncementKindAreNotChanges) {
+TEST(CliDiff, AgeingAnnouncementKindAndProtocolSwitchAreNotChanges) {
     deviceinfo a = Device("198.51.100.10", "a");
     deviceinfo aged = a;
     aged.lifetime = 50;
     aged.type = 2;
     EXPECT_TRUE(DiffSnapshots({a}, {aged}).empty());
+
+    // The same device answering by SSDP (with a version) after a broadcast answer.
+    deviceinfo viaSsdp = a;
+    Set(viaSsdp.version, "2.1.7");
+    EXPECT_TRUE(DiffSnapshots({a}, {viaSsdp}).empty());
+    deviceinfo upgraded = viaSsdp;
+    Set(upgraded.version, "2.2.0");
+    EXPECT_EQ(DiffSnapshots({viaSsdp}, {upgraded}).size(), 1u);
 }
 
 TEST(CliEvents, TextAndJsonlLines) {

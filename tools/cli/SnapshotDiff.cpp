@@ -7,10 +7,17 @@ namespace {
 
 bool SameText(const char (&a)[32], const char (&b)[32]) { return std::strncmp(a, b, sizeof a) == 0; }
 
+// Broadcast answers carry no version or extra text, so a device that speaks
+// both protocols alternates between a record with and one without them. Only
+// a difference between two present values is news.
+bool SameOptionalText(const char (&a)[32], const char (&b)[32]) {
+    return a[0] == '\0' || b[0] == '\0' || SameText(a, b);
+}
+
 bool SameTexts(const deviceinfo& a, const deviceinfo& b) {
     return SameText(a.id, b.id) && SameText(a.ip, b.ip) && SameText(a.host, b.host) &&
-           SameText(a.product, b.product) && SameText(a.extra, b.extra) && SameText(a.version, b.version) &&
-           SameText(a.factory, b.factory);
+           SameText(a.product, b.product) && SameOptionalText(a.extra, b.extra) &&
+           SameOptionalText(a.version, b.version) && SameText(a.factory, b.factory);
 }
 
 const deviceinfo* FindByIp(const std::vector<deviceinfo>& list, const deviceinfo& key) {

@@ -16,8 +16,9 @@ struct DeviceEvent {
 const char* EventName(DeviceEvent::Kind kind);
 
 // Records are keyed by ip (the list holds one per address). A record counts as
-// changed when one of its seven texts differs; type and lifetime change with
-// every announcement and ageing pass and are not news. Removals come first
+// changed when one of its seven texts differs (version and extra only when
+// both records carry one); type and lifetime change with every announcement
+// and ageing pass and are not news. Removals come first
 // (in the old order), then additions and changes in the new list's order.
 std::vector<DeviceEvent> DiffSnapshots(const std::vector<deviceinfo>& before,
                                        const std::vector<deviceinfo>& after);
