@@ -17,6 +17,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.invalid/nasscout")
 # Library dependencies come from dpkg-shlibdeps; the rest is what the programs call at run time.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window needs a platform plugin (xcb, wayland), which the Qt libraries only recommend.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, libcap2-bin")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gvfs-backends")
 set(CPACK_STRIP_FILES ON)
