@@ -1,4 +1,4 @@
-// Helpers shared by the engine's unit tests: a scratch directory and files.
+// Scratch directories and files for the engine's unit tests.
 #pragma once
 
 #include <stdlib.h>
@@ -12,38 +12,28 @@
 
 namespace enginetest {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with everything in it.
-class TempDir {
-public:
+// A fresh directory, removed with its contents.
+struct TempDir {
+    std::string path;
     TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/nasscout-engine-XXXXXX";
-        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+        std::string pattern = std::filesystem::temp_directory_path().string() + "/nasscout-engine-XXXXXX";
+        if (mkdtemp(pattern.data()) != nullptr) path = pattern;
     }
     ~TempDir() {
         std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+        std::filesystem::remove_all(path, ignored);
     }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    bool ok() const { return !path_.empty(); }
-    const std::string& path() const { return path_; }
-    // The directory text as the log wants it: with the trailing '/'.
-    std::string slash() const { return path_ + "/"; }
-
-private:
-    std::string path_;
+    std::string slash() const { return path + "/"; }
 };
 
-// The log's file name for today, as io_log_init builds it.
+// The log's file name for today.
 inline std::string todaysLogName() {
     std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    std::tm t{};
+    localtime_r(&now, &t);
     char name[64];
-    std::snprintf(name, sizeof name, "%04d-%02d-%02d-SearchDeviceLog.txt", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday);
+    std::snprintf(name, sizeof name, "%04d-%02d-%02d-SearchDeviceLog.txt", t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday);
     return name;
 }
 
@@ -52,12 +42,6 @@ inline std::string readFile(const std::string& path) {
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
-}
-
-inline std::size_t countOf(const std::string& haystack, const std::string& needle) {
-    std::size_t n = 0;
-    for (std::size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) ++n;
-    return n;
 }
 
 }  // namespace enginetest
