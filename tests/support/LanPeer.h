@@ -1,8 +1,7 @@
 // The LAN side of the lab (tests/lab/lab.sh) for tests that run in its host
 // namespace: plain UDP sockets created inside the LAN namespace, so a test can
-// play a device. A socket keeps the namespace it was made in, so only the
-// creation needs a thread that entered it; the test uses the socket from any
-// thread afterwards.
+// play a device. A socket keeps the namespace it was made in, so only its
+// creation needs a thread that entered it.
 #pragma once
 
 #include <arpa/inet.h>
@@ -35,31 +34,26 @@ inline const char* kDeviceIp = "198.51.100.10";
 inline const char* kDeviceIp2 = "198.51.100.11";
 
 // True only inside the lab: LAB_LAN_PID names a process in another network
-// namespace, and ours holds nothing but the lab's links. Anything that sends
+// namespace, ours is not the machine's own, and it holds only the lab's links,
+// since any other interface could reach a real network. Anything that sends
 // must refuse to run otherwise.
-inline bool InsideLab(std::string* why = nullptr) {
-    auto fail = [&](const char* text) {
-        if (why) *why = text;
-        return false;
-    };
+inline bool InsideLab(std::string* why) {
+    auto fail = [&](const char* text) { return *why = text, false; };
     const char* pid = std::getenv("LAB_LAN_PID");
     if (pid == nullptr || *pid == '\0') return fail("LAB_LAN_PID is not set (run under tests/lab/lab.sh)");
     struct stat self {
     }, lan{}, init{};
-    if (stat("/proc/self/ns/net", &self) != 0) return fail("cannot read /proc/self/ns/net");
-    if (stat((std::string("/proc/") + pid + "/ns/net").c_str(), &lan) != 0)
-        return fail("LAN namespace is gone");
+    if (stat("/proc/self/ns/net", &self) != 0 ||
+        stat((std::string("/proc/") + pid + "/ns/net").c_str(), &lan) != 0)
+        return fail("cannot read the network namespaces");
     if (self.st_ino == lan.st_ino) return fail("LAN namespace equals ours");
     if (stat("/proc/1/ns/net", &init) == 0 && init.st_ino == self.st_ino)
         return fail("this is the machine's own network namespace");
-    // Only the lab's links may exist here: any other interface could reach a
-    // real network.
-    bool haveLan0 = false;
     struct if_nameindex* links = if_nameindex();
     if (links == nullptr) return fail("cannot list network interfaces");
-    bool foreign = false;
+    bool haveLan0 = false, foreign = false;
     for (struct if_nameindex* l = links; l->if_index != 0; ++l) {
-        std::string name = l->if_name;
+        const std::string name = l->if_name;
         haveLan0 |= name == "lan0";
         foreign |= name != "lo" && name != "lan0" && name != "lan1";
     }
@@ -68,21 +62,18 @@ inline bool InsideLab(std::string* why = nullptr) {
     return true;
 }
 
-// Runs fn on a fresh thread that has joined the LAN's network namespace and
-// returns its result (exceptions travel back too).
+// Runs fn on a fresh thread that has joined the LAN's network namespace, never
+// falling back to ours, and returns its result.
 template <typename F>
 auto InLan(F&& fn) -> decltype(fn()) {
-    using R = decltype(fn());
-    std::packaged_task<R()> task(std::forward<F>(fn));
-    std::future<R> result = task.get_future();
+    std::packaged_task<decltype(fn())()> task(std::forward<F>(fn));
+    auto result = task.get_future();
     bool entered = false;
-    std::thread([&task, &entered] {
-        const char* pid = std::getenv("LAB_LAN_PID");
-        int ns = pid ? open((std::string("/proc/") + pid + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC) : -1;
-        if (ns < 0) return;
-        entered = setns(ns, CLONE_NEWNET) == 0;
-        close(ns);
-        // Never fall back to the caller's namespace.
+    std::thread([&] {
+        int ns = open((std::string("/proc/") + std::getenv("LAB_LAN_PID") + "/ns/net").c_str(),
+                      O_RDONLY | O_CLOEXEC);
+        entered = ns >= 0 && setns(ns, CLONE_NEWNET) == 0;
+        if (ns >= 0) close(ns);
         if (entered) task();
     }).join();
     if (!entered) throw std::runtime_error("cannot enter the LAN namespace");
@@ -92,13 +83,13 @@ auto InLan(F&& fn) -> decltype(fn()) {
 struct Datagram {
     std::string bytes;
     std::string fromIp;
-    std::uint16_t fromPort = 0;
+    int fromPort = 0;
 };
 
-inline sockaddr_in Address(const std::string& ip, std::uint16_t port) {
+inline sockaddr_in Address(const std::string& ip, int port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_port = htons(port);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
     if (inet_pton(AF_INET, ip.c_str(), &a.sin_addr) != 1) throw std::runtime_error("bad address " + ip);
     return a;
 }
@@ -106,30 +97,21 @@ inline sockaddr_in Address(const std::string& ip, std::uint16_t port) {
 // One UDP socket, in whichever namespace the creating thread was.
 class UdpSocket {
 public:
-    UdpSocket() = default;
     UdpSocket(UdpSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UdpSocket& operator=(UdpSocket&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
+    ~UdpSocket() {
+        if (fd_ >= 0) close(fd_);
     }
-    ~UdpSocket() { reset(); }
 
-    // Bound to ip:port (port 0 = any free port); no address reuse, so binding
-    // a taken port fails like the product's own bind would.
-    static UdpSocket Bind(const std::string& ip, std::uint16_t port) {
-        UdpSocket s;
-        s.fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (s.fd_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+    // Bound to ip:port (0 = any free port); no address reuse, so binding a
+    // taken port fails like the product's own bind.
+    static UdpSocket Bind(const std::string& ip, int port) {
+        UdpSocket s(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
         sockaddr_in a = Address(ip, port);
-        if (bind(s.fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        if (s.fd_ < 0 || bind(s.fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
             throw std::runtime_error("bind " + ip + ":" + std::to_string(port) + ": " + std::strerror(errno));
         return s;
     }
-    // Made in the LAN namespace.
-    static UdpSocket BindInLan(const std::string& ip, std::uint16_t port) {
+    static UdpSocket BindInLan(const std::string& ip, int port) {
         return InLan([&] { return Bind(ip, port); });
     }
 
@@ -146,7 +128,7 @@ public:
         setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_LOOP, &off, sizeof off);
     }
 
-    void SendTo(const std::string& ip, std::uint16_t port, const std::string& bytes) const {
+    void SendTo(const std::string& ip, int port, const std::string& bytes) const {
         sockaddr_in to = Address(ip, port);
         if (sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
             static_cast<ssize_t>(bytes.size()))
@@ -162,22 +144,13 @@ public:
         socklen_t fromLen = sizeof from;
         ssize_t n = recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
         if (n < 0) return std::nullopt;
-        Datagram d;
-        d.bytes.assign(buffer, static_cast<std::size_t>(n));
         char text[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-        d.fromIp = text;
-        d.fromPort = ntohs(from.sin_port);
-        return d;
+        return Datagram{std::string(buffer, static_cast<std::size_t>(n)), text, ntohs(from.sin_port)};
     }
-
-    int fd() const { return fd_; }
 
 private:
-    void reset() {
-        if (fd_ >= 0) close(fd_);
-        fd_ = -1;
-    }
+    explicit UdpSocket(int fd) : fd_(fd) {}
     int fd_ = -1;
 };
 

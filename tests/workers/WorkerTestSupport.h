@@ -1,17 +1,16 @@
 // Helpers of the worker tests: the search log in a scratch directory, and a
-// recorder for the records that workers hand over.
+// recorder of the records that workers hand over.
 #pragma once
 
 #include <stdlib.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <mutex>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -23,58 +22,33 @@
 
 namespace workertest {
 
-// The log is switched on once per process, before any worker exists, into a
-// directory that outlives every worker thread (it is left behind on purpose:
-// detached threads may still write during exit).
-class TestLog {
-public:
-    static TestLog& Get() {
-        static TestLog* log = new TestLog;
-        return *log;
-    }
-    std::string Read() const {
-        std::ifstream in(file_, std::ios::binary);
-        std::ostringstream out;
-        out << in.rdbuf();
-        return out.str();
-    }
-    const std::string& Directory() const { return dir_; }
+// The whole log. It is switched on at the first call, before any worker
+// exists, in a directory left behind on purpose: detached threads may still
+// write during exit.
+inline std::string LogText() {
+    static const std::string file = [] {
+        std::string dir = std::filesystem::temp_directory_path().string() + "/nasscout-workers-XXXXXX";
+        if (mkdtemp(dir.data()) == nullptr) return std::string();
+        SearchDeviceShowLog::io_log_init(true, (dir + "/").c_str());
+        return std::filesystem::directory_iterator(dir)->path().string();
+    }();
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
-private:
-    TestLog() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/nasscout-workers-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) return;
-        dir_ = pattern;
-        SearchDeviceShowLog::io_log_init(true, (dir_ + "/").c_str());
-        for (const auto& entry : std::filesystem::directory_iterator(dir_)) file_ = entry.path().string();
-    }
-    std::string dir_;
-    std::string file_;
-};
-
-// The log from the moment of construction on.
+// The log from its construction on.
 class LogTail {
 public:
-    LogTail() : start_(TestLog::Get().Read().size()) {}
-    std::string Text() const { return TestLog::Get().Read().substr(start_); }
-    // Lines are the message followed by the log's "*[" time stamp.
-    bool Has(const std::string& message) const { return Count(message) > 0; }
-    std::size_t Count(const std::string& message) const { return CountIn(Text(), message); }
-    static std::size_t CountIn(const std::string& text, const std::string& message) {
-        std::string line = message + "*[";
-        std::size_t n = 0;
-        for (std::size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
-        return n;
-    }
-    // Counts lines containing the fragment anywhere.
-    std::size_t CountFragment(const std::string& fragment) const {
-        std::string text = Text();
+    LogTail() : start_(LogText().size()) {}
+    std::size_t Count(const std::string& fragment) const {
+        const std::string text = LogText().substr(start_);
         std::size_t n = 0;
         for (std::size_t at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1))
             ++n;
         return n;
     }
+    // A whole message: its line's time stamp follows it.
+    bool Has(const std::string& message) const { return Count(message + "*[") > 0; }
 
 private:
     std::size_t start_;
@@ -85,64 +59,45 @@ struct HandedOver {
     int port;
 };
 
-// Installs itself as the hand-over's device callback; keeps every record.
-// A record whose id begins with "throw" is kept, then the callback throws.
-class HandOverRecorder {
-public:
-    static HandOverRecorder& Get() {
-        static HandOverRecorder* recorder = new HandOverRecorder;
-        return *recorder;
-    }
-    void Clear() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        records_.clear();
-    }
-    std::vector<HandedOver> Records() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return records_;
-    }
-    std::size_t Size() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return records_.size();
-    }
-    // Waits (generously) until pred holds for the records so far.
-    bool WaitFor(const std::function<bool(const std::vector<HandedOver>&)>& pred,
-                 std::chrono::seconds deadline = std::chrono::seconds(20)) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, deadline, [&] { return pred(records_); });
-    }
-    // The first record with this id, if any.
-    static const HandedOver* Find(const std::vector<HandedOver>& records, const char* id) {
-        for (const HandedOver& r : records)
-            if (std::strcmp(r.info.id, id) == 0) return &r;
-        return nullptr;
-    }
+inline std::mutex g_recordsMutex;
+inline std::vector<HandedOver> g_records;
 
-private:
-    HandOverRecorder() { CSearchDeviceClient::SetDeviceCallback(&Callback); }
-    static int Callback(void* record, int port) {
-        HandOverRecorder& self = Get();
-        HandedOver entry{};
-        std::memcpy(&entry.info, record, sizeof entry.info);
-        entry.port = port;
-        {
-            std::lock_guard<std::mutex> lock(self.mutex_);
-            self.records_.push_back(entry);
-        }
-        self.changed_.notify_all();
-        // Lets a test see what a failing callback does to a worker.
-        if (std::strncmp(entry.info.id, "throw", 5) == 0) throw std::runtime_error("callback failed");
-        return 0;
+// The hand-over's callback: keeps every record; one whose id begins with
+// "throw" is kept, then the callback throws.
+inline int Record(void* record, int port) {
+    HandedOver entry{*static_cast<deviceinfo*>(record), port};
+    {
+        std::lock_guard<std::mutex> lock(g_recordsMutex);
+        g_records.push_back(entry);
     }
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<HandedOver> records_;
-};
+    if (std::strncmp(entry.info.id, "throw", 5) == 0) throw std::runtime_error("callback failed");
+    return 0;
+}
 
-// Polls cond until it holds or the deadline passes.
+inline void StartRecording() {
+    LogText();
+    CSearchDeviceClient::SetDeviceCallback(&Record);
+    std::lock_guard<std::mutex> lock(g_recordsMutex);
+    g_records.clear();
+}
+
+inline std::vector<HandedOver> Records() {
+    std::lock_guard<std::mutex> lock(g_recordsMutex);
+    return g_records;
+}
+
+// A record's texts and type as "id|ip|host|product|extra|version|factory|type".
+inline std::string Fields(const deviceinfo& d) {
+    std::string s;
+    for (const char* text : {d.id, d.ip, d.host, d.product, d.extra, d.version, d.factory})
+        s += std::string(text, strnlen(text, 32)) + "|";
+    return s + std::to_string(d.type);
+}
+
+// Polls cond until it holds or the (generous) deadline passes.
 inline bool Eventually(const std::function<bool()>& cond,
                        std::chrono::seconds deadline = std::chrono::seconds(20)) {
-    auto until = std::chrono::steady_clock::now() + deadline;
+    const auto until = std::chrono::steady_clock::now() + deadline;
     while (!cond()) {
         if (std::chrono::steady_clock::now() > until) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
