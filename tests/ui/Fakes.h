@@ -1,6 +1,8 @@
 // Fake desktop and engine for the window logic: no toolkit, no network.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
@@ -16,13 +18,9 @@ struct FakeEngine : DeviceEngine {
     std::vector<deviceinfo> list;
     std::vector<SearchWorkerStatus> workers;
     std::vector<std::string> calls;
-    int copies = 0;
     void init() override { calls.push_back("init"); }
     void search() override { calls.push_back("search"); }
-    void deviceList(std::vector<deviceinfo>& out) override {
-        ++copies;
-        out = list;
-    }
+    void deviceList(std::vector<deviceinfo>& out) override { out = list; }
     void clearDeviceList() override {
         calls.push_back("clear");
         list.clear();
@@ -30,33 +28,28 @@ struct FakeEngine : DeviceEngine {
     std::vector<SearchWorkerStatus> workerStatus() override { return workers; }
 };
 
-inline deviceinfo device(const char* host, const char* ip, const char* product = "DS-220") {
+inline deviceinfo device(const char* host, const char* ip) {
     deviceinfo d;
-    std::strncpy(d.host, host, sizeof d.host);
-    std::strncpy(d.ip, ip, sizeof d.ip);
-    std::strncpy(d.product, product, sizeof d.product);
+    std::strncpy(d.host, host, sizeof d.host - 1);
+    std::strncpy(d.ip, ip, sizeof d.ip - 1);
+    std::strcpy(d.product, "DS-220");
     return d;
 }
 
-// Array controller and table view in one, like the real table. The display
-// order is the source order, or sorted by one key.
+// Array controller and table view in one, like the real table: displayed in
+// source order, or sorted by one key.
 struct FakeTable : ArrayController, TableView {
     std::vector<RowPtr> rows;
     std::optional<std::string> sortKey;
-    bool descending = false;
     std::set<int> selection;  // display indices
-    int reloads = 0;
-    int columns = 3;
-    std::map<int, bool> editable;
-    std::map<int, std::string> titles;
-    std::map<int, Font> fonts;
+    int reloads = 0, columns = 3;
+    std::map<int, std::string> headers;  // "title|font|read-only"
 
     std::vector<RowPtr> display() const {
         std::vector<RowPtr> d = rows;
         if (sortKey)
-            std::stable_sort(d.begin(), d.end(), [&](const RowPtr& a, const RowPtr& b) {
-                return descending ? a->at(*sortKey) > b->at(*sortKey) : a->at(*sortKey) < b->at(*sortKey);
-            });
+            std::stable_sort(d.begin(), d.end(),
+                             [&](auto& a, auto& b) { return a->at(*sortKey) < b->at(*sortKey); });
         return d;
     }
     std::vector<std::string> column(const std::string& key) const {
@@ -66,11 +59,11 @@ struct FakeTable : ArrayController, TableView {
     }
     void addObject(const RowPtr& row) override { rows.push_back(row); }
     void removeObjects(const std::vector<RowPtr>& gone) override {
-        std::erase_if(rows, [&](const RowPtr& r) { return std::find(gone.begin(), gone.end(), r) != gone.end(); });
+        std::erase_if(rows,
+                      [&](const RowPtr& r) { return std::find(gone.begin(), gone.end(), r) != gone.end(); });
     }
     std::vector<RowPtr> selectedObjects() const override {
-        std::vector<RowPtr> out;
-        const auto d = display();
+        std::vector<RowPtr> out, d = display();
         for (int i : selection)
             if (i < static_cast<int>(d.size())) out.push_back(d[i]);
         return out;
@@ -79,47 +72,46 @@ struct FakeTable : ArrayController, TableView {
     int selectedRow() const override { return selection.empty() ? -1 : *selection.begin(); }
     int numberOfRows() const override { return static_cast<int>(rows.size()); }
     int numberOfColumns() const override { return columns; }
-    void setColumnEditable(int c, bool e) override { editable[c] = e; }
-    void setHeaderTitle(int c, const std::string& t) override { titles[c] = t; }
-    void setHeaderFont(int c, const Font& f) override { fonts[c] = f; }
+    void setColumnEditable(int c, bool e) override { headers[c] += e ? "|editable" : "|read-only"; }
+    void setHeaderTitle(int c, const std::string& t) override { headers[c] += "|" + t; }
+    void setHeaderFont(int c, const Font& f) override { headers[c] += "|" + f.family; }
 };
 
-struct FakeButton : Button {
+// A button or a text field: its title or text, whether it is enabled, its font.
+struct FakeControl : Button, TextField {
     bool enabled = true;
-    std::string title = "resource";
-    std::optional<Font> font;
-    void setEnabled(bool e) override { enabled = e; }
-    void setTitle(const std::string& t) override { title = t; }
-    void setFont(const Font& f) override { font = f; }
-};
-
-struct FakeField : TextField {
     std::string text = "resource";
     std::optional<Font> font;
+    void setEnabled(bool e) override { enabled = e; }
+    void setTitle(const std::string& t) override { text = t; }
     void setStringValue(const std::string& t) override { text = t; }
     void setFont(const Font& f) override { font = f; }
 };
 
-struct FakeTimer : Timer {
-    double interval = 0;
+// Everything else the controller asks of the desktop; parse operations run
+// at once, on the calling thread.
+struct FakeDesktop : Timer,
+                     Workspace,
+                     SystemLog,
+                     Alert,
+                     FontCatalogue,
+                     Resources,
+                     Preferences,
+                     OperationQueue {
     std::function<void()> onTick;
+    std::vector<std::string> urls, alerts, languages;
+    std::map<std::string, std::string> files;  // "XML_de" -> contents
+    mutable std::mutex m;
+    std::vector<std::string> lines;
+
     void scheduleRepeating(double seconds, std::function<void()> f) override {
-        interval = seconds;
+        EXPECT_EQ(seconds, 1.0);
         onTick = std::move(f);
     }
     void tick(int n = 1) {
-        for (int i = 0; i < n; ++i) onTick();
+        while (n-- > 0) onTick();
     }
-};
-
-struct FakeWorkspace : Workspace {
-    std::vector<std::string> urls;
     void openURL(const std::string& url) override { urls.push_back(url); }
-};
-
-struct FakeLog : SystemLog {
-    mutable std::mutex m;
-    std::vector<std::string> lines;
     void log(const std::string& line) override {
         std::lock_guard l(m);
         lines.push_back(line);
@@ -128,6 +120,25 @@ struct FakeLog : SystemLog {
         std::lock_guard l(m);
         return static_cast<int>(std::count(lines.begin(), lines.end(), line));
     }
+    void show(const std::string& message, const std::string& button, const std::string& info) override {
+        alerts.push_back(message + "|" + button + "|" + info);
+    }
+    static constexpr double kDefaultSize = 9;
+    std::optional<Font> fontWithName(const std::string& name, double size) override {
+        if (name != "DejaVu Sans" && name != "DejaVu Serif") return std::nullopt;
+        return Font{name, size > 0 ? size : kDefaultSize};
+    }
+    std::optional<std::string> pathForResource(const std::string& name,
+                                               const std::string& type) const override {
+        return type == "xml" && files.count(name) ? std::optional("/lang/" + name + ".xml") : std::nullopt;
+    }
+    std::optional<std::vector<char>> contentsOfFile(const std::string& path) const override {
+        for (const auto& [name, text] : files)
+            if (path == "/lang/" + name + ".xml") return std::vector<char>(text.begin(), text.end());
+        return std::nullopt;
+    }
+    std::vector<std::string> preferredLanguages() const override { return languages; }
+    void addOperation(std::shared_ptr<Operation> op) override { op->main(); }
 };
 
 // The test's thread is the main thread. Waiting work from another thread is
@@ -137,18 +148,15 @@ struct FakeMainThread : MainThread {
     std::mutex m;
     std::condition_variable cv;
     std::deque<std::function<void()>> queue;
-    std::uint64_t done = 0, posted = 0;
+    int done = 0, posted = 0;
 
     void perform(std::function<void()> work, bool wait) override {
-        if (wait && std::this_thread::get_id() == mainId) {
-            work();
-            return;
-        }
+        if (wait && std::this_thread::get_id() == mainId) return work();
         std::unique_lock l(m);
         queue.push_back(std::move(work));
-        const std::uint64_t ticket = ++posted;
+        const int ticket = ++posted;
         cv.notify_all();
-        if (wait) cv.wait(l, [&] { return done >= ticket; });
+        cv.wait(l, [&] { return !wait || done >= ticket; });
     }
     void waitForWork() {
         std::unique_lock l(m);
@@ -167,47 +175,10 @@ struct FakeMainThread : MainThread {
                 ++done;
                 cv.notify_all();
             }
-            l.unlock();
             if (until()) return;
-            l.lock();
             cv.wait_for(l, std::chrono::milliseconds(10));
         }
     }
-};
-
-struct InlineQueue : OperationQueue {
-    void addOperation(std::shared_ptr<Operation> op) override { op->main(); }
-};
-
-struct FakeAlert : Alert {
-    std::vector<std::vector<std::string>> shown;
-    void show(const std::string& m, const std::string& b, const std::string& i) override { shown.push_back({m, b, i}); }
-};
-
-struct FakeFonts : FontCatalogue {
-    static constexpr double kDefaultSize = 9;
-    std::optional<Font> fontWithName(const std::string& name, double size) override {
-        if (name != "DejaVu Sans" && name != "DejaVu Serif") return std::nullopt;
-        return Font{name, size > 0 ? size : kDefaultSize};
-    }
-};
-
-struct FakeResources : Resources {
-    std::map<std::string, std::string> files;  // "XML_de" -> contents
-    std::optional<std::string> pathForResource(const std::string& name, const std::string& type) const override {
-        if (type != "xml" || !files.count(name)) return std::nullopt;
-        return "/lang/" + name + ".xml";
-    }
-    std::optional<std::vector<char>> contentsOfFile(const std::string& path) const override {
-        for (const auto& [name, text] : files)
-            if (path == "/lang/" + name + ".xml") return std::vector<char>(text.begin(), text.end());
-        return std::nullopt;
-    }
-};
-
-struct FakePreferences : Preferences {
-    std::vector<std::string> languages;
-    std::vector<std::string> preferredLanguages() const override { return languages; }
 };
 
 // A language file: one NODE per (key, text), fonts "DejaVu Sans" 11.
@@ -220,43 +191,33 @@ inline std::string languageFile(const std::vector<std::pair<std::string, std::st
     return xml + "</" + root + ">\n";
 }
 
-inline std::vector<std::pair<std::string, std::string>> englishEntries() {
-    return {{"List1", "Host name"}, {"List2", "IP address"}, {"List3", "Device type"}, {"Log In", "Log In"},
-            {"Refresh", "Refresh"},  {"My storage", "My storage"}, {"Device List", "Device List"},
-            {"Search Time", "Search time:"}};
-}
+inline const std::vector<std::pair<std::string, std::string>> kEnglish = {
+    {"List1", "Host name"},         {"List2", "IP address"},        {"List3", "Device type"},
+    {"Log In", "Log In"},           {"Refresh", "Refresh"},         {"My storage", "My storage"},
+    {"Device List", "Device List"}, {"Search Time", "Search time:"}};
 
 // The whole window on fakes.
 struct Window {
     FakeEngine engine;
     FakeTable table;
-    FakeButton login, refresh, storage;
-    FakeField countdown, caption, status;
-    FakeTimer timer;
-    FakeWorkspace workspace;
-    FakeLog log;
+    FakeControl login, refresh, storage, countdown, caption, status;
+    FakeDesktop desktop;
     FakeMainThread mainThread;
-    InlineQueue inlineQueue;
-    OperationQueue* queue = &inlineQueue;
-    FakeAlert alert;
-    FakeFonts fonts;
-    FakeResources resources;
-    FakePreferences preferences;
+    OperationQueue* queue = &desktop;
     NotificationCenter notifications;
-    std::vector<int> exits;
     std::unique_ptr<Controller> controller;
 
-    Window() { resources.files["XML_en"] = languageFile(englishEntries()); }
-
-    Controller& start() {
+    Window() { desktop.files["XML_en"] = languageFile(kEnglish); }
+    void start() {
+        FakeDesktop& d = desktop;
         controller = std::make_unique<Controller>(
             Controller::Outlets{&table, &table, &login, &refresh, &storage, &countdown, &caption, &status},
-            Controller::Desktop{timer, workspace, log, mainThread, *queue, alert, fonts, resources, preferences,
-                                notifications, [this](int s) { exits.push_back(s); }},
-            engine);
+            Controller::Desktop{d, d, d, mainThread, *queue, d, d, d, d, notifications, [](int) {}}, engine);
         controller->awakeFromNib();
-        return *controller;
     }
-    bool buttonsEnabled() const { return login.enabled && refresh.enabled && storage.enabled; }
-    bool buttonsDisabled() const { return !login.enabled && !refresh.enabled && !storage.enabled; }
+    // "+++" when all three buttons are enabled, "---" when none is.
+    std::string buttons() const {
+        return std::string(login.enabled ? "+" : "-") + (refresh.enabled ? "+" : "-") +
+               (storage.enabled ? "+" : "-");
+    }
 };

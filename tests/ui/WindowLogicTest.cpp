@@ -1,0 +1,305 @@
+// The window's logic on fakes: countdown, table, buttons, opening devices, and
+// the language tables from file choice to parse and apply.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "DeviceUrl.h"
+#include "Fakes.h"
+#include "FloatValue.h"
+#include "LanguageChoice.h"
+#include "ThreadOperationQueue.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+TEST(Countdown, RunsTenToZeroThenEnablesTheButtonsOnEveryLaterTick) {
+    Window w;
+    w.start();
+    EXPECT_EQ(w.engine.calls, (Strings{"init", "search"}));
+    for (int remaining = 10; remaining >= 0; --remaining) {
+        EXPECT_EQ(w.buttons(), "---");
+        w.desktop.tick();
+        EXPECT_EQ(w.countdown.text, "Search time: " + std::to_string(remaining));
+    }
+    EXPECT_EQ(w.buttons(), "---");
+    for (int later = 0; later < 2; ++later) {
+        w.login.enabled = false;
+        w.countdown.text = "stale";
+        w.desktop.tick();
+        EXPECT_EQ(w.buttons() + w.countdown.text, "+++");
+    }
+    EXPECT_EQ(w.desktop.count("vListDevice.size() = 0"), 11);
+}
+
+TEST(Countdown, TableIsRebuiltOnlyWhenTheListSizeChangesUntilTheCountdownEndsOrARefresh) {
+    Window w;
+    w.start();
+    w.desktop.tick(3);
+    deviceinfo full = device("", "198.51.100.10");
+    std::memset(full.host, 'H', sizeof full.host);  // no terminator: ip follows
+    w.engine.list = {full};
+    w.desktop.tick();
+    EXPECT_EQ(w.table.column("HomeHost"), Strings{std::string(32, 'H')});
+    EXPECT_EQ(w.table.column("IP"), Strings{"198.51.100.10"});
+    EXPECT_EQ(w.table.column("DeviceType"), Strings{"DS-220"});
+    const int reloads = w.table.reloads;
+    w.engine.list = {device("other", "198.51.100.11")};  // same size: not shown
+    w.desktop.tick();
+    EXPECT_EQ(w.table.column("IP"), Strings{"198.51.100.10"});
+    EXPECT_EQ(w.table.reloads, reloads);
+    w.engine.list = {device("a", "198.51.100.11"), device("b", "198.51.100.12")};
+    w.desktop.tick();
+    EXPECT_EQ(w.table.column("HomeHost"), (Strings{"a", "b"}));
+    w.engine.list.clear();
+    w.desktop.tick();
+    EXPECT_TRUE(w.table.rows.empty());
+    w.engine.list = {device("a", "198.51.100.11")};
+    w.desktop.tick(4);  // the countdown is over
+    w.engine.list.push_back(device("late", "198.51.100.13"));
+    w.desktop.tick(2);
+    EXPECT_EQ(w.table.column("HomeHost"), Strings{"a"}) << "a device answering late waits for a new search";
+
+    w.controller->onRefreash();
+    EXPECT_TRUE(w.table.rows.empty());
+    EXPECT_EQ(w.engine.calls, (Strings{"init", "search", "clear", "search"}));
+    EXPECT_EQ(w.buttons(), "---");
+    w.engine.list = {device("b", "198.51.100.11")};
+    w.desktop.tick();
+    EXPECT_EQ(w.countdown.text, "Search time: 10");
+    EXPECT_EQ(w.table.column("HomeHost"), Strings{"b"});
+}
+
+TEST(Open, TheSelectedRowsAddressOnlyForExactlyOneRowAndAStrictIPv4Address) {
+    Window w;
+    w.start();
+    w.engine.list = {device("charlie", "198.51.100.10"), device("alpha", "198.51.100.11"),
+                     device("bravo", "198.51.100.12"), device("evil", "1.2.3.4@evil.example/\x1b[31m")};
+    w.desktop.tick(12);
+    for (std::set<int> selection : {std::set<int>{}, {0, 2}, {7}}) {
+        w.table.selection = selection;
+        w.controller->onLogin();
+    }
+    w.table.selection = {1};
+    w.controller->onLogin();
+    w.table.sortKey = "HomeHost";  // alpha, bravo, charlie, evil
+    w.controller->tableViewSortDescriptorsDidChange();
+    w.table.selection = {0};
+    w.controller->onGotoStorage();
+    w.table.selection = {3};
+    w.controller->onLogin();
+    w.controller->onTableviewDoubleClicked();
+    EXPECT_EQ(w.desktop.urls, (Strings{"http://198.51.100.11", "smb://198.51.100.11"}));
+    EXPECT_EQ(w.desktop.count("not opening http for \"1.2.3.4@evil.example/\\x1b[31m\": not an IPv4 address"),
+              1);
+
+    for (const std::string& bad : Strings{"127.1", "0x7f.0.0.1", "1.2.3.4@evil", "01.2.3.4", "256.1.1.1", "",
+                                          " 1.2.3.4", "1.2.3.4 ", "1.2.3.4.", "1..3.4", "1.2.3.4.5",
+                                          "1234.1.1.1", "-1.2.3.4", "[::1]", std::string("1.2.3.4\0", 8)})
+        EXPECT_EQ(deviceUrl("http", bad), "") << '"' << bad << '"';
+    EXPECT_EQ(deviceUrl("smb", "0.0.0.0") + deviceUrl("http", "255.255.255.255"),
+              "smb://0.0.0.0http://255.255.255.255");
+}
+
+TEST(Window, StatusLineNamesSearchesThatCouldNotStart) {
+    using K = SearchWorkerStatus::Kind;
+    Window w;
+    w.engine.workers = {{K::Broadcast, "", 67, false, "bind: Permission denied"},
+                        {K::Multicast, "", 1900, true, ""},
+                        {K::Command, "198.51.100.1", 1530, false, "Address already in use"}};
+    w.start();
+    EXPECT_EQ(w.status.text,
+              "Broadcast search unavailable: port 67 needs administrator rights (run as root or grant "
+              "cap_net_bind_service); Search on 198.51.100.1 unavailable: Address already in use");
+}
+
+// The file the window asks for, given the preferred languages.
+std::string chosenFile(const Strings& languages) {
+    Window w;
+    w.desktop.languages = languages;
+    for (const char* lang : {"de", "fr", "pt"}) w.desktop.files[std::string("XML_") + lang] = "<x/>";
+    w.start();
+    EXPECT_EQ(w.desktop.lines.at(0), "current=" + (languages.empty() ? "(null)" : languages[0]));
+    return w.desktop.lines.back();
+}
+
+TEST(LanguageChoice, OnlyAnExactFirstLanguageSelectsItsFileAndNoneMeansNoTable) {
+    EXPECT_EQ(chosenFile({"de"}), "fileToOpen = /lang/XML_de.xml");
+    EXPECT_EQ(chosenFile({"pt", "de"}), "fileToOpen = /lang/XML_pt.xml");
+    for (const Strings& langs :
+         {Strings{"de-DE"}, Strings{"en"}, Strings{"zh-Hans"}, Strings{"sv", "de"}, Strings{}})
+        EXPECT_EQ(chosenFile(langs), "fileToOpen = /lang/XML_en.xml")
+            << (langs.empty() ? "(none)" : langs[0]);
+    EXPECT_EQ(languageResourceName("pl"), "XML_pl");
+
+    Window w;
+    w.desktop.files.clear();
+    w.start();
+    EXPECT_EQ(w.desktop.lines.at(1), "fileToOpen = (null)");
+    EXPECT_EQ(w.controller->parseOperation(), nullptr);
+    w.desktop.tick();
+    EXPECT_EQ(w.countdown.text + w.login.text + w.caption.text, "10resourceresource");
+}
+
+TEST(LanguageChoice, EnvironmentIsReducedToTheLanguageCode) {
+    auto from = [](std::map<std::string, std::string> env) {
+        return languageFromEnvironment([&](const char* name) -> const char* {
+            auto it = env.find(name);
+            return it == env.end() ? nullptr : it->second.c_str();
+        });
+    };
+    EXPECT_EQ(from({{"LANG", "de_DE.UTF-8"}}), "de");
+    EXPECT_EQ(from({{"LC_ALL", "pt_BR"}, {"LANG", "de_DE"}}), "pt");
+    EXPECT_EQ(from({{"LANGUAGE", "fr:de"}, {"LC_ALL", "pl_PL"}}), "fr");
+    EXPECT_EQ(from({{"LANGUAGE", ""}, {"LC_MESSAGES", "nl_NL@euro"}}), "nl");
+    for (const char* none : {"C", "POSIX", "C.UTF-8"})
+        EXPECT_EQ(from({{"LC_ALL", none}, {"LANG", "de"}}), std::nullopt);
+    EXPECT_EQ(from({}), std::nullopt);
+    EXPECT_EQ(languageResourceName(from({{"LANGUAGE", "de-DE"}})), "XML_en");
+}
+
+// An entry's six fields, "-" for each one absent.
+std::string fields(const FontNode* e) {
+    std::string s;
+    for (const auto* f : {&e->KeyString, &e->String, &e->Font, &e->FontColor, &e->FontSize, &e->FontOffset})
+        s += f->value_or("-") + "|";
+    return s;
+}
+
+struct Parsed : Window {
+    std::vector<Notification> added, errors;
+    explicit Parsed(const std::string& xml) {
+        desktop.files["XML_en"] = xml;
+        notifications.addObserver(kReflashLanguage, [this](const Notification& n) { added.push_back(n); });
+        notifications.addObserver(kEarthquakesErrorNotif,
+                                  [this](const Notification& n) { errors.push_back(n); });
+        start();
+    }
+    const FontNode* entry(const std::string& key) { return controller->parseOperation()->entry(key); }
+    std::size_t size() { return controller->parseOperation()->currentParseBatchDic().size(); }
+};
+
+TEST(Parse, NodesBecomeEntriesByKeyAtAnyDepthTheLaterDuplicateWinningAndAStrayKeyRewritesTheLast) {
+    Parsed p(R"(<LanguageCFG>
+      <KEY KeyString="Before" String="nothing to fill"/>
+      <NODE><KEY KeyString="Refresh" String="old"/></NODE>
+      <NODE><KEY KeyString="Refresh" String="new" Font="DejaVu Sans" Color="red" Size="12" Offset="3">x</KEY></NODE>
+      <NODE></NODE><NODE><KEY String="no key"/></NODE>
+      <!-- nesting does not matter --><x><NODE><KEY KeyString="Deep" String="d"/></NODE></x>
+      <NODE><KEY KeyString="A" String="a" Font="DejaVu Sans" Size="11"/><KEY KeyString="A" String="a2"/></NODE>
+      <KEY KeyString="Moved" String="rewritten"/>
+    </LanguageCFG>)");
+    ASSERT_EQ(p.size(), 3u);
+    EXPECT_EQ(fields(p.entry("Refresh")), "Refresh|new|DejaVu Sans|red|12|3|");
+    ASSERT_NE(p.entry("Deep"), nullptr);
+    ASSERT_NE(p.entry("A"), nullptr) << "the rewritten entry stays under its old key";
+    EXPECT_EQ(fields(p.entry("A")), "Moved|rewritten|-|-|-|-|") << "a second KEY resets what it lacks";
+    ASSERT_EQ(p.added.size(), 1u);
+    EXPECT_EQ(p.added[0].object, p.controller->parseOperation().get());
+    EXPECT_EQ(p.desktop.count("KEY1=KEY"), 8);
+}
+
+TEST(Parse, WithoutTheEndOfLanguageCFGTheTableIsReadButNotAppliedAndErrorsArriveLater) {
+    Parsed wrongRoot(languageFile(kEnglish, "Strings"));
+    EXPECT_EQ(wrongRoot.size(), 8u);
+    wrongRoot.desktop.tick();
+    EXPECT_EQ(wrongRoot.countdown.text, "Search time: 10");
+
+    const std::string full = languageFile(kEnglish);
+    Parsed truncated(full.substr(0, full.find("Device List") + 40));
+    EXPECT_EQ(truncated.size(), 6u) << "entries before the error stay";
+    EXPECT_TRUE(truncated.errors.empty()) << "posted through the main thread's queue, not waited for";
+    truncated.mainThread.pump();
+    ASSERT_EQ(truncated.errors.size(), 1u);
+    const auto& error =
+        std::any_cast<const ParseError&>(truncated.errors[0].userInfo.at(kEarthquakesMsgErrorKey));
+    EXPECT_TRUE(error.code != 0 && !error.description.empty());
+    for (const Parsed* p : {&wrongRoot, &truncated}) {
+        EXPECT_TRUE(p->added.empty() && p->desktop.alerts.empty() && p->table.headers.empty());
+        EXPECT_EQ(p->login.text, "resource");
+    }
+}
+
+TEST(Apply, EntriesStyleTheFirstThreeHeadersTheButtonsAndTheCaption) {
+    Window w;
+    w.table.columns = 4;
+    w.start();
+    EXPECT_TRUE(w.desktop.alerts.empty());
+    EXPECT_EQ(w.table.headers, (std::map<int, std::string>{{0, "|read-only|Host name|DejaVu Sans"},
+                                                           {1, "|read-only|IP address|DejaVu Sans"},
+                                                           {2, "|read-only|Device type|DejaVu Sans"},
+                                                           {3, "|read-only"}}));
+    EXPECT_EQ(w.login.text + "|" + w.refresh.text + "|" + w.storage.text + "|" + w.caption.text,
+              "Log In|Refresh|My storage|Device List");
+    ASSERT_TRUE(w.caption.font);
+    EXPECT_EQ(w.caption.font->family, "DejaVu Sans");
+    EXPECT_EQ(w.caption.font->pointSize, 11);
+}
+
+TEST(Apply, SmallTableRaisesTheAlertAndIsStillAppliedWithWhatFontsItCan) {
+    Window w;
+    w.desktop.files["XML_en"] = R"(<LanguageCFG>
+      <NODE><KEY KeyString="Log In" String="Enter" Font="DejaVu Serif" Size=" 12.5pt"/></NODE>
+      <NODE><KEY KeyString="Refresh" String="Again" Font="DejaVu Sans" Size="big"/></NODE>
+      <NODE><KEY KeyString="My storage" String="Files" Font="No Such Font" Size="12"/></NODE>
+      <NODE><KEY KeyString="Device List" String="Boxes"/></NODE>
+    </LanguageCFG>)";
+    w.start();
+    EXPECT_EQ(w.desktop.alerts, Strings{"aaa|OK|bbb"});
+    EXPECT_EQ(w.login.text + "|" + w.storage.text + "|" + w.caption.text, "Enter|Files|Boxes");
+    ASSERT_TRUE(w.login.font && w.refresh.font);
+    EXPECT_EQ(w.login.font->pointSize, 12.5);
+    EXPECT_EQ(w.refresh.font->pointSize, FakeDesktop::kDefaultSize);
+    EXPECT_FALSE(w.storage.font || w.caption.font) << "no font, or an unknown one, leaves the font alone";
+    EXPECT_EQ(w.table.headers[0], "|read-only");
+}
+
+TEST(Apply, FloatValueReadsTheLeadingNumberWithAPoint) {
+    const std::pair<const char*, float> cases[] = {
+        {"12.5", 12.5f}, {"  11pt", 11}, {"-3", -3}, {".5", 0.5f}, {"1e1", 10},  {"12,5", 12}, {"", 0},
+        {"pt11", 0},     {"nan", 0},     {"inf", 0}, {".", 0},     {"1e999", 0}, {"+-1", 0}};
+    for (const auto& [text, value] : cases) EXPECT_EQ(floatValue(text), value) << '"' << text << '"';
+}
+
+TEST(Apply, ParseOnItsOwnThreadIsAppliedOnTheMainThreadWhileItWaits) {
+    Window w;
+    ThreadOperationQueue queue;
+    w.queue = &queue;
+    std::thread::id appliedOn;
+    w.notifications.addObserver(kReflashLanguage,
+                                [&](const Notification&) { appliedOn = std::this_thread::get_id(); });
+    w.start();
+    // The parse waits for the main thread: the table is complete, but until
+    // the operation has finished the countdown must not read it.
+    w.mainThread.waitForWork();
+    w.desktop.tick();
+    EXPECT_EQ(w.countdown.text, "10");
+    w.mainThread.pump([&] { return w.controller->parseOperation()->isFinished(); });
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(appliedOn, std::this_thread::get_id());
+    EXPECT_EQ(w.login.text, "Log In");
+    w.desktop.tick();
+    EXPECT_EQ(w.countdown.text, "Search time: 9");
+}
+
+TEST(ShippedFiles, EachHasTheEightEntriesWithTextsAndKnownFontsAndParsesCleanly) {
+    for (const char* lang : {"en", "de", "fr", "es", "it", "nl", "da", "pl", "pt"}) {
+        std::ifstream in(std::string(NASSCOUT_LANG_DIR) + "/XML_" + lang + ".xml", std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        Parsed p(text.str());
+        p.mainThread.pump();
+        EXPECT_TRUE(p.errors.empty() && p.added.size() == 1) << lang;
+        for (const auto& [key, english] : kEnglish) {
+            const FontNode* e = p.entry(key);
+            ASSERT_NE(e, nullptr) << lang << " " << key;
+            EXPECT_FALSE(e->String.value_or("").empty()) << lang << " " << key;
+            EXPECT_TRUE(key == "Search Time" || p.desktop.fontWithName(e->Font.value_or(""), 0))
+                << lang << key;
+        }
+    }
+}
+
+}  // namespace
