@@ -2,18 +2,17 @@
 // fake address sources: no socket is opened.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 
 #include "SearchDeviceClient.h"
 #include "SearchDeviceOpt.h"
 #include "SearchDeviceThread.h"
 #include "ShowLog.h"
+#include "TestFiles.h"
 
 using ::testing::ElementsAre;
 using Kind = SearchWorkerStatus::Kind;
@@ -58,7 +57,6 @@ protected:
     void SetUp() override {
         CSearchDeviceClient::ResetForTesting();
         g_journal.clear();
-        ASSERT_NE(mkdtemp(logDir.data()), nullptr);
         CSearchDeviceClient::SetWorkerFactory([this](Kind kind) -> CSearchDeviceThread* {
             if (kind == Kind::Command && commandCreationFails)
                 throw std::runtime_error("Too many open files");
@@ -79,10 +77,9 @@ protected:
         CSearchDeviceClient::ResetForTesting();
         CSearchDeviceClient::SetWorkerFactory(nullptr);
         CSearchDeviceClient::SetAddressSources(nullptr, nullptr);
-        std::filesystem::remove_all(logDir);
     }
     void Start(bool multi) {
-        search_dll_init([](void*, int) { return 0; }, true, (logDir + "/").c_str(), multi);
+        search_dll_init([](void*, int) { return 0; }, true, logDir.slash().c_str(), multi);
     }
     std::vector<std::string> Given() const {
         std::vector<std::string> out;
@@ -92,17 +89,15 @@ protected:
     // The log's messages that start with prefix, without their time stamps.
     std::vector<std::string> Log(const std::string& prefix = "") const {
         std::vector<std::string> lines;
-        for (const auto& entry : std::filesystem::directory_iterator(logDir)) {
-            std::ifstream in(entry.path(), std::ios::binary);
-            for (std::string line; std::getline(in, line);)
-                if (line.rfind(prefix, 0) == 0)
-                    lines.push_back(line.substr(0, std::min(line.rfind("*["), line.size() - 1)));
-        }
+        std::istringstream in(testfiles::readFile(logDir.slash() + testfiles::todaysLogName()));
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind(prefix, 0) == 0)
+                lines.push_back(line.substr(0, std::min(line.rfind("*["), line.size() - 1)));
         return lines;
     }
 
     using Outcome = std::pair<int, std::string>;  // port shift, start error
-    std::string logDir = "/tmp/client-test-XXXXXX";
+    testfiles::TempDir logDir;
     std::vector<std::unique_ptr<FakeWorker>> workers;
     std::vector<Outcome> outcomes;
     std::vector<std::string> resolved{"192.168.1.5", "10.0.0.7"};

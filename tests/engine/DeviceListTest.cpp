@@ -1,4 +1,4 @@
-// The device record and the front end's device list: equality, maker filter,
+// The device record's equality and the front end's device list: maker filter,
 // merge by address, removal by id, ageing, the size cap and the host's listener.
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "DeviceSearchInterface.h"
-#include "EngineTestSupport.h"
 #include "SearchDeviceClient.h"
 #include "ShowLog.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -49,26 +49,6 @@ TEST(DeviceRecord, CompareCountsTextsUpToTheirTerminatorsAndTypeButNotLifetime) 
     alive.type = kDeviceAlive;
     EXPECT_TRUE(a.compare(aged));
     EXPECT_FALSE(a.compare(alive));
-}
-
-TEST(DeviceRecord, AlterValueLeavesZerosAfterEveryTerminatorAndClearRestoresTheFreshRecord) {
-    const deviceinfo clean = rec("id", "198.51.100.10", "ORVALE", kDeviceAlive, 47);
-    deviceinfo src = clean, dst;
-    for (int i = 0; i < 7; ++i) {
-        std::size_t len = std::strlen(field(src, i));
-        std::memset(field(src, i) + len + 1, 'S', 31 - len);
-        std::memset(field(dst, i), 'D', 31);
-    }
-    dst.alterValue(src);
-    EXPECT_EQ(std::memcmp(&dst, &clean, offsetof(deviceinfo, type)), 0);
-    EXPECT_EQ(dst.type, kDeviceAlive);
-    EXPECT_EQ(dst.lifetime, 47);
-
-    dst.clear();
-    const deviceinfo fresh;
-    EXPECT_EQ(std::memcmp(&dst, &fresh, offsetof(deviceinfo, type)), 0);
-    EXPECT_EQ(dst.type, 0);
-    EXPECT_EQ(dst.lifetime, 60);
 }
 
 class DeviceList : public ::testing::Test {
@@ -159,7 +139,7 @@ TEST_F(DeviceList, AgeingKeepsWhatStays46OrMoreAndRemovesRunsOfExpiredRecords) {
 }
 
 TEST_F(DeviceList, IsCappedAndStillMergesWhenFullWithOneLogLinePerSearch) {
-    enginetest::TempDir dir;
+    testfiles::TempDir dir;
     const std::size_t cap = CDeviceSearchInterface::kMaxDevices;
     auto ipOf = [](std::size_t i) {
         return "10.0." + std::to_string(i >> 8) + "." + std::to_string(i & 255);
@@ -180,55 +160,47 @@ TEST_F(DeviceList, IsCappedAndStillMergesWhenFullWithOneLogLinePerSearch) {
     EXPECT_EQ(now[0].type, kDeviceAlive);
     EXPECT_STREQ(now[1].id, "n2");
     EXPECT_STREQ(now.back().id, "late");
-    std::string log = enginetest::readFile(dir.slash() + enginetest::todaysLogName());
+    std::string log = testfiles::readFile(dir.slash() + testfiles::todaysLogName());
     EXPECT_NE(log.find("Device list full (" + std::to_string(cap) +
                        " devices) : new device IP : 192.0.2.1 dropped"),
               std::string::npos);
     EXPECT_EQ(log.find("192.0.2.2"), std::string::npos);
 }
 
-struct Heard {
-    void* record;
-    int port;
-    std::string factory;
-};
-std::vector<Heard> g_heard;
+std::vector<std::string> g_heard;  // "<port> <maker>" of each call, the record being the caller's
+void* g_expected = nullptr;
 
 int listener(void* record, int port) {
-    g_heard.push_back({record, port, static_cast<deviceinfo*>(record)->factory});
+    g_heard.push_back(std::to_string(port) + (record == g_expected ? " " : " copy ") +
+                      static_cast<deviceinfo*>(record)->factory);
     return 42;
 }
 
 TEST_F(DeviceList, ListenerHearsEveryMessageAsTheWorkerWroteIt) {
-    // The listener is given at engine start, once per process; no worker is made.
-    static bool started = false;
-    if (!started) {
-        started = true;
+    // Given at engine start, once per process; no worker is made.
+    static const bool started = [] {
         CSearchDeviceClient::SetWorkerFactory([](SearchWorkerStatus::Kind) { return nullptr; });
-        CSearchDeviceClient::SetAddressSources([] { return std::vector<std::string>{}; },
-                                               [] { return std::vector<std::string>{}; });
         list()->DeviceSearchDllInit(&listener, false, nullptr, false);
         CSearchDeviceClient::SetWorkerFactory(nullptr);
-        CSearchDeviceClient::SetAddressSources(nullptr, nullptr);
-    }
+        return true;
+    }();
+    ASSERT_TRUE(started);
+    g_heard.clear();
     const std::pair<std::int32_t, const char*> messages[] = {{kDeviceAnswer, "orvale"},
                                                              {kDeviceAlive, "acme"},
                                                              {0, "orvale"},
                                                              {3, "orvale"},
                                                              {kDeviceByebye, "x"}};
-    int port = 1530;
     for (const auto& [type, maker] : messages) {
         deviceinfo d = rec("a", "10.0.0.1", maker, type);
-        g_heard.clear();
-        EXPECT_EQ(CDeviceSearchInterface::SearchDeviceRecallHandle(&d, ++port), 42);
-        ASSERT_EQ(g_heard.size(), 1u) << type;
-        EXPECT_EQ(g_heard[0].record, &d);
-        EXPECT_EQ(g_heard[0].port, port);
-        EXPECT_EQ(g_heard[0].factory, maker) << "the listener sees the maker as written";
+        g_expected = &d;
+        EXPECT_EQ(CDeviceSearchInterface::SearchDeviceRecallHandle(&d, 1530 + type), 42);
         if (type == kDeviceAnswer) {
             EXPECT_EQ(summary(), "a:60 ");
         }
     }
+    EXPECT_EQ(g_heard,
+              (std::vector<std::string>{"1531 orvale", "1532 acme", "1530 orvale", "1533 orvale", "1534 x"}));
     EXPECT_EQ(summary(), "") << "the byebye removed the answer";
 }
 

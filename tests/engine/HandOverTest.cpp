@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "DeviceSearchInterface.h"
-#include "EngineTestSupport.h"
 #include "SearchDeviceClient.h"
 #include "ShowLog.h"
+#include "TestFiles.h"
 
 namespace {
 
-using enginetest::readFile;
+using testfiles::readFile;
 
 struct Seen {
     void* pointer = nullptr;
@@ -42,7 +42,7 @@ class HandOver : public ::testing::Test {
 protected:
     void SetUp() override {
         EXPECT_EQ(SearchDeviceShowLog::io_log_init(true, dir.slash().c_str()), 1);
-        logFile = dir.slash() + enginetest::todaysLogName();
+        logFile = dir.slash() + testfiles::todaysLogName();
         g_seen = Seen{};
         testing::internal::CaptureStdout();  // the log echoes every line
     }
@@ -51,7 +51,7 @@ protected:
         SearchDeviceShowLog::io_log_init(false, nullptr);
         CSearchDeviceClient::SetDeviceCallback(nullptr);
     }
-    enginetest::TempDir dir;
+    testfiles::TempDir dir;
     std::string logFile;
 };
 

@@ -5,17 +5,16 @@
 #include <filesystem>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "EngineTestSupport.h"
 #include "ShowLog.h"
+#include "TestFiles.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using enginetest::readFile;
-using enginetest::todaysLogName;
+using testfiles::readFile;
+using testfiles::todaysLogName;
 using namespace SearchDeviceShowLog;
 
 const std::string kBanner = "------Start Log System-------\r\n";
@@ -55,7 +54,7 @@ protected:
         EXPECT_EQ(all.compare(0, kBanner.size(), kBanner), 0) << all;
         return all.substr(std::min(all.size(), kBanner.size()));
     }
-    enginetest::TempDir dir;
+    testfiles::TempDir dir;
     std::string file;
 };
 
@@ -154,25 +153,6 @@ TEST_F(ShowLog, PathIsRefusedWholeWhenItWouldNotFitItsBuffer) {
         EXPECT_EQ(echoed(), "");
         EXPECT_TRUE(filesUnder(dir.path).empty());
     }
-}
-
-TEST_F(ShowLog, ConcurrentWritersKeepEveryLineWhole) {
-    start();
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([t] {
-            const std::string filler(200 + 50 * t, static_cast<char>('a' + t));
-            for (int i = 0; i < 100; ++i) io_printf("T%d L%03d %s", t, i, filler.c_str());
-        });
-    for (std::thread& th : threads) th.join();
-    const std::string written = body();
-    const std::regex line(R"(T\d L\d{3} ([a-d])\1*)" + kStamp);
-    std::size_t count = 0;
-    for (std::size_t at = 0, end; (end = written.find("\r\n", at)) != std::string::npos;
-         at = end + 2, ++count)
-        ASSERT_TRUE(std::regex_match(written.substr(at, end + 2 - at), line))
-            << written.substr(at, end + 2 - at);
-    EXPECT_EQ(count, 400u);
 }
 
 }  // namespace

@@ -8,19 +8,16 @@
 #include <fcntl.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <future>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -28,7 +25,6 @@
 
 namespace lab {
 
-inline const char* kGroup = "239.143.255.250";
 inline const char* kHostIp = "198.51.100.1";
 inline const char* kDeviceIp = "198.51.100.10";
 inline const char* kDeviceIp2 = "198.51.100.11";
@@ -80,12 +76,6 @@ auto InLan(F&& fn) -> decltype(fn()) {
     return result.get();
 }
 
-struct Datagram {
-    std::string bytes;
-    std::string fromIp;
-    int fromPort = 0;
-};
-
 inline sockaddr_in Address(const std::string& ip, int port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -115,38 +105,11 @@ public:
         return InLan([&] { return Bind(ip, port); });
     }
 
-    void JoinGroup(const std::string& group) {
-        ip_mreq m{};
-        inet_pton(AF_INET, group.c_str(), &m.imr_multiaddr);
-        m.imr_interface.s_addr = htonl(INADDR_ANY);
-        if (setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) != 0)
-            throw std::runtime_error(std::string("join: ") + std::strerror(errno));
-    }
-    // Keeps our own group sends from coming back to us.
-    void NoLoopback() {
-        int off = 0;
-        setsockopt(fd_, IPPROTO_IP, IP_MULTICAST_LOOP, &off, sizeof off);
-    }
-
     void SendTo(const std::string& ip, int port, const std::string& bytes) const {
         sockaddr_in to = Address(ip, port);
         if (sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
             static_cast<ssize_t>(bytes.size()))
             throw std::runtime_error(std::string("sendto: ") + std::strerror(errno));
-    }
-
-    // The next datagram, or nothing when none came within the deadline.
-    std::optional<Datagram> Receive(std::chrono::milliseconds deadline = std::chrono::seconds(10)) const {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(deadline.count())) <= 0) return std::nullopt;
-        char buffer[65536];
-        sockaddr_in from{};
-        socklen_t fromLen = sizeof from;
-        ssize_t n = recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
-        if (n < 0) return std::nullopt;
-        char text[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-        return Datagram{std::string(buffer, static_cast<std::size_t>(n)), text, ntohs(from.sin_port)};
     }
 
 private:

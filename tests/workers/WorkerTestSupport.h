@@ -2,14 +2,9 @@
 // recorder of the records that workers hand over.
 #pragma once
 
-#include <stdlib.h>
-
 #include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -19,6 +14,7 @@
 #include "CommonStruct.h"
 #include "SearchDeviceClient.h"
 #include "ShowLog.h"
+#include "TestFiles.h"
 
 namespace workertest {
 
@@ -27,13 +23,12 @@ namespace workertest {
 // write during exit.
 inline std::string LogText() {
     static const std::string file = [] {
-        std::string dir = std::filesystem::temp_directory_path().string() + "/nasscout-workers-XXXXXX";
-        if (mkdtemp(dir.data()) == nullptr) return std::string();
-        SearchDeviceShowLog::io_log_init(true, (dir + "/").c_str());
-        return std::filesystem::directory_iterator(dir)->path().string();
+        testfiles::TempDir dir;
+        dir.keep = true;
+        SearchDeviceShowLog::io_log_init(true, dir.slash().c_str());
+        return dir.slash() + testfiles::todaysLogName();
     }();
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return testfiles::readFile(file);
 }
 
 // The log from its construction on.
@@ -41,11 +36,7 @@ class LogTail {
 public:
     LogTail() : start_(LogText().size()) {}
     std::size_t Count(const std::string& fragment) const {
-        const std::string text = LogText().substr(start_);
-        std::size_t n = 0;
-        for (std::size_t at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1))
-            ++n;
-        return n;
+        return testfiles::countOf(LogText().substr(start_), fragment);
     }
     // A whole message: its line's time stamp follows it.
     bool Has(const std::string& message) const { return Count(message + "*[") > 0; }

@@ -1,4 +1,4 @@
-// Scratch directories and files for the engine's unit tests.
+// Scratch directories and the search log's files, for the unit tests.
 #pragma once
 
 #include <stdlib.h>
@@ -7,21 +7,22 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 
-namespace enginetest {
+namespace testfiles {
 
-// A fresh directory, removed with its contents.
+// A fresh directory, removed with its contents unless kept.
 struct TempDir {
     std::string path;
+    bool keep = false;
     TempDir() {
-        std::string pattern = std::filesystem::temp_directory_path().string() + "/nasscout-engine-XXXXXX";
+        std::string pattern = std::filesystem::temp_directory_path().string() + "/nasscout-test-XXXXXX";
         if (mkdtemp(pattern.data()) != nullptr) path = pattern;
     }
     ~TempDir() {
         std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
+        if (!keep) std::filesystem::remove_all(path, ignored);
     }
     std::string slash() const { return path + "/"; }
 };
@@ -39,9 +40,14 @@ inline std::string todaysLogName() {
 
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-}  // namespace enginetest
+// How often fragment occurs in text.
+inline std::size_t countOf(const std::string& text, const std::string& fragment) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace testfiles
