@@ -9,9 +9,7 @@
 #include <cstring>
 #include <random>
 #include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "DeviceSearchInterface.h"
 #include "SearchDeviceClient.h"
@@ -20,20 +18,18 @@
 
 namespace {
 
-using testfiles::readFile;
+std::string g_logFile;
+bool logHas(const std::string& text) {
+    return testfiles::readFile(g_logFile).find(text) != std::string::npos;
+}
 
-struct Seen {
-    void* pointer = nullptr;
-    int port = 0;
-    deviceinfo record;
-    int calls = 0;
-} g_seen;
+std::vector<std::pair<void*, int>> g_calls;  // record and port of each call
+deviceinfo g_seen;
 
 int recordingCallback(void* record, int port) {
-    g_seen.pointer = record;
-    g_seen.port = port;
-    std::memcpy(&g_seen.record, record, sizeof g_seen.record);
-    ++g_seen.calls;
+    g_calls.emplace_back(record, port);
+    std::memcpy(&g_seen, record, sizeof g_seen);
+    if (port == 1900) throw std::runtime_error("listener failed");
     std::memset(record, 'X', sizeof(deviceinfo));  // the worker's record must not change
     return 0;
 }
@@ -42,8 +38,9 @@ class HandOver : public ::testing::Test {
 protected:
     void SetUp() override {
         EXPECT_EQ(SearchDeviceShowLog::io_log_init(true, dir.slash().c_str()), 1);
-        logFile = dir.slash() + testfiles::todaysLogName();
-        g_seen = Seen{};
+        g_logFile = dir.slash() + testfiles::todaysLogName();
+        g_calls.clear();
+        CSearchDeviceClient::SetDeviceCallback(&recordingCallback);
         testing::internal::CaptureStdout();  // the log echoes every line
     }
     void TearDown() override {
@@ -52,61 +49,60 @@ protected:
         CSearchDeviceClient::SetDeviceCallback(nullptr);
     }
     testfiles::TempDir dir;
-    std::string logFile;
 };
 
 TEST_F(HandOver, CallbackGetsAPrivateTerminatedWholeCopyAndThePortWhateverTheLength) {
-    CSearchDeviceClient::SetDeviceCallback(&recordingCallback);
     deviceinfo garbage;
     std::memset(static_cast<void*>(&garbage), 'A', sizeof garbage);  // no terminator anywhere
     const deviceinfo original = garbage;
     const std::string a31(31, 'A');
     for (int length : {static_cast<int>(sizeof garbage), 0, -1}) {
-        g_seen = Seen{};
+        g_calls.clear();
         CSearchDeviceClient::HandleDeviceMessage(&garbage, length, 1570);
-        ASSERT_EQ(g_seen.calls, 1) << length;
-        EXPECT_EQ(g_seen.port, 1570);
-        EXPECT_NE(g_seen.pointer, static_cast<void*>(&garbage));
+        ASSERT_EQ(g_calls.size(), 1u) << length;
+        EXPECT_NE(g_calls[0].first, static_cast<void*>(&garbage));
+        EXPECT_EQ(g_calls[0].second, 1570);
         EXPECT_EQ(std::memcmp(&garbage, &original, sizeof garbage), 0) << "the worker's record changed";
-        const deviceinfo& s = g_seen.record;
-        for (const char* text : {s.id, s.ip, s.host, s.product, s.extra, s.version, s.factory})
+        for (const char* text : {g_seen.id, g_seen.ip, g_seen.host, g_seen.product, g_seen.extra,
+                                 g_seen.version, g_seen.factory})
             EXPECT_EQ(std::string(text, strnlen(text, 32)), a31);
-        EXPECT_EQ(s.type, original.type);
-        EXPECT_EQ(s.lifetime, original.lifetime);
+        EXPECT_EQ(g_seen.type, original.type);
+        EXPECT_EQ(g_seen.lifetime, original.lifetime);
     }
-    EXPECT_NE(
-        readFile(logFile).find("Handle 1570 : Search 1570 Thread Find Device ID : " + a31 + ", IP : " + a31),
-        std::string::npos);
+    EXPECT_TRUE(
+        logHas("Handle 1570 : Search 1570 Thread Find Device ID : " + a31 + ", IP : " + a31 + "  *["));
+}
+
+TEST_F(HandOver, ACallbackThatThrowsReleasesTheLock) {
+    deviceinfo d;
+    EXPECT_THROW(CSearchDeviceClient::HandleDeviceMessage(&d, sizeof d, 1900), std::runtime_error);
+    ASSERT_TRUE(CSearchDeviceClient::m_SearchMutex->try_lock());  // probing keeps a failure from hanging
+    CSearchDeviceClient::m_SearchMutex->unlock();
+    CSearchDeviceClient::HandleDeviceMessage(&d, sizeof d, 1530);
+    EXPECT_EQ(g_calls.size(), 2u);
 }
 
 // The first callback holds the hand-over until the second worker has written
 // its "wait for mutex" line; that one may only get the lock after the first's
 // "Success Handle".
-std::string g_logFile;
-
 int holdingCallback(void*, int port) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (port == 1530 &&
-           readFile(g_logFile).find("Handle 1550 : Search 1550 Thread Find Device and wait") ==
-               std::string::npos &&
+    while (port == 1530 && !logHas("Handle 1550 : Search 1550 Thread Find Device and wait for mutex  *[") &&
            std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return 0;
 }
 
 TEST_F(HandOver, SecondWorkerWaitsForTheFirst) {
-    g_logFile = logFile;
     CSearchDeviceClient::SetDeviceCallback(&holdingCallback);
     deviceinfo a, b;
     std::thread first([&] { CSearchDeviceClient::HandleDeviceMessage(&a, sizeof a, 1530); });
-    while (readFile(logFile).find("Handle 1530 : Search 1530 Thread Find Device have Mutex") ==
-           std::string::npos)
+    while (!logHas("Handle 1530 : Search 1530 Thread Find Device have Mutex"))
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::thread second([&] { CSearchDeviceClient::HandleDeviceMessage(&b, sizeof b, 1550); });
     first.join();
     second.join();
-
-    const std::string log = readFile(logFile);
+    const std::string log = testfiles::readFile(g_logFile);
     const std::size_t secondWaits =
         log.find("Handle 1550 : Search 1550 Thread Find Device and wait for mutex  ");
     const std::size_t firstDone = log.find("Handle 1530 : Search 1530 Thread Find Device Success Handle  ");
@@ -114,22 +110,6 @@ TEST_F(HandOver, SecondWorkerWaitsForTheFirst) {
     ASSERT_NE(secondHas, std::string::npos) << log;
     EXPECT_LT(secondWaits, firstDone);
     EXPECT_LT(firstDone, secondHas);
-}
-
-int throwingCallback(void*, int port) {
-    if (port == 1900) throw std::runtime_error("listener failed");
-    ++g_seen.calls;
-    return 0;
-}
-
-TEST_F(HandOver, ACallbackThatThrowsReleasesTheLock) {
-    CSearchDeviceClient::SetDeviceCallback(&throwingCallback);
-    deviceinfo d;
-    EXPECT_THROW(CSearchDeviceClient::HandleDeviceMessage(&d, sizeof d, 1900), std::runtime_error);
-    ASSERT_TRUE(CSearchDeviceClient::m_SearchMutex->try_lock());  // probing keeps a failure from hanging
-    CSearchDeviceClient::m_SearchMutex->unlock();
-    CSearchDeviceClient::HandleDeviceMessage(&d, sizeof d, 1530);
-    EXPECT_EQ(g_seen.calls, 1);
 }
 
 // exit() while worker-like threads hand records to the device list and a
@@ -143,14 +123,13 @@ TEST_F(HandOver, ACallbackThatThrowsReleasesTheLock) {
     for (int port : {67, 1900, 1530, 1550})
         std::thread([port, seed] {
             std::minstd_rand rng(seed + port);
-            const std::int32_t kinds[] = {kDeviceAnswer, kDeviceAlive, kDeviceByebye, 3};
             for (;;) {
                 deviceinfo d;
-                unsigned n = rng() % 16;
+                const unsigned n = rng() % 16;
                 std::snprintf(d.id, sizeof d.id, "dev%u", n);
                 std::snprintf(d.ip, sizeof d.ip, "198.51.100.%u", 10 + n);
                 std::strcpy(d.factory, rng() % 2 ? "orvale" : "acme");
-                d.type = kinds[rng() % 4];
+                d.type = static_cast<int>(1 + rng() % 4);  // answer, alive, 3, byebye
                 CSearchDeviceClient::HandleDeviceMessage(&d, sizeof d, port);
                 ++handed;
             }
