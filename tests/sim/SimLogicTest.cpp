@@ -1,5 +1,6 @@
-// nasscout-sim's socket-free parts: configuration, answers, request kinds and
-// the safety net that keeps its traffic inside the lab.
+// nasscout-sim's socket-free parts: configuration, request kinds and the
+// safety net that keeps its traffic inside the lab (its answers are compared
+// byte for byte by the lab runs).
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -59,31 +60,26 @@ TEST(ConfigParser, ReadsEveryKeyWithDefaultsAndGeneratedDevicesAfterTheListedOne
 }
 
 TEST(ConfigParser, MistakesAreUsageErrorsThatNameThePlace) {
+    const std::string a = R"({"devices": [{"id": "A", "address": "198.51.100.10", )";  // and one key more
     const std::pair<std::string, std::string> cases[] = {
         {R"({"devices": [)", "not valid JSON"},
         {R"([1, 2])", "top level: expected an object"},
         {R"({"device": []})", "top level: unknown key \"device\""},
-        {R"({"devices": [{"id": "A", "address": "198.51.100.10", "colour": "red"}]})",
-         "devices[0]: unknown key \"colour\""},
         {R"({"devices": [{"address": "198.51.100.10"}]})", "devices[0]: missing \"id\""},
         {R"({"devices": [{"id": "A", "address": "198.51.100.300"}]})",
          "devices[0].address: not an IPv4 address"},
         {R"({"devices": [{"id": 7, "address": "198.51.100.10"}]})", "devices[0].id: expected a text"},
-        {R"({"devices": [{"id": "A", "address": "198.51.100.10", "code": 256}]})",
-         "devices[0].code: expected an integer 0..255"},
-        {R"({"devices": [{"id": "A", "address": "198.51.100.10", "code": 1.5}]})",
-         "devices[0].code: expected an"},
-        {R"({"devices": [{"id": "A", "address": "198.51.100.10", "delay": -1}]})",
-         "devices[0].delay: expected sec"},
-        {R"({"devices": [{"id": "A", "address": "198.51.100.10", "answers": -2}]})", "devices[0].answers"},
-        {R"({"devices": [{"id": "A", "address": "198.51.100.10", "protocols": ["tcp"]}]})",
-         "devices[0].protocols[0]: unknown protocol \"tcp\""},
-        {R"({"devices": [{"id": "A", "address": "198.51.100.10", "announce": [{"at": 1, "to": 2}]}]})",
-         "devices[0].announce[0]: unknown key \"to\""},
+        {a + R"("colour": "red"}]})", "devices[0]: unknown key \"colour\""},
+        {a + R"("code": 256}]})", "devices[0].code: expected an integer 0..255"},
+        {a + R"("code": 1.5}]})", "devices[0].code: expected an integer"},
+        {a + R"("delay": -1}]})", "devices[0].delay: expected sec"},
+        {a + R"("answers": -2}]})", "devices[0].answers"},
+        {a + R"("protocols": ["tcp"]}]})", "devices[0].protocols[0]: unknown protocol \"tcp\""},
+        {a + R"("announce": [{"at": 1, "to": 2}]}]})", "devices[0].announce[0]: unknown key \"to\""},
         {R"({"generate": [{"count": 10, "net": "198.51.100", "first": 250}]})", "first + count - 1 = 259"},
         {R"({"generate": [{"count": 1, "net": "198.51", "first": 10}]})", "generate[0].net"},
         {R"({"generate": [{"count": 1, "net": "198.51.100", "first": 10, "host": "h"}]})",
-         "generate[0]: unknown key \"host\""},
+         "generate[0]: unknown key"},
     };
     for (const auto& c : cases) {
         const std::string error = UsageError([&] { ConfigParser::parse(c.first); });
@@ -93,17 +89,6 @@ TEST(ConfigParser, MistakesAreUsageErrorsThatNameThePlace) {
     const std::string missing = UsageError([] { ConfigParser::load("/nonexistent/lan.json"); });
     EXPECT_EQ(missing.rfind("2 ", 0), 0u);
     EXPECT_NE(missing.find("/nonexistent/lan.json"), std::string::npos) << missing;
-}
-
-TEST(MessageBuilder, BroadcastAnswerLayoutWithItsOptionTextCutAt128Bytes) {
-    DeviceProfile device;
-    device.id = "A1B2C3";
-    device.host = std::string(200, 'h');
-    device.code = 4;
-    const auto bytes = MessageBuilder::broadcastAnswer(device);
-    const std::string header(bytes.begin(), bytes.begin() + 20);
-    EXPECT_EQ(header, std::string("\x0C\x04\0\0\xFF\xFF\xFF\xFF", 8) + std::string(12, '\0'));
-    EXPECT_EQ(std::string(bytes.begin() + 20, bytes.end()), ("id=A1B2C3&host=" + device.host).substr(0, 128));
 }
 
 TEST(RequestClassifier, BroadcastIs148BytesWithOp11AndMSearchMustAskForTheDeviceTypeOrAll) {
