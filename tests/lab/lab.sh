@@ -3,23 +3,16 @@
 #
 #   tests/lab/lab.sh [--addrs N] [--] COMMAND [ARGS...]
 #
-# Topology (nothing here touches the machine's real interfaces):
-#
+# Nothing here touches the machine's real interfaces:
 #   host namespace (COMMAND runs here)          LAN namespace (devices run here)
 #   lan0 198.51.100.1/24  <---- veth ---->  dev0 198.51.100.10 .. .(9+N)/24
 #   lan1 203.0.113.1/24   <---- veth ---->  dev1 203.0.113.10 .. .(9+N)/24
-#   default route: lan0 (so 255.255.255.255 and 239.x leave through lan0 only)
-#   host name "lab-host", resolving to 198.51.100.1
-#
-# COMMAND sees these variables:
-#   LAB_LAN_PID   a process in the LAN namespace
-#   LAB_IN_LAN    prefix that runs a command in the LAN namespace:  $LAB_IN_LAN nasscout-sim ...
-#   LAB_HOST_IP1, LAB_HOST_IP2     198.51.100.1, 203.0.113.1
-#   LAB_NET1, LAB_NET2             198.51.100, 203.0.113 (device n of net k is $LAB_NETk.$((9+n)))
-#   LAB_ADDRS     N, the number of device addresses on each subnet (default 20, at most 240)
-#
-# Exit status: that of COMMAND, or 77 when the namespaces cannot be built
-# (the test is then skipped; it never runs outside the lab).
+#   default route lan0 (255.255.255.255 and 239.x leave there only); host name
+#   "lab-host" resolves to 198.51.100.1.
+# COMMAND sees LAB_LAN_PID (a process in the LAN namespace), LAB_IN_LAN (prefix
+# that runs a command there), LAB_HOST_IP1/2, LAB_NET1/2 (198.51.100, 203.0.113)
+# and LAB_ADDRS (N device addresses per subnet, default 20, at most 240).
+# Exit status: COMMAND's, or 77 (skipped) when the namespaces cannot be built.
 set -euo pipefail
 
 ADDRS=20
@@ -27,25 +20,23 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --addrs) ADDRS="$2"; shift 2 ;;
     --) shift; break ;;
-    -h|--help) sed -n '2,25p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
     *) break ;;
   esac
 done
 [ $# -gt 0 ] || { echo "lab.sh: no command given (see --help)" >&2; exit 2; }
-if [ "$ADDRS" -lt 1 ] || [ "$ADDRS" -gt 240 ]; then echo "lab.sh: --addrs must be 1..240" >&2; exit 2; fi
+[ "$ADDRS" -ge 1 ] && [ "$ADDRS" -le 240 ] || { echo "lab.sh: --addrs must be 1..240" >&2; exit 2; }
 
 if [ "${LAB_INSIDE:-}" != 1 ]; then
-  # Enter fresh network, UTS and mount namespaces; an unprivileged user gets
-  # a user namespace in front, in which it is root.
+  # Fresh network, UTS and mount namespaces; an unprivileged user gets a user
+  # namespace in front, in which it is root.
   userns=()
   [ "$(id -u)" = 0 ] || userns=(--user --map-root-user)
   for tool in unshare nsenter ip; do
     command -v "$tool" >/dev/null || { echo "lab.sh: SKIP: '$tool' is not installed" >&2; exit 77; }
   done
-  if ! unshare "${userns[@]}" --net --uts --mount true 2>/dev/null; then
-    echo "lab.sh: SKIP: cannot create network namespaces here (unshare --net failed)" >&2
-    exit 77
-  fi
+  unshare "${userns[@]}" --net --uts --mount true 2>/dev/null ||
+    { echo "lab.sh: SKIP: cannot create network namespaces here (unshare --net failed)" >&2; exit 77; }
   exec env LAB_INSIDE=1 unshare "${userns[@]}" --net --uts --mount --propagation private \
     "$0" --addrs "$ADDRS" -- "$@"
 fi
@@ -53,15 +44,11 @@ fi
 # ---- now inside the host namespace -------------------------------------
 fail() { echo "lab.sh: SKIP: $*" >&2; exit 77; }
 ip link set lo up || fail "cannot bring up loopback"
-ip link add lan0 type veth peer name dev0 || fail "cannot create veth pairs"
-ip link add lan1 type veth peer name dev1 || fail "cannot create veth pairs"
-
+ip link add lan0 type veth peer name dev0 && ip link add lan1 type veth peer name dev1 || fail "cannot create veth pairs"
 unshare --net sleep infinity &
 LAN_PID=$!
-cleanup() { kill "$LAN_PID" 2>/dev/null || true; }
-trap cleanup EXIT
-# wait until the holder is in its own namespace
-for _ in $(seq 100); do
+trap 'kill "$LAN_PID" 2>/dev/null || true' EXIT
+for _ in $(seq 100); do  # until the holder is in its own namespace
   [ "$(readlink /proc/$LAN_PID/ns/net 2>/dev/null)" != "$(readlink /proc/self/ns/net)" ] && break
   sleep 0.01
 done
@@ -73,16 +60,13 @@ ip addr add 203.0.113.1/24 dev lan1
 ip link set lan0 up
 ip link set lan1 up
 ip route add default dev lan0
-
 {
   echo "link set lo up"
   for k in $(seq 1 "$ADDRS"); do
     echo "addr add 198.51.100.$((9 + k))/24 dev dev0"
     echo "addr add 203.0.113.$((9 + k))/24 dev dev1"
   done
-  echo "link set dev0 up"
-  echo "link set dev1 up"
-  echo "route add default dev dev0"
+  printf 'link set dev0 up\nlink set dev1 up\nroute add default dev dev0\n'
 } | nsenter -t "$LAN_PID" -n ip -batch - || fail "cannot configure the LAN namespace"
 
 hostname lab-host
@@ -90,21 +74,13 @@ hosts=$(mktemp /tmp/lab-hosts.XXXXXX)
 printf '127.0.0.1 localhost\n198.51.100.1 lab-host\n' >"$hosts"
 mount --bind "$hosts" /etc/hosts || fail "cannot bind-mount /etc/hosts"
 rm -f "$hosts"  # the bind mount keeps the file alive
-
-# Wait for both veth pairs to carry traffic (no DAD on IPv4, but links come up asynchronously).
-for _ in $(seq 200); do
-  if ip link show lan0 | grep -q 'state UP' && ip link show lan1 | grep -q 'state UP'; then break; fi
+for _ in $(seq 200); do  # links come up asynchronously
+  ip link show lan0 | grep -q 'state UP' && ip link show lan1 | grep -q 'state UP' && break
   sleep 0.01
 done
 
-export LAB_LAN_PID="$LAN_PID"
-export LAB_IN_LAN="nsenter -t $LAN_PID -n --"
-export LAB_HOST_IP1=198.51.100.1 LAB_HOST_IP2=203.0.113.1
-export LAB_NET1=198.51.100 LAB_NET2=203.0.113
-export LAB_ADDRS="$ADDRS"
+export LAB_LAN_PID="$LAN_PID" LAB_IN_LAN="nsenter -t $LAN_PID -n --" LAB_ADDRS="$ADDRS"
+export LAB_HOST_IP1=198.51.100.1 LAB_HOST_IP2=203.0.113.1 LAB_NET1=198.51.100 LAB_NET2=203.0.113
 unset LAB_INSIDE
-
 set +e
 "$@"
-status=$?
-exit "$status"
