@@ -23,14 +23,10 @@ std::string g_journal;  // "<worker><call> " for every call any fake receives
 
 class FakeWorker : public CSearchDeviceThread {
 public:
-    FakeWorker(int index, Kind kind, int portShift, std::string error)
-        : index(index), kind(kind), portShift(portShift), error(std::move(error)) {}
+    FakeWorker(int index, Kind kind) : index(index), kind(kind) {}
     void InitSearchThread(const char* ip, int port, bool retry) override {
         given = std::string(1, "BMC"[static_cast<int>(kind)]) + " " + (ip ? ip : "-") + " " +
                 std::to_string(port) + (retry ? " retry" : "");
-        nPort = port + portShift;  // as if it had moved on
-        bStarted = error.empty();
-        strStartError = error;
     }
     void InitSearchThread() override {}
     void ExitSearchThread() override {
@@ -46,8 +42,6 @@ public:
 
     int index;
     Kind kind;
-    int portShift;
-    std::string error;
     std::string given;
     std::vector<dhcppacket> sent;
 };
@@ -60,8 +54,7 @@ protected:
         CSearchDeviceClient::SetWorkerFactory([this](Kind kind) -> CSearchDeviceThread* {
             if (kind == Kind::Command && commandCreationFails)
                 throw std::runtime_error("Too many open files");
-            auto [shift, error] = outcomes.size() > workers.size() ? outcomes[workers.size()] : Outcome{};
-            workers.push_back(std::make_unique<FakeWorker>(workers.size(), kind, shift, error));
+            workers.push_back(std::make_unique<FakeWorker>(workers.size(), kind));
             return workers.back().get();
         });
         CSearchDeviceClient::SetAddressSources(
@@ -96,10 +89,8 @@ protected:
         return lines;
     }
 
-    using Outcome = std::pair<int, std::string>;  // port shift, start error
     testfiles::TempDir logDir;
     std::vector<std::unique_ptr<FakeWorker>> workers;
-    std::vector<Outcome> outcomes;
     std::vector<std::string> resolved{"192.168.1.5", "10.0.0.7"};
     std::vector<std::string> interfaces;
     std::string resolverError;
@@ -182,21 +173,10 @@ TEST_F(SearchClient, LookupAndCreationFailuresAreLoggedAndRetriedAtTheNextSearch
     EXPECT_EQ(Log("Add To Mulitcast Group Error").back(), "Add To Mulitcast Group Error : no ifaddrs   ");
 }
 
-TEST_F(SearchClient, StatusReportsEachWorkersKindAddressFinalPortAndStartError) {
-    outcomes = {{0, "Permission denied"}, {0, ""}, {20, "Address already in use"}, {1, ""}};
-    Start(true);
-    std::vector<std::string> status;
-    for (const SearchWorkerStatus& s : CSearchDeviceClient::GetWorkerStatus())
-        status.push_back(std::to_string(static_cast<int>(s.kind)) + " " + s.localIP + " " +
-                         std::to_string(s.port) + (s.started ? " up" : " " + s.error));
-    EXPECT_THAT(status, ElementsAre("0  67 Permission denied", "1  1900 up",
-                                    "2 192.168.1.5 1550 Address already in use", "2 10.0.0.7 1551 up"));
-}
-
 TEST_F(SearchClient, DefaultPacketAndACallersOwnPacketReachEveryWorkerUnchanged) {
     Start(true);
     dhcppacket own;
-    for (std::size_t i = 0; i < sizeof own; ++i) reinterpret_cast<unsigned char*>(&own)[i] = i * 7 + 3;
+    std::memset(&own, 0x5A, sizeof own);
     const dhcppacket copy = own;
     EXPECT_EQ(SendMessageToDevice(nullptr), 0);
     EXPECT_EQ(SendMessageToDevice(&own), 0);
