@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Drives nasscout-sim inside the lab (tests/lab/lab.sh): sim_lab_test.py SIM GROUP.
 The simulator runs in the LAN namespace; this script is the host side."""
-import json, os, random, re, signal, socket, subprocess, sys, tempfile, time, unittest
+import contextlib, json, os, random, re, signal, socket, subprocess, sys, tempfile, time, unittest
 
 SIM = sys.argv[1] if len(sys.argv) > 1 else ""
 IN_LAN = os.environ.get("LAB_IN_LAN", "").split()
@@ -46,25 +46,28 @@ def in_lan_python(code):
     return proc
 
 
-class Sim:
+WORK = tempfile.TemporaryDirectory(prefix="sim-lab-")  # removed at exit
+
+
+def config_file(devices):
+    fd, path = tempfile.mkstemp(suffix=".json", dir=WORK.name)
+    with os.fdopen(fd, "w") as f:
+        json.dump({"devices": devices}, f)
+    return path
+
+
+@contextlib.contextmanager
+def Sim(devices):
     """nasscout-sim run with the given devices, until the block ends."""
-    def __init__(self, devices):
-        self.dir = tempfile.mkdtemp()
-        self.config, self.ready = os.path.join(self.dir, "lan.json"), os.path.join(self.dir, "ready")
-        with open(self.config, "w") as f:
-            json.dump({"devices": devices}, f)
-
-    def __enter__(self):
-        self.proc = subprocess.Popen(IN_LAN + [SIM, "run", "--config", self.config, "--ready-file", self.ready],
-                                     stderr=subprocess.PIPE, text=True)
-        while not os.path.exists(self.ready):
-            assert self.proc.poll() is None, "simulator ended: " + self.proc.stderr.read()
-            time.sleep(0.02)
-        return self
-
-    def __exit__(self, *exc):
-        self.proc.send_signal(signal.SIGTERM)
-        assert self.proc.wait(timeout=10) == 0, self.proc.stderr.read()
+    config = config_file(devices)
+    proc = subprocess.Popen(IN_LAN + [SIM, "run", "--config", config, "--ready-file", config + ".ready"],
+                            stderr=subprocess.PIPE, text=True)
+    while not os.path.exists(config + ".ready"):
+        assert proc.poll() is None, "simulator ended: " + proc.stderr.read()
+        time.sleep(0.02)
+    yield
+    proc.send_signal(signal.SIGTERM)
+    assert proc.wait(timeout=10) == 0, proc.stderr.read()
 
 
 def dev(id, address, **keys):
@@ -146,7 +149,7 @@ class Announce(unittest.TestCase):
 
 class Senders(unittest.TestCase):
     def test_raw_sends_files_byte_for_byte_and_flood_sends_distinct_answers_round_robin(self):
-        d = tempfile.mkdtemp()
+        d = WORK.name
         files = {"small": bytes(random.randrange(256) for _ in range(1000)) + bytes(3), "empty": b"",
                  "max": os.urandom(65507), "over": bytes(65508)}
         for name, data in files.items():
@@ -179,10 +182,8 @@ class Senders(unittest.TestCase):
         for args in (["raw", "--to", "10.0.0.1:9", "/dev/null"], ["raw", "--to", "239.255.255.250:1900", "/dev/null"],
                      ["flood", "--protocol", "ssdp", "--to", "10.0.0.1:1900", "--count", "1"]):
             self.assertIn("refusing to send to", sim(*args, check=2).stderr)
-        with tempfile.NamedTemporaryFile("w", suffix=".json") as f:
-            json.dump({"devices": [dev("X", "10.0.0.5")]}, f)
-            f.flush()
-            self.assertIn("10.0.0.5", sim("run", "--config", f.name, "--duration", "0", check=2).stderr)
+        config = config_file([dev("X", "10.0.0.5")])
+        self.assertIn("10.0.0.5", sim("run", "--config", config, "--duration", "0", check=2).stderr)
         # Lifted, it reaches the loopback of the LAN namespace, and nothing beyond.
         listener = in_lan_python("import socket; s=socket.socket(2,2); s.bind(('127.0.0.1',7000)); print('up',"
                                  "flush=True); s.settimeout(10); print(s.recv(100).decode())")
@@ -202,10 +203,7 @@ class Errors(unittest.TestCase):
             for devices, status, message in (([dev("A", "198.51.100.10", colour="red")], 2, 'unknown key "colour"'),
                                               ([dev("A", "198.51.100.250")], 2, "198.51.100.250 is not on this host"),
                                               ([dev("A", "198.51.100.10")], 1, "port 68")):
-                with tempfile.NamedTemporaryFile("w", suffix=".json") as f:
-                    json.dump({"devices": devices}, f)
-                    f.flush()
-                    r = sim("run", "--config", f.name, "--duration", "5")
+                r = sim("run", "--config", config_file(devices), "--duration", "5")
                 self.assertEqual((r.returncode, r.stderr.count("\n")), (status, 1), r.stderr)
                 self.assertIn(message, r.stderr)
         finally:
