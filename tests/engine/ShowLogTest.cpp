@@ -71,26 +71,6 @@ TEST_F(ShowLog, OffOrWithoutDirectoryWritesNothingAndWithAMissingOneOnlyEchoes) 
     EXPECT_TRUE(filesUnder(dir.path).empty());
 }
 
-TEST_F(ShowLog, EventLinesGoToTheDayFileAndStandardOutputAlikeAlsoAfterExit) {
-    EXPECT_EQ(start(), "");
-    EXPECT_EQ(io_log_init(true, dir.slash().c_str()), 1);
-    EXPECT_EQ(readFile(file), kBanner + kBanner) << "a second start extends the day's file";
-    EXPECT_EQ(io_printf("Handle %d : Search %d  ", 1900, 1900), 1);
-    EXPECT_EQ(io_printf("ends in a break\r\n"), 1);
-    EXPECT_EQ(io_printf_time("time %s", "line"), 1);
-    io_log_exit();
-    EXPECT_EQ(io_printf("after"), 1);
-    EXPECT_EQ(io_log("f", "g", 2, "h"), 1);
-    const std::string out = echoed();
-    EXPECT_TRUE(std::regex_match(
-        out, std::regex("Handle 1900 : Search 1900  " + kStamp + "ends in a break\r\n" + kStamp +
-                        R"(\[--\d\d:\d\d:\d\d(\.\d{6})?--\]\*time line\r\n)" + "after" + kStamp)))
-        << out;
-    const std::string exitBanner = "------Exit Log System-------\r\n";
-    const std::size_t after = out.rfind("after");
-    EXPECT_EQ(body(), kBanner + out.substr(0, after) + exitBanner + out.substr(after) + "[f]:g(2): h\r\n");
-}
-
 TEST_F(ShowLog, EmptyOrOverlongLinesAreRefusedWholeNeverCut) {
     start();
     EXPECT_EQ(io_printf("%s", ""), 0);

@@ -1,6 +1,6 @@
-// Search workers on real sockets, inside the lab's namespaces only: the test
-// process is the host, tests/support/LanPeer.h plays the devices. Both searches
-// end to end are proven by the CLI's lab runs; these are the socket edge cases.
+// Search workers on real sockets, inside the lab's namespaces only (the stops
+// send searches). Both searches end to end are proven by the CLI's lab runs;
+// these are the socket edge cases.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "LanPeer.h"
+#include "LabSocket.h"
 #include "SearchDeviceMultiCommandThead.h"
 #include "SearchDeviceMulticastThread.h"
 #include "WorkerTestSupport.h"
@@ -64,7 +64,7 @@ protected:
 };
 
 TEST_F(WorkerLab, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
-    UdpSocket blocker = UdpSocket::Bind("0.0.0.0", 1900);
+    UdpSocket blocker("0.0.0.0", 1900);
     LogTail log;
     auto* moved = Start<Multicast>(nullptr, 1900, true);
     ASSERT_TRUE(moved->StartSucceeded()) << moved->LastStartError();
@@ -76,7 +76,7 @@ TEST_F(WorkerLab, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
     EXPECT_TRUE(Eventually([&] { return log.Has("SendThread 1901 : Begin Search Device Work Thread  "); }));
 
     std::vector<UdpSocket> blockers;
-    for (int port = 1902; port <= 1920; ++port) blockers.push_back(UdpSocket::Bind("0.0.0.0", port));
+    for (int port = 1902; port <= 1920; ++port) blockers.push_back(UdpSocket("0.0.0.0", port));
     LogTail full;
     auto* stuck = Start<Multicast>(nullptr, 1900, true);
     EXPECT_FALSE(stuck->StartSucceeded());
@@ -99,8 +99,8 @@ TEST_F(WorkerLab, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
 }
 
 TEST_F(WorkerLab, CommandWorkerOnATakenPortAnswersOnTheNextUnderItsNewNumber) {
-    UdpSocket blocker = UdpSocket::Bind(lab::kHostIp, 1530);
-    UdpSocket device = UdpSocket::BindInLan(lab::kDeviceIp, 0);
+    UdpSocket blocker(lab::kHostIp, 1530);
+    UdpSocket device(lab::kHostIp, 0);
     LogTail log;
     auto* worker = Start<Command>(lab::kHostIp, 1530, true);
     ASSERT_TRUE(worker->StartSucceeded()) << worker->LastStartError();
@@ -134,7 +134,7 @@ public:
 };
 
 TEST_F(WorkerLab, ReceiveLoopCutsLongDatagramsAndSkipsEmptyOnes) {
-    UdpSocket device = UdpSocket::BindInLan(lab::kDeviceIp2, 0);
+    UdpSocket device(lab::kHostIp, 0);
     LogTail log;
     auto* worker = Start<RecordingWorker>(lab::kHostIp, 1600, false);
     ASSERT_TRUE(worker->StartSucceeded()) << worker->LastStartError();
@@ -144,9 +144,9 @@ TEST_F(WorkerLab, ReceiveLoopCutsLongDatagramsAndSkipsEmptyOnes) {
         device.SendTo(lab::kHostIp, 1600, datagram);
     ASSERT_TRUE(Eventually([&] { return worker->Calls().size() >= 2; }));
     // Each followed by a zero byte; the empty datagram is not handed on.
-    EXPECT_EQ(worker->Calls(), (std::vector<std::string>{big.substr(0, 1024) + '\0' + "@198.51.100.11",
-                                                         std::string("hello\0@198.51.100.11", 20)}));
-    EXPECT_TRUE(log.Has("SendThread 1600 : Recive Socket Protocol IP : 198.51.100.11, nLen : 1024  "));
+    EXPECT_EQ(worker->Calls(), (std::vector<std::string>{big.substr(0, 1024) + '\0' + "@198.51.100.1",
+                                                         std::string("hello\0@198.51.100.1", 19)}));
+    EXPECT_TRUE(log.Has("SendThread 1600 : Recive Socket Protocol IP : 198.51.100.1, nLen : 1024  "));
     StopAndWait(worker);
 }
 
@@ -155,13 +155,13 @@ TEST_F(WorkerLab, StopReleasesAWaitingReceiveAndOnlyThenIsTheSocketClosed) {
     auto* idle = Start<Command>(lab::kHostIp, 1610, false);
     ASSERT_TRUE(Eventually([&] { return log.Has("SendThread 1610 : Wait Reciver Socket Protocol Info  "); }));
     StopAndWait(idle);
-    EXPECT_NO_THROW(UdpSocket::Bind(lab::kHostIp, 1610)) << "the thread closed the socket on its way out";
+    EXPECT_NO_THROW(UdpSocket(lab::kHostIp, 1610)) << "the thread closed the socket on its way out";
     idle->ExitSearchThread();
     EXPECT_EQ(log.Count("SendThread 1610 : Exit Search Device Tread , bExitSock : 1  "), 2u);
 
     // Stops while answers keep arriving, with sends from the stopping thread,
     // so the sanitizers see every path of the socket's hand-off.
-    UdpSocket device = UdpSocket::BindInLan(lab::kDeviceIp, 0);
+    UdpSocket device(lab::kHostIp, 0);
     for (int port = 1620; port < 1625; ++port) {
         auto* worker = Start<Command>(lab::kHostIp, port, false);
         ASSERT_TRUE(worker->StartSucceeded()) << worker->LastStartError();

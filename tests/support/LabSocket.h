@@ -1,14 +1,10 @@
-// The LAN side of the lab (tests/lab/lab.sh) for tests that run in its host
-// namespace: plain UDP sockets created inside the LAN namespace, so a test can
-// play a device. A socket keeps the namespace it was made in, so only its
-// creation needs a thread that entered it.
+// For tests that run in the host namespace of the lab (tests/lab/lab.sh): the
+// check that we are there, and plain UDP sockets to play the other side.
 #pragma once
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,17 +13,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <future>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <utility>
 
 namespace lab {
 
 inline const char* kHostIp = "198.51.100.1";
-inline const char* kDeviceIp = "198.51.100.10";
-inline const char* kDeviceIp2 = "198.51.100.11";
 
 // True only inside the lab: LAB_LAN_PID names a process in another network
 // namespace, ours is not the machine's own, and it holds only the lab's links,
@@ -58,24 +50,6 @@ inline bool InsideLab(std::string* why) {
     return true;
 }
 
-// Runs fn on a fresh thread that has joined the LAN's network namespace, never
-// falling back to ours, and returns its result.
-template <typename F>
-auto InLan(F&& fn) -> decltype(fn()) {
-    std::packaged_task<decltype(fn())()> task(std::forward<F>(fn));
-    auto result = task.get_future();
-    bool entered = false;
-    std::thread([&] {
-        int ns = open((std::string("/proc/") + std::getenv("LAB_LAN_PID") + "/ns/net").c_str(),
-                      O_RDONLY | O_CLOEXEC);
-        entered = ns >= 0 && setns(ns, CLONE_NEWNET) == 0;
-        if (ns >= 0) close(ns);
-        if (entered) task();
-    }).join();
-    if (!entered) throw std::runtime_error("cannot enter the LAN namespace");
-    return result.get();
-}
-
 inline sockaddr_in Address(const std::string& ip, int port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -84,27 +58,19 @@ inline sockaddr_in Address(const std::string& ip, int port) {
     return a;
 }
 
-// One UDP socket, in whichever namespace the creating thread was.
+// One UDP socket bound to ip:port (0 = any free port), without address reuse,
+// so binding a taken port fails like the product's own bind.
 class UdpSocket {
 public:
+    UdpSocket(const std::string& ip, int port) : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in a = Address(ip, port);
+        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+            throw std::runtime_error("bind " + ip + ":" + std::to_string(port) + ": " + std::strerror(errno));
+    }
     UdpSocket(UdpSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
     ~UdpSocket() {
         if (fd_ >= 0) close(fd_);
     }
-
-    // Bound to ip:port (0 = any free port); no address reuse, so binding a
-    // taken port fails like the product's own bind.
-    static UdpSocket Bind(const std::string& ip, int port) {
-        UdpSocket s(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-        sockaddr_in a = Address(ip, port);
-        if (s.fd_ < 0 || bind(s.fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-            throw std::runtime_error("bind " + ip + ":" + std::to_string(port) + ": " + std::strerror(errno));
-        return s;
-    }
-    static UdpSocket BindInLan(const std::string& ip, int port) {
-        return InLan([&] { return Bind(ip, port); });
-    }
-
     void SendTo(const std::string& ip, int port, const std::string& bytes) const {
         sockaddr_in to = Address(ip, port);
         if (sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
@@ -113,8 +79,7 @@ public:
     }
 
 private:
-    explicit UdpSocket(int fd) : fd_(fd) {}
-    int fd_ = -1;
+    int fd_;
 };
 
 }  // namespace lab
