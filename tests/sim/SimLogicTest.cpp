@@ -134,14 +134,4 @@ TEST(DestinationGuard, OnlyLabAddressesTheGroupAndTheLimitedBroadcastUnlessAnyIs
     EXPECT_EQ(UsageError([&] { guard.checkDestination(ip("10.0.0.1")); }).substr(0, 2), "2 ");
 }
 
-TEST(Endpoint, StrictDottedQuadsWithAPortWhereOneIsRequired) {
-    EXPECT_EQ(Endpoint::parse("198.51.100.1:67", true, "--to"), (Endpoint{ip("198.51.100.1"), 67}));
-    EXPECT_EQ(Endpoint::parse("198.51.100.10", false, "--from"), (Endpoint{ip("198.51.100.10"), 0}));
-    EXPECT_EQ(Endpoint::parse("198.51.100.10:0", false, "--from").port, 0);
-    EXPECT_EQ(Endpoint::addressText(ip("203.0.113.9")), "203.0.113.9");
-    for (const char* bad : {"198.51.100.1", "198.51.100.1:", "198.51.100.1:0", "198.51.100.1:65536",
-                            "198.51.100.1:6x", "nas:67", "198.51.100:67", "198.51.100.1.1:67", ":67"})
-        EXPECT_EQ(UsageError([&] { Endpoint::parse(bad, true, "--to"); }).substr(0, 8), "2 --to: ") << bad;
-}
-
 }  // namespace

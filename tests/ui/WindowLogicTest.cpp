@@ -15,10 +15,17 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-TEST(Countdown, RunsTenToZeroThenEnablesTheButtonsOnEveryLaterTick) {
+TEST(Countdown, NamesFailedSearchesThenRunsTenToZeroAndEnablesTheButtonsOnEveryLaterTick) {
+    using K = SearchWorkerStatus::Kind;
     Window w;
+    w.engine.workers = {{K::Broadcast, "", 67, false, "bind: Permission denied"},
+                        {K::Multicast, "", 1900, true, ""},
+                        {K::Command, "198.51.100.1", 1530, false, "Address already in use"}};
     w.start();
     EXPECT_EQ(w.engine.calls, (Strings{"init", "search"}));
+    EXPECT_EQ(w.status.text,
+              "Broadcast search unavailable: port 67 needs administrator rights (run as root or grant "
+              "cap_net_bind_service); Search on 198.51.100.1 unavailable: Address already in use");
     for (int remaining = 10; remaining >= 0; --remaining) {
         EXPECT_EQ(w.buttons(), "---");
         w.desktop.tick();
@@ -101,18 +108,6 @@ TEST(Open, TheSelectedRowsAddressOnlyForExactlyOneRowAndAStrictIPv4Address) {
         EXPECT_EQ(deviceUrl("http", bad), "") << '"' << bad << '"';
     EXPECT_EQ(deviceUrl("smb", "0.0.0.0") + deviceUrl("http", "255.255.255.255"),
               "smb://0.0.0.0http://255.255.255.255");
-}
-
-TEST(Window, StatusLineNamesSearchesThatCouldNotStart) {
-    using K = SearchWorkerStatus::Kind;
-    Window w;
-    w.engine.workers = {{K::Broadcast, "", 67, false, "bind: Permission denied"},
-                        {K::Multicast, "", 1900, true, ""},
-                        {K::Command, "198.51.100.1", 1530, false, "Address already in use"}};
-    w.start();
-    EXPECT_EQ(w.status.text,
-              "Broadcast search unavailable: port 67 needs administrator rights (run as root or grant "
-              "cap_net_bind_service); Search on 198.51.100.1 unavailable: Address already in use");
 }
 
 // The file the window asks for, given the preferred languages.
