@@ -3,7 +3,7 @@
 // receives on one port, and prints the figures as one JSON object.
 //
 //   lab_host engine [--search] [--single-address] [--log-dir DIR] [--seconds S] [--quiet Q] [--expect N]
-//   lab_host bare --bind IP:PORT [--seconds S] [--quiet Q] [--expect N]
+//   lab_host bare --bind IP:PORT [--rcvbuf BYTES] [--seconds S] [--quiet Q] [--expect N]
 //
 // It stops after S seconds, or Q seconds after the last record/datagram (once
 // one has come), or as soon as N have come. "ready" is written to stderr once
@@ -44,6 +44,7 @@ struct Args {
     double seconds = 10;
     double quiet = 1;
     long expect = 0;
+    int rcvbuf = 0;
 };
 
 // The engine prints one line per record to standard output; keep the real
@@ -182,6 +183,7 @@ int runBare(const Args& a) {
         std::perror("lab_host: bind");
         return 1;
     }
+    if (a.rcvbuf > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &a.rcvbuf, sizeof a.rcvbuf);
     // Wake up now and then to test the end conditions.
     timeval tick{0, 20000};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
@@ -227,6 +229,7 @@ int main(int argc, char** argv) {
         else if (o == "--seconds") a.seconds = std::atof(next());
         else if (o == "--quiet") a.quiet = std::atof(next());
         else if (o == "--expect") a.expect = std::atol(next());
+        else if (o == "--rcvbuf") a.rcvbuf = std::atoi(next());
         else {
             std::fprintf(stderr, "lab_host: unknown option %s\n", o.c_str());
             return 2;
