@@ -1,5 +1,6 @@
 #include "SearchDeviceBroadcastThread.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 
@@ -88,19 +89,22 @@ int CSearchDeviceBroadcastThread::HandleDeviceInfo(dhcppacket& packet, deviceinf
 int CSearchDeviceBroadcastThread::FindStringValue(char* options, char* field, int maxLen, char* key,
                                                   int keyLen) {
     if (options == nullptr || field == nullptr || key == nullptr || keyLen <= 0 || maxLen < 0) return 0;
-    const int textLen = static_cast<int>(strnlen(options, kOptionsSize));
+    const char* const end = options + strnlen(options, kOptionsSize);
     // Only at a pair boundary: a plain substring match would let "uuid=" or
-    // "vendorid=" stand in for "id=".
-    for (int pos = 0; pos + keyLen <= textLen; ++pos) {
-        if (pos > 0 && options[pos - 1] != '&') continue;
-        if (std::memcmp(options + pos, key, keyLen) != 0) continue;
-        const int valueStart = pos + keyLen;
-        int valueEnd = valueStart;
-        while (valueEnd < textLen && options[valueEnd] != '&') ++valueEnd;
-        const int n = valueEnd - valueStart < maxLen ? valueEnd - valueStart : maxLen;
-        std::memcpy(field, options + valueStart, n);
-        field[n] = '\0';
-        return 1;
+    // "vendorid=" stand in for "id=". Jumping from '&' to '&' also keeps the
+    // lookup to a few comparisons per key.
+    for (const char* pair = options; pair < end;) {
+        const char* amp = static_cast<const char*>(std::memchr(pair, '&', static_cast<std::size_t>(end - pair)));
+        const char* pairEnd = amp != nullptr ? amp : end;
+        if (pairEnd - pair >= keyLen && std::memcmp(pair, key, static_cast<std::size_t>(keyLen)) == 0) {
+            const char* value = pair + keyLen;
+            const int n = std::min(static_cast<int>(pairEnd - value), maxLen);
+            std::memcpy(field, value, static_cast<std::size_t>(n));
+            field[n] = '\0';
+            return 1;
+        }
+        if (amp == nullptr) break;
+        pair = amp + 1;
     }
     return 0;
 }
