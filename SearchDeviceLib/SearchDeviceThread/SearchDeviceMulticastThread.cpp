@@ -4,6 +4,7 @@
 #include <exception>
 #include <string_view>
 
+#include "DottedQuad.h"
 #include "SearchDeviceClient.h"
 #include "ShowLog.h"
 
@@ -131,6 +132,9 @@ void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int length, std
         // A LOCATION without a port ends its address at the path or the line.
         std::size_t end = text.find_first_of(":/\r\n ", start);
         if (end == npos) return;
+        // The list merges by this text and the desktop opens it: a host name,
+        // "127.1" or "1.2.3.4@evil" is no device address.
+        if (!IsDottedQuad(text.substr(start, end - start))) return;
         copyCut(ipText, kFieldMax, text, start, end);
     } else {
         copyCut(ipText, kFieldMax, senderIP, 0, senderIP.size());

@@ -7,6 +7,7 @@ nasscout-cli (or the lab_host probe) runs here, in the host namespace; raw
 datagrams, floods and simulated devices come from the LAN namespace through
 nasscout-sim. Groups: Malformed, Broadcast, Flood, Burst, ExitSoak (N runs).
 """
+import re
 import atexit, json, os, queue, signal, subprocess, sys, tempfile, threading, time
 
 BUILD = sys.argv[1] if len(sys.argv) > 1 else ""
@@ -264,8 +265,8 @@ def malformed():
         a(121): ssdp_answer(b"LOWER-USN", a(121)).replace(b"USN:", b"usn:"),
         a(122): notify(b"UNKNOWN-NTS", a(122), b"ssdp:update"),
     }
-    # No verdict on these beyond "nothing breaks": header names found inside
-    # other names, and LOCATION texts that are no plain address.
+    # Header names found inside other names: no verdict beyond "nothing
+    # breaks". LOCATION texts that are no plain address: never listed.
     odd = [ssdp_answer(b"EMBED-LOC", None).replace(b"CACHE", b"XLOCATION: http://%s:80/\r\nCACHE" % a(131)),
            ssdp_answer(b"EMBED-USN", a(132)).replace(b"USN:", b"NOUSN:"),
            ssdp_answer(b"EMPTY", b"").replace(b"LOCATION: http://", b"LOCATION:\r\nUSN:\r\nSERVER:\r\nX: "),
@@ -297,7 +298,9 @@ def malformed():
     check(long_device["id"] == "L" * 31 and long_device["host"] == "h" * 31 and long_device["version"] == "v" * 31,
           "long values are cut to 31 characters: %r" % long_device)
     check(w.seen[a(101).decode()][0]["id"] == "EDGE-1024", "the 1024th byte is still read")
-    print("odd LOCATION texts listed as: %s" % sorted(ip for ip in w.seen if not ip.startswith((NET1, NET2))))
+    quad = re.compile(r"^(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])(\.(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])){3}$")
+    check(all(quad.match(ip) for ip in w.seen), "a LOCATION text that is no address was listed: %r"
+          % sorted(ip for ip in w.seen if not quad.match(ip)))
 
 
 def broadcast():

@@ -84,7 +84,13 @@ TEST_F(SsdpDecode, MessagesBecomeRecordsOrAreDropped) {
         {Answer("LOCATION: http://198.51.100.12/desc.xml\r\n"),
          "0011-2233|198.51.100.12|nas-1|box|rack|2.1.7|acme|1"},
         {Answer("LOCATION: http://198.51.100.13\r\n"), "0011-2233|198.51.100.13|nas-1|box|rack|2.1.7|acme|1"},
-        {Answer("LOCATION: http://" + a40 + ":80/\r\n"), "0011-2233|" + a31 + "|nas-1|box|rack|2.1.7|acme|1"},
+        // Only a strict dotted quad is an address: anything else drops the answer.
+        {Answer("LOCATION: http://" + a40 + ":80/\r\n"), "dropped"},
+        {Answer("LOCATION: http://127.1:80/\r\n"), "dropped"},
+        {Answer("LOCATION: http://0x7f.0.0.1:80/\r\n"), "dropped"},
+        {Answer("LOCATION: http://[::1]:80/\r\n"), "dropped"},
+        {Answer("LOCATION: http://1.2.3.4@evil:80/\r\n"), "dropped"},
+        {Answer("LOCATION: http://198.51.100.010:80/\r\n"), "dropped"},
         {Answer("LOCATION: desc.xml\r\n"), "dropped"},
         {"HTTP/1.1 200 OK\r\nRUZO\r\nUSN: uuid:1::2\r\nLOCATION: http://198.51.100.14", "dropped"},
         // The SERVER header is optional, and so is each of its pieces.
