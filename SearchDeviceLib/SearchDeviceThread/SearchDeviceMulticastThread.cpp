@@ -45,13 +45,16 @@ CSearchDeviceMulticastThread::CSearchDeviceMulticastThread() {}
 
 CSearchDeviceMulticastThread::~CSearchDeviceMulticastThread() {}
 
-void CSearchDeviceMulticastThread::InitSearchThread() {
+void CSearchDeviceMulticastThread::InitSearchThread() { StartAndRetry(true); }
+
+void CSearchDeviceMulticastThread::StartAndRetry(bool groupMember) {
     io_printf("SendThread %d : Create Search Device Work Thread   ", nPort);
     bool failed = false;
     try {
         socket.open(ip::udp::v4());
-        AlterMulticastGroupInfo(true);
-        socket.bind(ip::udp::endpoint(ip::address_v4::any(), static_cast<unsigned short>(nPort)));
+        if (groupMember) AlterMulticastGroupInfo(true);
+        ip::address_v4 local = groupMember || strIP.empty() ? ip::address_v4::any() : ip::make_address_v4(strIP);
+        socket.bind(ip::udp::endpoint(local, static_cast<unsigned short>(nPort)));
         StartReceiveThread();
         RecordStartSuccess();
     } catch (const std::exception& e) {

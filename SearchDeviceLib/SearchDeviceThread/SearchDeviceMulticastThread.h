@@ -17,4 +17,10 @@ public:
     void AlterMulticastGroupInfo(bool join);
     void HandleInitSearchThreadError();
     char* str_ltrim(char* text);
+
+protected:
+    // One start attempt, then the retry on the next port when allowed. A
+    // group member joins before it binds any address; otherwise the socket
+    // binds the worker's own address (any when none) and stays out of the group.
+    void StartAndRetry(bool groupMember);
 };
