@@ -36,14 +36,14 @@ inline deviceinfo device(const char* host, const char* ip) {
     return d;
 }
 
-// Array controller and table view in one, like the real table: displayed in
-// source order, or sorted by one key.
+// Array controller and table view in one: rows shown in source order, or
+// sorted by one key.
 struct FakeTable : ArrayController, TableView {
     std::vector<RowPtr> rows;
     std::optional<std::string> sortKey;
     std::set<int> selection;  // display indices
     int reloads = 0, columns = 3;
-    std::map<int, std::string> headers;  // "title|font|read-only"
+    std::map<int, std::string> headers;  // "|read-only|title|font"
 
     std::vector<RowPtr> display() const {
         std::vector<RowPtr> d = rows;
@@ -52,15 +52,9 @@ struct FakeTable : ArrayController, TableView {
                              [&](auto& a, auto& b) { return a->at(*sortKey) < b->at(*sortKey); });
         return d;
     }
-    std::vector<std::string> column(const std::string& key) const {
-        std::vector<std::string> out;
-        for (const RowPtr& r : display()) out.push_back(r->at(key));
-        return out;
-    }
     void addObject(const RowPtr& row) override { rows.push_back(row); }
     void removeObjects(const std::vector<RowPtr>& gone) override {
-        std::erase_if(rows,
-                      [&](const RowPtr& r) { return std::find(gone.begin(), gone.end(), r) != gone.end(); });
+        std::erase_if(rows, [&](const RowPtr& r) { return std::ranges::find(gone, r) != gone.end(); });
     }
     std::vector<RowPtr> selectedObjects() const override {
         std::vector<RowPtr> out, d = display();
@@ -77,7 +71,7 @@ struct FakeTable : ArrayController, TableView {
     void setHeaderFont(int c, const Font& f) override { headers[c] += "|" + f.family; }
 };
 
-// A button or a text field: its title or text, whether it is enabled, its font.
+// A button or a text field.
 struct FakeControl : Button, TextField {
     bool enabled = true;
     std::string text = "resource";
@@ -88,8 +82,7 @@ struct FakeControl : Button, TextField {
     void setFont(const Font& f) override { font = f; }
 };
 
-// Everything else the controller asks of the desktop; parse operations run
-// at once, on the calling thread.
+// The rest of the desktop; parse operations run at once, on the calling thread.
 struct FakeDesktop : Timer,
                      Workspace,
                      SystemLog,
@@ -98,6 +91,7 @@ struct FakeDesktop : Timer,
                      Resources,
                      Preferences,
                      OperationQueue {
+    static constexpr double kDefaultSize = 9;
     std::function<void()> onTick;
     std::vector<std::string> urls, alerts, languages;
     std::map<std::string, std::string> files;  // "XML_de" -> contents
@@ -118,12 +112,11 @@ struct FakeDesktop : Timer,
     }
     int count(const std::string& line) const {
         std::lock_guard l(m);
-        return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+        return static_cast<int>(std::ranges::count(lines, line));
     }
     void show(const std::string& message, const std::string& button, const std::string& info) override {
         alerts.push_back(message + "|" + button + "|" + info);
     }
-    static constexpr double kDefaultSize = 9;
     std::optional<Font> fontWithName(const std::string& name, double size) override {
         if (name != "DejaVu Sans" && name != "DejaVu Serif") return std::nullopt;
         return Font{name, size > 0 ? size : kDefaultSize};
@@ -141,8 +134,8 @@ struct FakeDesktop : Timer,
     void addOperation(std::shared_ptr<Operation> op) override { op->main(); }
 };
 
-// The test's thread is the main thread. Waiting work from another thread is
-// run by pump(); waiting work from the main thread runs at once.
+// The test's thread is the main thread: work posted from another thread waits
+// for pump(); waiting work from the main thread runs at once.
 struct FakeMainThread : MainThread {
     std::thread::id mainId = std::this_thread::get_id();
     std::mutex m;
@@ -158,26 +151,24 @@ struct FakeMainThread : MainThread {
         cv.notify_all();
         cv.wait(l, [&] { return !wait || done >= ticket; });
     }
-    void waitForWork() {
-        std::unique_lock l(m);
-        cv.wait(l, [&] { return !queue.empty(); });
-    }
     // Runs queued work on the main thread until `until` holds.
     void pump(const std::function<bool()>& until = [] { return true; }) {
         std::unique_lock l(m);
         for (;;) {
-            while (!queue.empty()) {
+            for (; !queue.empty(); ++done, cv.notify_all()) {
                 auto work = std::move(queue.front());
                 queue.pop_front();
                 l.unlock();
                 work();
                 l.lock();
-                ++done;
-                cv.notify_all();
             }
             if (until()) return;
             cv.wait_for(l, std::chrono::milliseconds(10));
         }
+    }
+    void waitForWork() {
+        std::unique_lock l(m);
+        cv.wait(l, [&] { return !queue.empty(); });
     }
 };
 
