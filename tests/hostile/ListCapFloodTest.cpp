@@ -1,6 +1,5 @@
-// A flood of distinct devices through the hand-over, as forged answers would
-// bring them: the list stops at its cap and the log gets one line per search,
-// not one per record. Synthetic records only; nothing is sent.
+// Forged distinct devices through the hand-over: the list stops at its cap and
+// the log gets one line per search, not one per record. Nothing is sent.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -18,7 +17,6 @@ namespace {
 deviceinfo forged(int search, int n) {
     deviceinfo d;
     std::snprintf(d.id, sizeof d.id, "F%d-%d", search, n);
-    // Distinct texts in the address field; they are never sent to.
     std::snprintf(d.ip, sizeof d.ip, "10.%d.%d.%d", search, n >> 8, n & 255);
     std::strcpy(d.factory, "kestil");
     d.type = kDeviceAnswer;
@@ -26,7 +24,6 @@ deviceinfo forged(int search, int n) {
 }
 
 TEST(ListCapFlood, FiveThousandDistinctDevicesPerSearchKeepTheFirst4096AndLogOncePerSearch) {
-    // No worker may be made, whatever a search tries.
     CSearchDeviceClient::SetWorkerFactory([](SearchWorkerStatus::Kind) { return nullptr; });
     CSearchDeviceClient::SetAddressSources([] { return std::vector<std::string>{}; },
                                            [] { return std::vector<std::string>{}; });

@@ -1,5 +1,4 @@
-// Decoding of broadcast answers, fed straight into a worker that never opened
-// a socket.
+// Broadcast answers fed straight into a worker that never opened a socket.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,16 +7,9 @@
 #include "WorkerTestSupport.h"
 
 using namespace std::string_literals;
-using workertest::Fields;
-using workertest::HandedOver;
-using workertest::LogTail;
+using namespace workertest;
 
 namespace {
-
-class BroadcastWorker : public CSearchDeviceBroadcastThread {
-public:
-    BroadcastWorker() { nPort = 67; }
-};
 
 std::string Answer(std::uint8_t op, std::uint8_t code, const std::string& options) {
     std::string bytes(148, '\0');
@@ -30,15 +22,20 @@ std::string Answer(std::uint8_t op, std::uint8_t code, const std::string& option
 
 class BroadcastDecode : public ::testing::Test {
 protected:
-    void SetUp() override { workertest::StartRecording(); }
-    // Feeds one datagram; returns what was handed over because of it.
+    void SetUp() override {
+        StartRecording();
+        worker.nPort = 67;
+    }
+    // What was handed over because of one datagram.
     std::vector<HandedOver> Feed(std::string bytes, std::string sender = "192.168.1.20") {
-        const std::size_t before = workertest::Records().size();
+        const std::size_t before = Records().size();
         worker.HandleReceiveInfo(bytes.data(), static_cast<int>(bytes.size()), sender);
-        const auto all = workertest::Records();
+        const auto all = Records();
         return {all.begin() + static_cast<long>(before), all.end()};
     }
-    BroadcastWorker worker;
+    struct : CSearchDeviceBroadcastThread {
+        using CSearchDeviceBroadcastThread::nPort;
+    } worker;
 };
 
 TEST_F(BroadcastDecode, AnswerBecomesARecordHandedOnWithTheWorkerNumber) {
@@ -62,10 +59,11 @@ TEST_F(BroadcastDecode, OnlyExactly148BytesWithTheAnswerOpAreDecoded) {
         EXPECT_TRUE(Feed(big.substr(0, length)).empty()) << length;
     EXPECT_EQ(log.Count("SendThread 67 :"), 0u) << "wrong sizes are dropped without a line";
 
-    EXPECT_TRUE(Feed(Answer(11, 1, "id=A1&vendor=acme"), "10.1.2.3").empty());
-    EXPECT_TRUE(Feed(Answer(0, 1, "id=A1&vendor=acme"), "10.1.2.4").empty());
-    EXPECT_TRUE(log.Has("SendThread 67 : Recive IP : 10.1.2.3 is not Device "));
-    EXPECT_TRUE(log.Has("SendThread 67 : Recive IP : 10.1.2.4 is not Device "));
+    for (int op : {11, 0}) {
+        const std::string sender = "10.1.2." + std::to_string(op);
+        EXPECT_TRUE(Feed(Answer(op, 1, "id=A1&vendor=acme"), sender).empty());
+        EXPECT_TRUE(log.Has("SendThread 67 : Recive IP : " + sender + " is not Device "));
+    }
 }
 
 TEST_F(BroadcastDecode, KeysMatchWholeAtPairBoundariesAndValuesStayInsideTheOptionArea) {

@@ -1,5 +1,5 @@
-// Decoding of SSDP answers and announcements, fed straight into a multicast
-// worker that never opened a socket.
+// SSDP answers and announcements fed straight into a multicast worker that
+// never opened a socket.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -11,15 +11,9 @@
 #include "SearchDeviceMulticastThread.h"
 #include "WorkerTestSupport.h"
 
-using workertest::Fields;
-using workertest::LogTail;
+using namespace workertest;
 
 namespace {
-
-class MulticastWorker : public CSearchDeviceMulticastThread {
-public:
-    MulticastWorker() { nPort = 1900; }
-};
 
 const std::string kLocation = "LOCATION: http://198.51.100.10:5000/desc.xml\r\n";
 const std::string kServer = "SERVER: Linux/5.10 UPnP/1.0 RUZO/2.1.7,build42, acme/nas-1/box/rack\r\n";
@@ -41,36 +35,40 @@ std::string Server(const std::string& part) { return "SERVER: RUZO/1.0,x, " + pa
 
 class SsdpDecode : public ::testing::Test {
 protected:
-    void SetUp() override { workertest::StartRecording(); }
+    void SetUp() override {
+        StartRecording();
+        worker.nPort = 1900;
+    }
     // Feeds the text as the receive loop would, in a zeroed 1025-byte buffer;
     // the number of records handed over.
     std::size_t Feed(const std::string& text) {
         std::array<char, 1025> buffer{};
-        const std::size_t n = text.copy(buffer.data(), 1024);
-        return FeedRaw(buffer.data(), n);
+        return FeedRaw(buffer.data(), text.copy(buffer.data(), 1024));
     }
     std::size_t FeedRaw(char* data, std::size_t n) {
-        const std::size_t before = workertest::Records().size();
+        const std::size_t before = Records().size();
         std::string sender = "198.51.100.77";
         worker.HandleReceiveInfo(data, static_cast<int>(n), sender);
-        return workertest::Records().size() - before;
+        return Records().size() - before;
     }
-    // The fields of the one record decoded after forgetting the last one, or
-    // "dropped".
+    // The one record's fields after forgetting the last one, or "dropped".
     std::string Decode(const std::string& text) {
         worker.ClearOldDeviceInfo();
         if (Feed(text) != 1) return "dropped";
-        const workertest::HandedOver got = workertest::Records().back();
+        const HandedOver got = Records().back();
         EXPECT_EQ(got.port, 1900);
         EXPECT_EQ(got.info.lifetime, 60);
         return Fields(got.info);
     }
-    MulticastWorker worker;
+    struct : CSearchDeviceMulticastThread {
+        using CSearchDeviceMulticastThread::nPort;
+    } worker;
 };
 
 TEST_F(SsdpDecode, MessagesBecomeRecordsOrAreDropped) {
     const std::string full = "0011-2233|198.51.100.10|nas-1|box|rack|2.1.7|acme|";
-    const std::string bare = "0011-2233|198.51.100.10||||||1";
+    const std::string fromIp = "0011-2233|198.51.100.", parts = "|nas-1|box|rack|2.1.7|acme|1";
+    const std::string bare = fromIp + "10||||||1";
     const std::string a40(40, 'a'), a31(31, 'a');
     std::string zeroBeforeUsn = Answer();
     zeroBeforeUsn[zeroBeforeUsn.find("USN:") - 1] = '\0';
@@ -79,11 +77,10 @@ TEST_F(SsdpDecode, MessagesBecomeRecordsOrAreDropped) {
     } cases[] = {
         {Answer(), full + "1"},
         // The address: from LOCATION, up to its port or path, else the sender.
-        {Answer(""), "0011-2233|198.51.100.77|nas-1|box|rack|2.1.7|acme|1"},
-        {Answer("location: http://10.9.9.9:80/\r\n"), "0011-2233|198.51.100.77|nas-1|box|rack|2.1.7|acme|1"},
-        {Answer("LOCATION: http://198.51.100.12/desc.xml\r\n"),
-         "0011-2233|198.51.100.12|nas-1|box|rack|2.1.7|acme|1"},
-        {Answer("LOCATION: http://198.51.100.13\r\n"), "0011-2233|198.51.100.13|nas-1|box|rack|2.1.7|acme|1"},
+        {Answer(""), fromIp + "77" + parts},
+        {Answer("location: http://10.9.9.9:80/\r\n"), fromIp + "77" + parts},
+        {Answer("LOCATION: http://198.51.100.12/desc.xml\r\n"), fromIp + "12" + parts},
+        {Answer("LOCATION: http://198.51.100.13\r\n"), fromIp + "13" + parts},
         // Only a strict dotted quad is an address: anything else drops the answer.
         {Answer("LOCATION: http://" + a40 + ":80/\r\n"), "dropped"},
         {Answer("LOCATION: http://127.1:80/\r\n"), "dropped"},
@@ -97,23 +94,20 @@ TEST_F(SsdpDecode, MessagesBecomeRecordsOrAreDropped) {
         {Answer(kLocation, "", "USN: uuid:0011-2233::RUZO\r\n"), bare},
         {Answer(kLocation, "SERVER: UPnP/1.0 other/1,x, acme/nas/box\r\n", "USN: uuid:0011-2233::RUZO\r\n"),
          bare},
-        {Answer(kLocation, "SERVER: RUZO/3.0,only-one\r\n"), "0011-2233|198.51.100.10||||3.0||1"},
-        {Answer(kLocation, Server("acme")), "0011-2233|198.51.100.10||||1.0||1"},
-        {Answer(kLocation, Server("acme/nas")), "0011-2233|198.51.100.10||||1.0|acme|1"},
-        {Answer(kLocation, Server("acme/nas/box")), "0011-2233|198.51.100.10|nas|box||1.0|acme|1"},
-        {Answer(kLocation, Server("acme/nas/box/rack/7")),
-         "0011-2233|198.51.100.10|nas|box|rack/7|1.0|acme|1"},
+        {Answer(kLocation, "SERVER: RUZO/3.0,only-one\r\n"), fromIp + "10||||3.0||1"},
+        {Answer(kLocation, Server("acme")), fromIp + "10||||1.0||1"},
+        {Answer(kLocation, Server("acme/nas")), fromIp + "10||||1.0|acme|1"},
+        {Answer(kLocation, Server("acme/nas/box")), fromIp + "10|nas|box||1.0|acme|1"},
+        {Answer(kLocation, Server("acme/nas/box/rack/7")), fromIp + "10|nas|box|rack/7|1.0|acme|1"},
         // Fields are cut at 31 characters, the product part at 63 first.
         {Answer(kLocation, "SERVER: RUZO/" + a40 + ",x, f" + a40 + "/h/p/" + a40 + "\r\n"),
-         "0011-2233|198.51.100.10|h|p|" + std::string(17, 'a') + "|" + a31 + "|f" + std::string(30, 'a') +
-             "|1"},
-        {Answer(kLocation, Server(std::string(70, 'a') + "/b/c")), "0011-2233|198.51.100.10||||1.0||1"},
+         fromIp + "10|h|p|" + std::string(17, 'a') + "|" + a31 + "|f" + std::string(30, 'a') + "|1"},
+        {Answer(kLocation, Server(std::string(70, 'a') + "/b/c")), fromIp + "10||||1.0||1"},
         // The identifier is required.
         {Answer(kLocation, kServer, "usn: uuid:0011::x\r\n"), "dropped"},
         {Answer(kLocation, kServer, "USN: 0011::x\r\n"), "dropped"},
         {Answer(kLocation, kServer, "USN: uuid:0011\r\n"), "dropped"},
-        {Answer(kLocation, kServer, "USN: uuid:" + a40 + "::x\r\n"),
-         a31 + "|198.51.100.10|nas-1|box|rack|2.1.7|acme|1"},
+        {Answer(kLocation, kServer, "USN: uuid:" + a40 + "::x\r\n"), a31 + "|198.51.100.10" + parts},
         {zeroBeforeUsn, "dropped"},
         // The marker and a known start are required.
         {Answer(kLocation, "SERVER: ruzo/2.1.7,b, acme/nas-1/box\r\n"), "dropped"},
@@ -153,9 +147,8 @@ TEST_F(SsdpDecode, OfARunOfIdenticalMessagesEverySecondIsDropped) {
         EXPECT_EQ(Feed(text), 1u) << "devices alternate freely";
 }
 
-// The receive thread decodes while the client's thread clears the last record
-// before each search; under ThreadSanitizer this checks they never touch it
-// unguarded.
+// The receive thread decodes while the client clears the last record before
+// each search: ThreadSanitizer checks they never touch it unguarded.
 TEST_F(SsdpDecode, ClearingWhileDecodingIsSafe) {
     LogTail log;
     std::atomic<bool> done{false};

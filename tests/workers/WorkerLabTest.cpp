@@ -1,14 +1,9 @@
-// Search workers on real sockets, inside the lab's namespaces only (the stops
-// send searches). Both searches end to end are proven by the CLI's lab runs;
-// these are the socket edge cases.
+// Socket edge cases of the search workers, inside the lab's namespaces only.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "LabSocket.h"
 #include "SearchDeviceMultiCommandThead.h"
@@ -16,9 +11,7 @@
 #include "WorkerTestSupport.h"
 
 using lab::UdpSocket;
-using workertest::Eventually;
-using workertest::HandedOver;
-using workertest::LogTail;
+using namespace workertest;
 
 namespace {
 
@@ -50,17 +43,15 @@ std::string SsdpAnswer(const std::string& uuid) {
            "::x\r\n\r\n";
 }
 
-// How many records a worker numbered `port` has handed over.
 long HandedBy(int port) {
-    const auto r = workertest::Records();
+    const auto r = Records();
     return std::count_if(r.begin(), r.end(), [port](const HandedOver& h) { return h.port == port; });
 }
 
 dhcppacket unused{};
 
-class WorkerLab : public ::testing::Test {
-protected:
-    void SetUp() override { workertest::StartRecording(); }
+struct WorkerLab : ::testing::Test {
+    void SetUp() override { StartRecording(); }
 };
 
 TEST_F(WorkerLab, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
@@ -69,10 +60,9 @@ TEST_F(WorkerLab, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
     auto* moved = Start<Multicast>(nullptr, 1900, true);
     ASSERT_TRUE(moved->StartSucceeded()) << moved->LastStartError();
     EXPECT_EQ(moved->Port(), 1901);
-    EXPECT_TRUE(log.Has(
-        "SendThread 1900 : Create Search Device Work Thread Error : bind: Address already in use   "));
-    EXPECT_TRUE(
-        log.Has("SendThread 1901 : Test Create Search Device Work Thread, testCount = 1, port = 1901  "));
+    const std::string inUse = "Create Search Device Work Thread Error : bind: Address already in use";
+    EXPECT_TRUE(log.Has("SendThread 1900 : " + inUse + "   "));
+    EXPECT_TRUE(log.Has("SendThread 1901 : Test Create Search Device Work Thread, testCount = 1, port = 1901  "));
     EXPECT_TRUE(Eventually([&] { return log.Has("SendThread 1901 : Begin Search Device Work Thread  "); }));
 
     std::vector<UdpSocket> blockers;
@@ -82,7 +72,7 @@ TEST_F(WorkerLab, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
     EXPECT_FALSE(stuck->StartSucceeded());
     EXPECT_EQ(stuck->Port(), 1920);
     EXPECT_EQ(full.Count("Test Create Search Device Work Thread, testCount = "), 20u);
-    EXPECT_EQ(full.Count("Create Search Device Work Thread Error : bind: Address already in use"), 21u);
+    EXPECT_EQ(full.Count(inUse), 21u);
     EXPECT_EQ(full.Count("Begin Search Device Work Thread"), 0u);
     stuck->SendSearchCommandToDevice(unused);
     stuck->ExitSearchThread();
@@ -108,7 +98,7 @@ TEST_F(WorkerLab, CommandWorkerOnATakenPortAnswersOnTheNextUnderItsNewNumber) {
     EXPECT_TRUE(log.Has("SendThread 1531 : Create Search Device Work Thread   "));
     device.SendTo(lab::kHostIp, 1531, SsdpAnswer("moved"));
     ASSERT_TRUE(Eventually([] { return HandedBy(1531) == 1; }));
-    EXPECT_STREQ(workertest::Records().back().info.id, "moved");
+    EXPECT_STREQ(Records().back().info.id, "moved");
     StopAndWait(worker);
 
     LogTail bad;
@@ -143,7 +133,6 @@ TEST_F(WorkerLab, ReceiveLoopCutsLongDatagramsAndSkipsEmptyOnes) {
     for (const std::string& datagram : {std::string(), big, std::string("hello")})
         device.SendTo(lab::kHostIp, 1600, datagram);
     ASSERT_TRUE(Eventually([&] { return worker->Calls().size() >= 2; }));
-    // Each followed by a zero byte; the empty datagram is not handed on.
     EXPECT_EQ(worker->Calls(), (std::vector<std::string>{big.substr(0, 1024) + '\0' + "@198.51.100.1",
                                                          std::string("hello\0@198.51.100.1", 19)}));
     EXPECT_TRUE(log.Has("SendThread 1600 : Recive Socket Protocol IP : 198.51.100.1, nLen : 1024  "));
@@ -159,8 +148,7 @@ TEST_F(WorkerLab, StopReleasesAWaitingReceiveAndOnlyThenIsTheSocketClosed) {
     idle->ExitSearchThread();
     EXPECT_EQ(log.Count("SendThread 1610 : Exit Search Device Tread , bExitSock : 1  "), 2u);
 
-    // Stops while answers keep arriving, with sends from the stopping thread,
-    // so the sanitizers see every path of the socket's hand-off.
+    // Stops while answers arrive, with sends around the stop.
     UdpSocket device(lab::kHostIp, 0);
     for (int port = 1620; port < 1625; ++port) {
         auto* worker = Start<Command>(lab::kHostIp, port, false);

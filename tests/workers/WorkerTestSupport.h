@@ -1,12 +1,10 @@
-// Helpers of the worker tests: the search log in a scratch directory, and a
-// recorder of the records that workers hand over.
+// The worker tests' search log and recorder of hand-overs.
 #pragma once
 
 #include <chrono>
 #include <cstring>
 #include <functional>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,9 +16,8 @@
 
 namespace workertest {
 
-// The whole log. It is switched on at the first call, before any worker
-// exists, in a directory left behind on purpose: detached threads may still
-// write during exit.
+// The whole log, switched on before any worker exists, in a directory kept on
+// purpose: detached threads may still write during exit.
 inline std::string LogText() {
     static const std::string file = [] {
         testfiles::TempDir dir;
@@ -53,21 +50,13 @@ struct HandedOver {
 inline std::mutex g_recordsMutex;
 inline std::vector<HandedOver> g_records;
 
-// The hand-over's callback: keeps every record; one whose id begins with
-// "throw" is kept, then the callback throws.
-inline int Record(void* record, int port) {
-    HandedOver entry{*static_cast<deviceinfo*>(record), port};
-    {
-        std::lock_guard<std::mutex> lock(g_recordsMutex);
-        g_records.push_back(entry);
-    }
-    if (std::strncmp(entry.info.id, "throw", 5) == 0) throw std::runtime_error("callback failed");
-    return 0;
-}
-
 inline void StartRecording() {
     LogText();
-    CSearchDeviceClient::SetDeviceCallback(&Record);
+    CSearchDeviceClient::SetDeviceCallback([](void* record, int port) {
+        std::lock_guard<std::mutex> lock(g_recordsMutex);
+        g_records.push_back({*static_cast<deviceinfo*>(record), port});
+        return 0;
+    });
     std::lock_guard<std::mutex> lock(g_recordsMutex);
     g_records.clear();
 }
@@ -77,7 +66,7 @@ inline std::vector<HandedOver> Records() {
     return g_records;
 }
 
-// A record's texts and type as "id|ip|host|product|extra|version|factory|type".
+// "id|ip|host|product|extra|version|factory|type".
 inline std::string Fields(const deviceinfo& d) {
     std::string s;
     for (const char* text : {d.id, d.ip, d.host, d.product, d.extra, d.version, d.factory})
@@ -85,10 +74,8 @@ inline std::string Fields(const deviceinfo& d) {
     return s + std::to_string(d.type);
 }
 
-// Polls cond until it holds or the (generous) deadline passes.
-inline bool Eventually(const std::function<bool()>& cond,
-                       std::chrono::seconds deadline = std::chrono::seconds(20)) {
-    const auto until = std::chrono::steady_clock::now() + deadline;
+inline bool Eventually(const std::function<bool()>& cond) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!cond()) {
         if (std::chrono::steady_clock::now() > until) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
