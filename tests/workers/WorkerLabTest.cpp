@@ -38,9 +38,8 @@ void StopAndWait(W* worker) {
     ASSERT_TRUE(Eventually([&] { return !worker->Running(); })) << "receive thread did not end";
 }
 
-std::string SsdpAnswer(const std::string& uuid) {
-    return "HTTP/1.1 200 OK\r\nSERVER: RUZO/2.0,b, acme/" + uuid + "/box\r\nUSN: uuid:" + uuid +
-           "::x\r\n\r\n";
+std::string SsdpAnswer(const std::string& id) {
+    return "HTTP/1.1 200 OK\r\nSERVER: RUZO/2.0,b, acme/" + id + "/box\r\nUSN: uuid:" + id + "::x\r\n\r\n";
 }
 
 long HandedBy(int port) {
@@ -62,7 +61,8 @@ TEST_F(WorkerLab, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
     EXPECT_EQ(moved->Port(), 1901);
     const std::string inUse = "Create Search Device Work Thread Error : bind: Address already in use";
     EXPECT_TRUE(log.Has("SendThread 1900 : " + inUse + "   "));
-    EXPECT_TRUE(log.Has("SendThread 1901 : Test Create Search Device Work Thread, testCount = 1, port = 1901  "));
+    EXPECT_TRUE(
+        log.Has("SendThread 1901 : Test Create Search Device Work Thread, testCount = 1, port = 1901  "));
     EXPECT_TRUE(Eventually([&] { return log.Has("SendThread 1901 : Begin Search Device Work Thread  "); }));
 
     std::vector<UdpSocket> blockers;
