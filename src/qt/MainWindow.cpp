@@ -5,7 +5,10 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QHeaderView>
+#include <QIcon>
+#include <QKeyEvent>
 #include <QPixmap>
+#include <QShortcut>
 
 #include "Controller.h"
 #include "DirectoryResources.h"
@@ -34,9 +37,13 @@ MainWindow::MainWindow(DeviceEngine& engine, MainWindowOptions options, QWidget*
     status_ = std::make_unique<QtTextField>(ui_->statusField);
     timer_ = std::make_unique<QtTimer>(options_.tickIntervalMs);
     mainThread_ = std::make_unique<QtMainThread>();
-    workspace_ = std::make_unique<QtWorkspace>();
+    QStringList opener;
+    for (const std::string& part : options_.urlOpener) opener << QString::fromStdString(part);
+    workspace_ = std::make_unique<QtWorkspace>(opener);
     log_ = std::make_unique<QtSystemLog>();
     alert_ = std::make_unique<QtAlert>();
+    failureMessage_ = std::make_unique<QtFailureMessage>(this);
+    frame_ = std::make_unique<QtWindowFrame>(this);
     fonts_ = std::make_unique<QtFontCatalogue>();
     parseQueue_ = std::make_unique<ThreadOperationQueue>();
     resources_ = std::make_unique<DirectoryResources>(options_.languageDirectories);
@@ -50,13 +57,22 @@ MainWindow::MainWindow(DeviceEngine& engine, MainWindowOptions options, QWidget*
     std::function<void(int)> exitProcess = options_.exitProcess;
     if (!exitProcess) exitProcess = [](int status) { std::exit(status); };
 
-    Controller::Outlets outlets{table_.get(), table_.get(),     login_.get(),   refresh_.get(),
-                                storage_.get(), countdown_.get(), caption_.get(), status_.get()};
+    Controller::Outlets outlets{table_.get(),     table_.get(),   login_.get(),  refresh_.get(), storage_.get(),
+                                countdown_.get(), caption_.get(), status_.get(), frame_.get()};
     controller_ = std::make_unique<Controller>(
         outlets,
         Controller::Desktop{*timer_, *workspace_, *log_, *mainThread_, *parseQueue_, *alert_, *fonts_, *resources_,
-                            *preferences, notifications, exitProcess},
+                            *preferences, notifications, exitProcess, failureMessage_.get(), options_.readmePath},
         engine);
+
+    // The installed theme's icon; the built-in copy where none is installed.
+    setWindowIcon(QIcon::fromTheme("nasscout", QIcon(":/icons/nasscout.svg")));
+
+    // Keys go through the buttons, so that they do nothing while a button is disabled.
+    ui_->tableview->installEventFilter(this);
+    for (QKeySequence keys : {QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)})
+        connect(new QShortcut(keys, this), &QShortcut::activated, ui_->refreshbutton, &QPushButton::click);
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this), &QShortcut::activated, this, &QWidget::close);
 
     Controller* c = controller_.get();
     connect(ui_->loginbutton, &QPushButton::clicked, this, [c] { c->onLogin(); });
@@ -83,6 +99,18 @@ MainWindow::~MainWindow() {
 void MainWindow::closeEvent(QCloseEvent* event) {
     controller_->windowWillClose();
     event->accept();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // Enter on a row does what the login button does; double-click stays idle.
+    if (watched == ui_->tableview && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            ui_->loginbutton->click();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::takeScreenshot() {
