@@ -7,8 +7,11 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QPixmap>
+#include <QProxyStyle>
 #include <QShortcut>
+#include <QStyleOption>
 
 #include "Controller.h"
 #include "DirectoryResources.h"
@@ -22,6 +25,27 @@
 #include "QtTimer.h"
 #include "ThreadOperationQueue.h"
 #include "ui_MainWindow.h"
+
+namespace {
+
+// The base style's hint of a focused button is a faint tint; keyboard users
+// must see at a glance where they are.
+class FocusRingStyle : public QProxyStyle {
+public:
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        QProxyStyle::drawControl(element, option, painter, widget);
+        if (element != CE_PushButton || !(option->state & State_HasFocus)) return;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(QPen(option->palette.color(QPalette::Highlight), 2));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(QRectF(option->rect).adjusted(1.5, 1.5, -1.5, -1.5), 3, 3);
+        painter->restore();
+    }
+};
+
+}  // namespace
 
 MainWindow::MainWindow(DeviceEngine& engine, MainWindowOptions options, QWidget* parent)
     : QMainWindow(parent), options_(std::move(options)), ui_(std::make_unique<Ui::MainWindow>()) {
@@ -68,6 +92,9 @@ MainWindow::MainWindow(DeviceEngine& engine, MainWindowOptions options, QWidget*
     // The installed theme's icon; the built-in copy where none is installed.
     setWindowIcon(QIcon::fromTheme("nasscout", QIcon(":/icons/nasscout.svg")));
 
+    focusStyle_ = std::make_unique<FocusRingStyle>();
+    for (QPushButton* b : {ui_->loginbutton, ui_->storagebutton, ui_->refreshbutton}) b->setStyle(focusStyle_.get());
+
     // Keys go through the buttons, so that they do nothing while a button is disabled.
     ui_->tableview->installEventFilter(this);
     for (QKeySequence keys : {QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)})
@@ -102,6 +129,13 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // A table that takes the focus shows where it is: the first row becomes
+    // current (not selected, so nothing opens by accident).
+    if (watched == ui_->tableview && event->type() == QEvent::FocusIn) {
+        QItemSelectionModel* selection = ui_->tableview->selectionModel();
+        if (!selection->currentIndex().isValid() && ui_->tableview->model()->rowCount() > 0)
+            selection->setCurrentIndex(ui_->tableview->model()->index(0, 0), QItemSelectionModel::NoUpdate);
+    }
     // Enter on a row does what the login button does; double-click stays idle.
     if (watched == ui_->tableview && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <QMainWindow>
+#include <QStyle>
 
 #include "platform/DeviceEngine.h"
 #include "platform/Preferences.h"
@@ -73,6 +74,7 @@ private:
     std::unique_ptr<QtAlert> alert_;
     std::unique_ptr<QtFailureMessage> failureMessage_;
     std::unique_ptr<QtWindowFrame> frame_;
+    std::unique_ptr<QStyle> focusStyle_;
     std::unique_ptr<QtFontCatalogue> fonts_;
     std::unique_ptr<ThreadOperationQueue> parseQueue_;
     std::unique_ptr<Controller> controller_;
