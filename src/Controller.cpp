@@ -187,13 +187,16 @@ void Controller::showOpenFailure(const std::string& scheme, const std::string& u
     if (!d_.failureMessage) return;
     const LanguageTexts t(finishedTable());
     const std::string details = scheme == "smb"
-        ? t.text("Open Failed smb", "Opening file shares needs a file manager with network support. "
-                                    "You can copy the address and open it in another program.")
-        : t.text("Open Failed http", "No web browser is set up to open it. "
-                                     "You can copy the address and open it in another program.");
-    d_.failureMessage->show(LanguageTexts::fill(t.text("Open Failed", "Could not open {address}"), {{"address", url}}),
-                            details, {t.text("Copy address", "Copy address"), t.access("Copy address")}, url,
-                            {t.text("Close", "Close"), t.access("Close")});
+                                    ? t.text("Open Failed smb",
+                                             "Opening file shares needs a file manager with network support. "
+                                             "You can copy the address and open it in another program.")
+                                    : t.text("Open Failed http",
+                                             "No web browser is set up to open it. "
+                                             "You can copy the address and open it in another program.");
+    d_.failureMessage->show(
+        LanguageTexts::fill(t.text("Open Failed", "Could not open {address}"), {{"address", url}}), details,
+        {t.text("Copy address", "Copy address"), t.access("Copy address")}, url,
+        {t.text("Close", "Close"), t.access("Close")});
 }
 
 void Controller::onTableviewDoubleClicked() {}
@@ -257,8 +260,9 @@ void Controller::applyAccessTexts(const LanguageTexts& texts) {
         o_.window->setTitle(title);
     // Each control and the entry it takes its texts from; a new control adds a line.
     const std::pair<const char*, Accessible*> controls[] = {
-        {"Device Table", o_.tableview},  {"Log In", o_.loginbutton},        {"Refresh", o_.refreshbutton},
-        {"My storage", o_.storagebutton}, {"Device List", o_.deviceListField}, {"Search Time", o_.countdownField},
+        {"Device Table", o_.tableview},      {"Log In", o_.loginbutton},
+        {"Refresh", o_.refreshbutton},       {"My storage", o_.storagebutton},
+        {"Device List", o_.deviceListField}, {"Search Time", o_.countdownField},
         {"Status", o_.statusField}};
     for (const auto& [key, control] : controls)
         if (control) control->setAccess(texts.access(key));

@@ -12,16 +12,20 @@ std::string describe(const SearchWorkerStatus& w, const LanguageTexts& t) {
     std::string reason = w.error;  // the system's own text
     if (needsPrivilege(w))
         reason = LanguageTexts::fill(
-            t.text("Status Rights", "port {port} needs administrator rights (run as root or grant cap_net_bind_service)"),
+            t.text("Status Rights",
+                   "port {port} needs administrator rights (run as root or grant cap_net_bind_service)"),
             {{"port", port}});
     else if (w.error.empty())
-        reason = LanguageTexts::fill(t.text("Status Port", "port {port} could not be opened"), {{"port", port}});
+        reason =
+            LanguageTexts::fill(t.text("Status Port", "port {port} could not be opened"), {{"port", port}});
     std::string line;
     switch (w.kind) {
         case SearchWorkerStatus::Kind::Broadcast:
             line = t.text("Status Broadcast", "Broadcast search unavailable: {reason}");
             break;
-        case SearchWorkerStatus::Kind::Multicast: line = t.text("Status SSDP", "SSDP search unavailable: {reason}"); break;
+        case SearchWorkerStatus::Kind::Multicast:
+            line = t.text("Status SSDP", "SSDP search unavailable: {reason}");
+            break;
         case SearchWorkerStatus::Kind::Command:
             line = t.text("Status Address", "Search on {address} unavailable: {reason}");
             break;

@@ -1,7 +1,5 @@
 #include "MainWindow.h"
 
-#include <cstdlib>
-
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QHeaderView>
@@ -12,6 +10,7 @@
 #include <QProxyStyle>
 #include <QShortcut>
 #include <QStyleOption>
+#include <cstdlib>
 
 #include "Controller.h"
 #include "DirectoryResources.h"
@@ -81,25 +80,29 @@ MainWindow::MainWindow(DeviceEngine& engine, MainWindowOptions options, QWidget*
     std::function<void(int)> exitProcess = options_.exitProcess;
     if (!exitProcess) exitProcess = [](int status) { std::exit(status); };
 
-    Controller::Outlets outlets{table_.get(),     table_.get(),   login_.get(),  refresh_.get(), storage_.get(),
-                                countdown_.get(), caption_.get(), status_.get(), frame_.get()};
+    Controller::Outlets outlets{table_.get(),   table_.get(),   login_.get(),
+                                refresh_.get(), storage_.get(), countdown_.get(),
+                                caption_.get(), status_.get(),  frame_.get()};
     controller_ = std::make_unique<Controller>(
         outlets,
-        Controller::Desktop{*timer_, *workspace_, *log_, *mainThread_, *parseQueue_, *alert_, *fonts_, *resources_,
-                            *preferences, notifications, exitProcess, failureMessage_.get(), options_.readmePath},
+        Controller::Desktop{*timer_, *workspace_, *log_, *mainThread_, *parseQueue_, *alert_, *fonts_,
+                            *resources_, *preferences, notifications, exitProcess, failureMessage_.get(),
+                            options_.readmePath},
         engine);
 
     // The installed theme's icon; the built-in copy where none is installed.
     setWindowIcon(QIcon::fromTheme("nasscout", QIcon(":/icons/nasscout.svg")));
 
     focusStyle_ = std::make_unique<FocusRingStyle>();
-    for (QPushButton* b : {ui_->loginbutton, ui_->storagebutton, ui_->refreshbutton}) b->setStyle(focusStyle_.get());
+    for (QPushButton* b : {ui_->loginbutton, ui_->storagebutton, ui_->refreshbutton})
+        b->setStyle(focusStyle_.get());
 
     // Keys go through the buttons, so that they do nothing while a button is disabled.
     ui_->tableview->installEventFilter(this);
     for (QKeySequence keys : {QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)})
         connect(new QShortcut(keys, this), &QShortcut::activated, ui_->refreshbutton, &QPushButton::click);
-    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this), &QShortcut::activated, this, &QWidget::close);
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this), &QShortcut::activated, this,
+            &QWidget::close);
 
     Controller* c = controller_.get();
     connect(ui_->loginbutton, &QPushButton::clicked, this, [c] { c->onLogin(); });

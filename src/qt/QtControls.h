@@ -56,7 +56,9 @@ private:
 // moves the focus to the buddy.
 class QtTextField : public TextField {
 public:
-    explicit QtTextField(QLabel* label) : l_(label), text_(label->text()) { l_->setTextFormat(Qt::PlainText); }
+    explicit QtTextField(QLabel* label) : l_(label), text_(label->text()) {
+        l_->setTextFormat(Qt::PlainText);
+    }
     void setStringValue(const std::string& text) override {
         text_ = QString::fromStdString(text);
         show();

@@ -40,11 +40,12 @@ public:
                              if (status != QProcess::NormalExit || code != 0) failed();
                              process->deleteLater();
                          });
-        QObject::connect(process, &QProcess::errorOccurred, &guard_, [process, failed](QProcess::ProcessError e) {
-            if (e != QProcess::FailedToStart) return;  // the others end in finished
-            failed();
-            process->deleteLater();
-        });
+        QObject::connect(process, &QProcess::errorOccurred, &guard_,
+                         [process, failed](QProcess::ProcessError e) {
+                             if (e != QProcess::FailedToStart) return;  // the others end in finished
+                             failed();
+                             process->deleteLater();
+                         });
         process->start(opener_.front(), opener_.mid(1) << u.toString(QUrl::FullyEncoded));
     }
 
@@ -57,7 +58,9 @@ private:
 // switch) copies them to standard error as well.
 class QtSystemLog : public SystemLog {
 public:
-    static void open(bool echoToStderr) { openlog("nasscout", LOG_PID | (echoToStderr ? LOG_PERROR : 0), LOG_USER); }
+    static void open(bool echoToStderr) {
+        openlog("nasscout", LOG_PID | (echoToStderr ? LOG_PERROR : 0), LOG_USER);
+    }
     void log(const std::string& line) override { syslog(LOG_INFO, "%s", line.c_str()); }
 };
 
@@ -83,8 +86,8 @@ public:
     explicit QtFailureMessage(QWidget* window) : window_(window) {}
     void show(const std::string& message, const std::string& details, const ButtonText& copy,
               const std::string& copyText, const ButtonText& close) override {
-        auto* box = new QMessageBox(QMessageBox::Warning, window_->windowTitle(), QString::fromStdString(message),
-                                    QMessageBox::NoButton, window_);
+        auto* box = new QMessageBox(QMessageBox::Warning, window_->windowTitle(),
+                                    QString::fromStdString(message), QMessageBox::NoButton, window_);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setWindowModality(Qt::NonModal);
         box->setTextFormat(Qt::PlainText);

@@ -45,8 +45,8 @@ int tickIntervalFromEnvironment() {
 
 // The installed README, else the source tree's (a build-tree run).
 std::string readmePath() {
-    const QString installed =
-        QDir(QCoreApplication::applicationDirPath() + "/" + NASSCOUT_INSTALLED_DOC_DIR).absoluteFilePath("README.md");
+    const QString installed = QDir(QCoreApplication::applicationDirPath() + "/" + NASSCOUT_INSTALLED_DOC_DIR)
+                                  .absoluteFilePath("README.md");
     if (QFileInfo::exists(installed)) return QDir::cleanPath(installed).toStdString();
     if (QFileInfo::exists(NASSCOUT_SOURCE_README)) return NASSCOUT_SOURCE_README;
     return "README.md";

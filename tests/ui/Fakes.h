@@ -217,10 +217,12 @@ struct Window {
     Window() { desktop.files["XML_en"] = languageFile(kEnglish); }
     void start() {
         FakeDesktop& d = desktop;
-        controller = std::make_unique<Controller>(
-            Controller::Outlets{&table, &table, &login, &refresh, &storage, &countdown, &caption, &status, &d},
-            Controller::Desktop{d, d, d, mainThread, *queue, d, d, d, d, notifications, [](int) {}, &d, "/doc/README"},
-            engine);
+        controller =
+            std::make_unique<Controller>(Controller::Outlets{&table, &table, &login, &refresh, &storage,
+                                                             &countdown, &caption, &status, &d},
+                                         Controller::Desktop{d, d, d, mainThread, *queue, d, d, d, d,
+                                                             notifications, [](int) {}, &d, "/doc/README"},
+                                         engine);
         controller->awakeFromNib();
     }
     // "+++" when all three buttons are enabled, "---" when none is.

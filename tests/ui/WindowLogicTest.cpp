@@ -311,7 +311,8 @@ TEST(Status, TranslatedRefreshedAtEverySearchAndPointingToTheReadmeWhenNothingWa
                         {K::Command, "198.51.100.1", 1530, false, "busy {port}"}};
     w.start();
     // A phrase missing from the file stays English; a value is never read as a marker.
-    const std::string failed = "Rundruf aus: Port 67 braucht root; Search on 198.51.100.1 unavailable: busy {port}";
+    const std::string failed =
+        "Rundruf aus: Port 67 braucht root; Search on 198.51.100.1 unavailable: busy {port}";
     EXPECT_EQ(w.status.text, failed);
     w.desktop.tick(12);
     EXPECT_EQ(w.status.text, failed + "\nNichts da, siehe /doc/README");
@@ -338,7 +339,8 @@ TEST(Open, AFailedOpenNamesTheAddressInTheLanguageAndOffersItForCopying) {
     w.controller->onGotoStorage();
     ASSERT_EQ(w.desktop.failures.size(), 1u);
     EXPECT_EQ(w.desktop.failures[0],
-              "smb://198.51.100.10 geht nicht|Opening file shares needs a file manager with network support. You can "
+              "smb://198.51.100.10 geht nicht|Opening file shares needs a file manager with network support. "
+              "You can "
               "copy the address and open it in another program.|Kopieren|smb://198.51.100.10|Close");
     EXPECT_EQ(w.desktop.count("could not open smb://198.51.100.10"), 1);
 }
@@ -368,9 +370,9 @@ TEST(ShippedFiles, EveryControlHasANameADescriptionAndADistinctAccessLetterFromI
                                      &p.countdown.access, &p.status.access, &p.table.access})
             EXPECT_FALSE(a->name.empty() || a->description.empty()) << lang;
         EXPECT_FALSE(p.desktop.title.empty()) << lang;
-        for (const char* key : {"Status Broadcast", "Status SSDP", "Status Address", "Status Rights", "Status Port",
-                                "Status Nothing Found", "Open Failed", "Open Failed http", "Open Failed smb",
-                                "Copy address", "Close"})
+        for (const char* key : {"Status Broadcast", "Status SSDP", "Status Address", "Status Rights",
+                                "Status Port", "Status Nothing Found", "Open Failed", "Open Failed http",
+                                "Open Failed smb", "Copy address", "Close"})
             EXPECT_NE(p.entry(key), nullptr) << lang << " " << key;
         if (std::string(lang) == "fr")  // French sets a no-break space before a colon
             for (const auto& [key, entry] : p.controller->parseOperation()->currentParseBatchDic())

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QClipboard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -33,7 +33,9 @@ struct Gui : testing::Test {
         options.languageDirectories = {langDir};
         options.preferences = &preferences;
         options.notifications = &notifications;
-        options.exitProcess = [this](int status) { exits.push_back(status); };  // closing for real: own process
+        options.exitProcess = [this](int status) {
+            exits.push_back(status);
+        };  // closing for real: own process
         window = std::make_unique<MainWindow>(engine, options);
         window->show();
         return window->ui();
@@ -83,7 +85,8 @@ TEST_F(Gui, KeyboardAloneReachesEveryButtonOpensRefreshesAndCloses) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         order.push_back(QApplication::focusWidget());
     }
-    EXPECT_EQ(order, (std::vector<QWidget*>{ui.loginbutton, ui.storagebutton, ui.refreshbutton, ui.tableview}));
+    EXPECT_EQ(order,
+              (std::vector<QWidget*>{ui.loginbutton, ui.storagebutton, ui.refreshbutton, ui.tableview}));
     QTest::keyClick(ui.tableview, Qt::Key_Backtab);
     EXPECT_EQ(QApplication::focusWidget(), ui.refreshbutton);
 
@@ -99,7 +102,8 @@ TEST_F(Gui, KeyboardAloneReachesEveryButtonOpensRefreshesAndCloses) {
     QTest::keyClick(window.get(), Qt::Key_Q, Qt::ControlModifier);
     EXPECT_EQ(exits, std::vector<int>{1});
 
-    EXPECT_EQ(window->windowTitle() + "|" + ui.tableview->accessibleName(), "nasscout – Network Storage Finder|Devices found");
+    EXPECT_EQ(window->windowTitle() + "|" + ui.tableview->accessibleName(),
+              "nasscout – Network Storage Finder|Devices found");
     EXPECT_EQ(ui.storagebutton->text() + "|" + ui.deviceListField->text(), "&My storage|&Device List");
     EXPECT_FALSE(ui.storagebutton->accessibleDescription().isEmpty());
 }
