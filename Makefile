@@ -63,11 +63,10 @@ test-tsan: deps
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan -j $(JOBS)
 
-# Only the three programs: the tests and benchmarks are not needed to watch.
-DEMO_TARGETS := nasscout nasscout-cli nasscout-sim
+# Only the three programs (target "programs"): the tests and benchmarks are not needed to watch.
 demo: deps
 	cmake --preset default
-	cmake --build --preset default -j $(JOBS) --target $(DEMO_TARGETS)
+	cmake --build --preset default -j $(JOBS) --target programs
 	scripts/demo.sh
 
 run: build
