@@ -1,29 +1,28 @@
 #!/usr/bin/env python3
-"""Runs every command of README.md's sh and console blocks, as a user would in
-a fresh clone after `make demo` and `make test`:  readme_test.py REPO
+"""Runs every command of README.md's sh and console blocks as a user would after
+`make demo` and `make test` (which are not run):  readme_test.py REPO
 
-Each command runs from the top of the tree inside tests/lab/lab.sh, with the
-demo network playing (commands that call lab.sh themselves build their own),
-so nothing reaches a real network. Commands that change the machine run in a
-safe form: `make` targets install into a scratch DESTDIR whose bin/ comes first
-on PATH afterwards (so later commands see "installed" programs), `apt-get
-install` only simulates, `sudo` is dropped. The set-up commands themselves are
-not run. A console block's sample output must not name an address that the
-real run did not print."""
-import os, re, shlex, subprocess, sys, tempfile, time
+Each runs from the top of the tree inside tests/lab/lab.sh with the demo network
+playing (lab.sh commands build their own lab). What would change the machine
+runs in a safe form: `sudo` is dropped, `make` installs into a scratch DESTDIR
+whose bin/ comes first on PATH afterwards, `apt-get install` only simulates.
+Programs that run until stopped are stopped (as with Ctrl-C) once their sample
+output has shown, or after 5 s without one. A sample must not name a demo
+device address that the real run did not print."""
+import json, os, re, shlex, subprocess, sys, tempfile, time
 
 SETUP = {"make demo", "make test"}
-SKIPPED = "skipped"
-ADDRESS = re.compile(r"\b(?:198\.51\.100|203\.0\.113|198\.18\.10)\.\d+\b")
-PRELUDE = ('$LAB_IN_LAN nasscout-sim run --config demo/network.json --ready-file "$1" & sim=$!; '
-           'until grep -qs ready "$1"; do kill -0 $sim || exit 97; sleep 0.05; done; '
-           'export PATH="$2/usr/local/bin:$PATH"; ')
+ADDRESS = re.compile(r"\b\d+\.\d+\.\d+\.\d+\b")
+# Command words, and the option that makes such a command end by itself.
+ENDLESS = ((["nasscout-cli", "watch"], "--rounds"), (["nasscout-sim", "run"], "--duration"), (["nasscout"], None),
+           (["make", "run"], None))
+PRELUDE = ('ready=$(mktemp -u); $LAB_IN_LAN nasscout-sim run --config demo/network.json --ready-file $ready & '
+           'until grep -qs ready $ready; do kill -0 $! || exit 97; sleep 0.05; done; export PATH="$1/usr/local/bin:$PATH"; ')
 
 
 def commands(readme):
-    """(command, sample output lines) for every command of the runnable blocks, in order."""
-    blocks = re.findall(r"^```(sh|console|bash|shell)\n(.*?)^```", readme, re.S | re.M)
-    for kind, body in blocks:
+    """(command, sample output lines) of the runnable blocks, in order."""
+    for kind, body in re.findall(r"^```(sh|console|bash|shell)\n(.*?)^```", readme, re.S | re.M):
         pending, sample = None, []
         for line in body.splitlines():
             if pending is not None and not complete(pending):
@@ -41,52 +40,40 @@ def commands(readme):
 def complete(text):
     try:
         return not text.endswith("\\") and shlex.split(text, comments=True) is not None
-    except ValueError:  # an open quote continues on the next line
+    except ValueError:  # an open quote goes on in the next line
         return False
 
 
-def safe_form(command, words, stage):
+def run(repo, command, sample, stage, demo):
+    words = shlex.split(command, comments=True)
     if words[0] == "sudo":
         command, words = command.split("sudo", 1)[1], words[1:]
-    if words[0] == "make":  # the build itself was done by the set-up commands
-        words = ["make", "-o", "deps", "-o", "build"] + words[1:] + ["DESTDIR=" + stage]
+    if words[0] == "make":  # the build itself is done by the set-up commands
+        command = " ".join(["make", "-o", "deps", "-o", "build"] + words[1:] + ["DESTDIR=" + stage])
     elif words[:2] == ["apt-get", "install"]:
-        words = words[:2] + ["--simulate"] + words[2:]
-    else:
-        return command
-    return " ".join(words)  # globs such as nasscout_*.deb stay for the shell
-
-
-def run(repo, command, sample, stage, ready):
-    words = shlex.split(command, comments=True)
-    if not words or " ".join(words) in SETUP:
-        return SKIPPED
-    script = safe_form(command, words, stage)
-    if words[0] == "tests/lab/lab.sh":  # builds its own lab
-        args = ["bash", "-c", command]
-    else:
-        args = [os.path.join(repo, "tests/lab/lab.sh"), "bash", "-c", PRELUDE + script, "readme", ready, stage]
-    endless = words[:2] == ["nasscout-cli", "watch"] and "--rounds" not in words
+        command = " ".join(words[:2] + ["--simulate"] + words[2:])  # globs stay for the shell
+    args = ["bash", "-c", command] if words[0] == "tests/lab/lab.sh" else [
+        os.path.join(repo, "tests/lab/lab.sh"), "bash", "-c", PRELUDE + command, "readme", stage]
+    endless = any(words[:len(start)] == start and end not in words for start, end in ENDLESS)
+    wanted = set(ADDRESS.findall("\n".join(sample))) & demo
     out = tempfile.TemporaryFile()
-    proc = subprocess.Popen(args, cwd=repo, stdout=out, stderr=subprocess.STDOUT)
-    wanted = set(ADDRESS.findall("\n".join(sample)))
-    deadline = time.monotonic() + 90
-    while proc.poll() is None and time.monotonic() < deadline:
+    proc = subprocess.Popen(args, cwd=repo, stdout=out, stderr=subprocess.STDOUT,
+                            env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+    started = time.monotonic()
+    while proc.poll() is None and time.monotonic() < started + 90:
         out.seek(0)
-        if endless and wanted <= set(ADDRESS.findall(out.read().decode(errors="replace"))):
-            break  # a user would press Ctrl-C here
+        if endless and (wanted <= set(ADDRESS.findall(out.read().decode(errors="replace"))) if wanted
+                        else time.monotonic() > started + 5):
+            break
         time.sleep(0.2)
-    still_running = proc.poll() is None
+    stopped = proc.poll() is None
     proc.kill()
     proc.wait()
-    if os.path.exists(ready):
-        os.remove(ready)
     out.seek(0)
     text = out.read().decode(errors="replace")
     missing = wanted - set(ADDRESS.findall(text))
-    if (proc.returncode != 0 and not (endless and still_running)) or missing:
-        return "exit %s%s:\n%s" % (proc.returncode, missing and ", sample addresses not printed %s" % sorted(missing),
-                                   text[-3000:])
+    if (proc.returncode != 0 and not (endless and stopped)) or missing:
+        return "exit %s, sample addresses not printed: %s\n%s" % (proc.returncode, sorted(missing), text[-3000:])
     return None
 
 
@@ -94,14 +81,17 @@ def main():
     repo = os.path.abspath(sys.argv[1])
     if subprocess.run([os.path.join(repo, "tests/lab/lab.sh"), "true"]).returncode == 77:
         return 77
-    with tempfile.TemporaryDirectory(prefix="readme-") as scratch:
-        stage, ready = os.path.join(scratch, "stage"), os.path.join(scratch, "ready")
-        failures = 0
+    demo = {d["address"] for d in json.load(open(os.path.join(repo, "demo/network.json")))["devices"]}
+    failures = 0
+    with tempfile.TemporaryDirectory(prefix="readme-") as stage:
         for command, sample in commands(open(os.path.join(repo, "README.md")).read()):
-            problem = run(repo, command, sample, stage, ready)
-            status = "skip" if problem is SKIPPED else "FAIL" if problem else "ok  "
-            print("%s  %s" % (status, command.splitlines()[0]), flush=True)
-            if problem and problem is not SKIPPED:
+            words = shlex.split(command, comments=True)
+            if not words:
+                continue
+            problem = None if " ".join(words) in SETUP else run(repo, command, sample, stage, demo)
+            print("%s  %s" % ("skip" if " ".join(words) in SETUP else "FAIL" if problem else "ok  ",
+                              command.splitlines()[0]), flush=True)
+            if problem:
                 failures += 1
                 print(problem)
     return 1 if failures else 0
