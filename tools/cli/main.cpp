@@ -266,6 +266,7 @@ int main(int argc, char** argv) {
         "json prints one array of objects with the string keys \"id\", \"ip\", \"host\", \"product\", "
         "\"extra\",\n"
         "\"version\", \"factory\" and the integer keys \"type\" (1 answer, 2 alive) and \"lifetime\".\n"
+        "Ctrl-C or SIGTERM ends the wait early: what was found so far is printed (exit status 130, 143).\n"
         "Examples:\n"
         "  nasscout-cli scan\n"
         "  nasscout-cli scan --timeout 2.5 --format json\n"
