@@ -2,12 +2,15 @@
 // (per worker port) or, in "bare" mode, the datagrams a plain recvfrom loop
 // receives on one port, and prints the figures as one JSON object.
 //
-//   lab_host engine [--search] [--single-address] [--log-dir DIR] [--seconds S] [--quiet Q] [--expect N]
+//   lab_host engine [--search] [--searches N --every S] [--single-address] [--log-dir DIR] [--seconds S]
+//                   [--quiet Q] [--expect N]
 //   lab_host bare --bind IP:PORT [--rcvbuf BYTES] [--seconds S] [--quiet Q] [--expect N]
 //
 // It stops after S seconds, or Q seconds after the last record/datagram (once
 // one has come), or as soon as N have come. "ready" is written to stderr once
-// the sockets are bound, so a driver knows when to start sending.
+// the sockets are bound, so a driver knows when to start sending. The engine
+// mode also reports how long the calls that a window makes on its main thread
+// took: the start, each search, a list copy and a clear ("calls_ms").
 #include <utility>  // before Asio (pulled in through the engine headers)
 
 #include <arpa/inet.h>
@@ -15,6 +18,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -38,6 +42,8 @@ using Clock = std::chrono::steady_clock;
 struct Args {
     std::string mode;
     bool search = false;
+    int searches = 0;
+    double every = 1;
     bool singleAddress = false;
     std::string logDir;
     std::string bind;
@@ -133,22 +139,40 @@ void takeStandardOutput() {
     g_out = fdopen(fd, "w");
 }
 
+// Milliseconds that call() took.
+template <typename Call>
+double timed(Call call) {
+    const auto start = Clock::now();
+    call();
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
 int runEngine(const Args& a) {
     takeStandardOutput();
     const long errorsBefore = udpCounter("RcvbufErrors");
     CDeviceSearchInterface* engine = CDeviceSearchInterface::GetInstance();
-    engine->DeviceSearchDllInit(countingListener, !a.logDir.empty(), a.logDir.empty() ? nullptr : a.logDir.c_str(),
-                                !a.singleAddress);
+    double initMs = timed([&] {
+        engine->DeviceSearchDllInit(countingListener, !a.logDir.empty(),
+                                    a.logDir.empty() ? nullptr : a.logDir.c_str(), !a.singleAddress);
+    });
     for (const SearchWorkerStatus& w : engine->GetWorkerStatus())
         if (!w.started) std::fprintf(stderr, "lab_host: worker on port %d did not start: %s\n", w.port, w.error.c_str());
     std::fprintf(stderr, "ready\n");
-    if (a.search) engine->SendSearchDeviceCommand(nullptr);
+    std::vector<double> searchMs;
+    for (int k = 0; k < std::max(a.searches, a.search ? 1 : 0); ++k) {
+        if (k > 0) std::this_thread::sleep_for(std::chrono::duration<double>(a.every));
+        searchMs.push_back(timed([&] { engine->SendSearchDeviceCommand(nullptr); }));
+    }
     waitForEnd(a);
 
     std::vector<deviceinfo> list;
-    engine->GetDeviceList(list);
+    double copyMs = timed([&] { engine->GetDeviceList(list); });
+    double clearMs = timed([&] { engine->ClearDeviceList(); });
     std::lock_guard<std::mutex> lock(g_mutex);
-    std::fprintf(g_out, "{\"mode\":\"engine\",");
+    std::fprintf(g_out, "{\"mode\":\"engine\",\"calls_ms\":{\"init\":%.3f,\"copy\":%.3f,\"clear\":%.3f,\"searches\":[",
+                 initMs, copyMs, clearMs);
+    for (std::size_t k = 0; k < searchMs.size(); ++k) std::fprintf(g_out, "%s%.3f", k ? "," : "", searchMs[k]);
+    std::fprintf(g_out, "]},");
     printTiming(g_total, errorsBefore);
     std::fprintf(g_out, ",\"handed\":{");
     const char* sep = "";
@@ -223,6 +247,8 @@ int main(int argc, char** argv) {
         std::string o = argv[i];
         auto next = [&]() -> const char* { return i + 1 < argc ? argv[++i] : ""; };
         if (o == "--search") a.search = true;
+        else if (o == "--searches") a.searches = std::atoi(next());
+        else if (o == "--every") a.every = std::atof(next());
         else if (o == "--single-address") a.singleAddress = true;
         else if (o == "--log-dir") a.logDir = next();
         else if (o == "--bind") a.bind = next();

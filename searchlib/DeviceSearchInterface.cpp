@@ -24,6 +24,20 @@ bool isAcceptedMaker(const char* factory) {
 // search so that a flood costs one log line per search, not one per datagram.
 bool g_capReported = false;
 
+// Holds listMutex through the described Enter/Leave operations until the end
+// of the scope, also when an allocation fails on the way: a lock left taken
+// would freeze every hand-over and the window for good.
+class ListLock {
+public:
+    explicit ListLock(CDeviceSearchInterface& list) : list(list) { list.EnterThreadMutex(); }
+    ~ListLock() { list.LeaveThreadMutex(); }
+    ListLock(const ListLock&) = delete;
+    ListLock& operator=(const ListLock&) = delete;
+
+private:
+    CDeviceSearchInterface& list;
+};
+
 }  // namespace
 
 void ToUpper(char* text) {
@@ -53,9 +67,10 @@ int CDeviceSearchInterface::DeviceSearchDllInit(int (*listener)(void*, int), boo
 }
 
 int CDeviceSearchInterface::SendSearchDeviceCommand(dhcppacket* packet) {
-    EnterThreadMutex();
-    g_capReported = false;
-    LeaveThreadMutex();
+    {
+        ListLock lock(*this);
+        g_capReported = false;
+    }
     return SendMessageToDevice(packet);
 }
 
@@ -94,60 +109,58 @@ void CDeviceSearchInterface::AddDeviceInfo(deviceinfo& info) {
     std::printf("\nNewDeviceInfo.factory = %s\n", info.factory);
     if (!isAcceptedMaker(info.factory)) return;
 
-    EnterThreadMutex();
-    bool merged = false;
-    for (deviceinfo& stored : deviceList) {
-        if (stored.compare(info)) {
-            stored.lifetime = info.lifetime;
-            merged = true;
-            break;
-        }
-        if (std::strncmp(stored.ip, info.ip, sizeof stored.ip) == 0) {
-            stored.alterValue(info);
-            merged = true;
-            break;
-        }
-    }
     bool dropped = false;
-    if (!merged) {
-        if (deviceList.size() < kMaxDevices)
-            deviceList.push_back(info);
-        else if (!g_capReported)
-            dropped = g_capReported = true;
+    {
+        ListLock lock(*this);
+        bool merged = false;
+        for (deviceinfo& stored : deviceList) {
+            if (stored.compare(info)) {
+                stored.lifetime = info.lifetime;
+                merged = true;
+                break;
+            }
+            if (std::strncmp(stored.ip, info.ip, sizeof stored.ip) == 0) {
+                stored.alterValue(info);
+                merged = true;
+                break;
+            }
+        }
+        if (!merged) {
+            if (deviceList.size() < kMaxDevices)
+                deviceList.push_back(info);
+            else if (!g_capReported)
+                dropped = g_capReported = true;
+        }
     }
-    LeaveThreadMutex();
     if (dropped)
         SearchDeviceShowLog::io_printf("Device list full (%zu devices) : new device IP : %s dropped  ",
                                        kMaxDevices, info.ip);
 }
 
 void CDeviceSearchInterface::DelDeviceInfo(char* id) {
-    EnterThreadMutex();
+    ListLock lock(*this);
     for (auto it = deviceList.begin(); it != deviceList.end(); ++it) {
         if (std::strncmp(it->id, id, sizeof it->id) == 0) {
             deviceList.erase(it);
             break;
         }
     }
-    LeaveThreadMutex();
 }
 
 int CDeviceSearchInterface::GetDeviceList(std::vector<deviceinfo>& out) {
-    EnterThreadMutex();
+    ListLock lock(*this);
     out = deviceList;
-    LeaveThreadMutex();
     return 0;
 }
 
 int CDeviceSearchInterface::ClearDeviceList() {
-    EnterThreadMutex();
+    ListLock lock(*this);
     deviceList.clear();
-    LeaveThreadMutex();
     return 0;
 }
 
 void CDeviceSearchInterface::RefreshDeviceList() {
-    EnterThreadMutex();
+    ListLock lock(*this);
     for (std::size_t i = 0; i < deviceList.size();) {
         std::int64_t lifetime = deviceList[i].lifetime;
         // Compared before subtracting: at the bottom of the range the
@@ -159,7 +172,6 @@ void CDeviceSearchInterface::RefreshDeviceList() {
             deviceList.erase(deviceList.begin() + static_cast<std::ptrdiff_t>(i));
         }
     }
-    LeaveThreadMutex();
 }
 
 std::vector<SearchWorkerStatus> CDeviceSearchInterface::GetWorkerStatus() {

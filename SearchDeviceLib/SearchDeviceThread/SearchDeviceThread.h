@@ -32,6 +32,8 @@ public:
     bool StartSucceeded() const { return bStarted; }
     const std::string& LastStartError() const { return strStartError; }
     int Port() const { return nPort; }
+    // The worker bound a port that another program holds too (address reuse).
+    bool PortShared() const { return bShared; }
 
 protected:
     deviceinfo oldDeviceInfo;
@@ -46,6 +48,7 @@ protected:
     // Guards oldDeviceInfo between the receive thread and ClearOldDeviceInfo.
     std::mutex oldMutex;
     bool bStarted = false;
+    bool bShared = false;
     std::string strStartError;
 
     // --- Socket access shared by the protocols ------------------------------

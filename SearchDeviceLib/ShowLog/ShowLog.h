@@ -18,4 +18,9 @@ int io_log(const char* a, const char* b, int line, const char* message);
 std::string get_curtime();
 void io_log_exit();
 
+// With echo on, io_printf and io_printf_time write their lines to standard
+// output even when there is no log file (a terminal trace). Off by default;
+// io_log_init leaves it as it is.
+void io_log_echo(bool on);
+
 }  // namespace SearchDeviceShowLog

@@ -11,7 +11,9 @@
 #   "lab-host" resolves to 198.51.100.1.
 # COMMAND sees LAB_LAN_PID (a process in the LAN namespace), LAB_IN_LAN (prefix
 # that runs a command there), LAB_HOST_IP1/2, LAB_NET1/2 (198.51.100, 203.0.113)
-# and LAB_ADDRS (N device addresses per subnet, default 20, at most 240).
+# and LAB_ADDRS (N device addresses per subnet, default 20, at most 240). The
+# programs of this tree's build/ (nasscout, nasscout-cli, nasscout-sim) come
+# first on PATH. Every process started in the lab ends with it (a PID namespace).
 # Exit status: COMMAND's, or 77 (skipped) when the namespaces cannot be built.
 set -euo pipefail
 
@@ -28,16 +30,19 @@ done
 [ "$ADDRS" -ge 1 ] && [ "$ADDRS" -le 240 ] || { echo "lab.sh: --addrs must be 1..240" >&2; exit 2; }
 
 if [ "${LAB_INSIDE:-}" != 1 ]; then
-  # Fresh network, UTS and mount namespaces; an unprivileged user gets a user
-  # namespace in front, in which it is root.
+  # Fresh network, UTS, mount and PID namespaces; an unprivileged user gets a
+  # user namespace in front, in which it is root. This script becomes the PID
+  # namespace's first process: when it ends, or unshare is killed, the kernel
+  # ends every process started inside, both sides of the lab.
   userns=()
   [ "$(id -u)" = 0 ] || userns=(--user --map-root-user)
   for tool in unshare nsenter ip; do
     command -v "$tool" >/dev/null || { echo "lab.sh: SKIP: '$tool' is not installed" >&2; exit 77; }
   done
-  unshare "${userns[@]}" --net --uts --mount true 2>/dev/null ||
-    { echo "lab.sh: SKIP: cannot create network namespaces here (unshare --net failed)" >&2; exit 77; }
-  exec env LAB_INSIDE=1 unshare "${userns[@]}" --net --uts --mount --propagation private \
+  spaces=(--net --uts --mount --pid --fork --kill-child --mount-proc)
+  unshare "${userns[@]}" "${spaces[@]}" true 2>/dev/null ||
+    { echo "lab.sh: SKIP: cannot create network and PID namespaces here (unshare failed)" >&2; exit 77; }
+  exec env LAB_INSIDE=1 unshare "${userns[@]}" "${spaces[@]}" --propagation private \
     "$0" --addrs "$ADDRS" -- "$@"
 fi
 
@@ -71,6 +76,7 @@ ip route add default dev lan0
 
 hostname lab-host
 hosts=$(mktemp /tmp/lab-hosts.XXXXXX)
+chmod 644 "$hosts"  # mktemp's 0600 would send every other user to DNS for "lab-host"
 printf '127.0.0.1 localhost\n198.51.100.1 lab-host\n' >"$hosts"
 mount --bind "$hosts" /etc/hosts || fail "cannot bind-mount /etc/hosts"
 rm -f "$hosts"  # the bind mount keeps the file alive
@@ -79,7 +85,11 @@ for _ in $(seq 200); do  # links come up asynchronously
   sleep 0.01
 done
 
-export LAB_LAN_PID="$LAN_PID" LAB_IN_LAN="nsenter -t $LAN_PID -n --" LAB_ADDRS="$ADDRS"
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+for dir in "$repo/build/tools/cli" "$repo/build/tools/sim" "$repo/build/src"; do
+  [ -d "$dir" ] && PATH="$dir:$PATH"
+done
+export PATH LAB_LAN_PID="$LAN_PID" LAB_IN_LAN="nsenter -t $LAN_PID -n --" LAB_ADDRS="$ADDRS"
 export LAB_HOST_IP1=198.51.100.1 LAB_HOST_IP2=203.0.113.1 LAB_NET1=198.51.100 LAB_NET2=203.0.113
 unset LAB_INSIDE
 set +e

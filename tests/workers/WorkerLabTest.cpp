@@ -65,8 +65,9 @@ TEST_F(WorkerLab, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
         log.Has("SendThread 1901 : Test Create Search Device Work Thread, testCount = 1, port = 1901  "));
     EXPECT_TRUE(Eventually([&] { return log.Has("SendThread 1901 : Begin Search Device Work Thread  "); }));
 
+    StopAndWait(moved);  // it would share 1901: the SSDP socket binds with address reuse
     std::vector<UdpSocket> blockers;
-    for (int port = 1902; port <= 1920; ++port) blockers.push_back(UdpSocket("0.0.0.0", port));
+    for (int port = 1901; port <= 1920; ++port) blockers.push_back(UdpSocket("0.0.0.0", port));
     LogTail full;
     auto* stuck = Start<Multicast>(nullptr, 1900, true);
     EXPECT_FALSE(stuck->StartSucceeded());
@@ -85,7 +86,6 @@ TEST_F(WorkerLab, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
     EXPECT_EQ(single->Port(), 1900);
     EXPECT_EQ(once.Count("Create Search Device Work Thread Error"), 1u);
     EXPECT_EQ(once.Count("Handle Create Search Device Work Thread Error"), 0u);
-    StopAndWait(moved);
 }
 
 TEST_F(WorkerLab, CommandWorkerOnATakenPortAnswersOnTheNextUnderItsNewNumber) {

@@ -19,6 +19,7 @@
 
 #include "CliOutput.h"
 #include "DeviceSearchInterface.h"
+#include "ShowLog.h"
 #include "SnapshotDiff.h"
 #include "StartWarnings.h"
 
@@ -46,8 +47,17 @@ struct Options {
     bool verbose = false;
 };
 
+// The number of the stop signal that came (SIGINT or SIGTERM), else 0.
 volatile sig_atomic_t g_stop = 0;
-void OnStopSignal(int) { g_stop = 1; }
+void OnStopSignal(int signal) { g_stop = signal; }
+
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 // Seconds as a finite number in [low, high]; CLI11's range check lets NaN pass.
 CLI::Validator Seconds(double low, double high) {
@@ -90,6 +100,9 @@ public:
     }
 
     void Start(const Options& o) {
+        // --verbose shows the whole trace, with or without a log file.
+        if (o.verbose) SearchDeviceShowLog::io_log_echo(true);
+        warnings.singleAddress = o.singleAddress;
         engine = CDeviceSearchInterface::GetInstance();
         engine->DeviceSearchDllInit(nullptr, !o.logDir.empty(), o.logDir.empty() ? nullptr : o.logDir.c_str(),
                                     !o.singleAddress);
@@ -150,6 +163,7 @@ std::chrono::steady_clock::time_point After(double seconds) {
 }
 
 int RunScan(const Options& o) {
+    CatchStopSignals();  // Ctrl-C or SIGTERM ends the wait early; what was found is printed
     Cli cli;
     if (!cli.TakeStandardOutput(o.verbose)) return 1;
     cli.Start(o);
@@ -164,16 +178,11 @@ int RunScan(const Options& o) {
     if (progress) std::fprintf(stderr, "\r%60s\r", "");
     std::vector<deviceinfo> list = cli.Snapshot();
     cli.Print(o.format == "json" ? cli::FormatJsonArray(list) : cli::FormatTable(list));
-    cli.Finish(0);
+    cli.Finish(g_stop != 0 ? 128 + g_stop : 0);
 }
 
 int RunWatch(const Options& o) {
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-
+    CatchStopSignals();
     Cli cli;
     if (!cli.TakeStandardOutput(o.verbose)) return 1;
     cli.Start(o);
@@ -219,7 +228,8 @@ void AddCommonOptions(CLI::App* cmd, Options& o) {
         ->type_name("DIR");
     cmd->add_flag("--single-address", o.singleAddress,
                   "Search only through the two any-address sockets, not from every local IPv4 address");
-    cmd->add_flag("--verbose", o.verbose, "Copy the engine's own trace lines to standard error");
+    cmd->add_flag("--verbose", o.verbose,
+                  "Copy the engine's whole trace (and its per-record lines) to standard error");
     cmd->set_version_flag("--version", "nasscout-cli " NASSCOUT_VERSION);
 }
 
@@ -240,7 +250,8 @@ int main(int argc, char** argv) {
         "  nasscout-cli watch --interval 5 --format jsonl\n"
         "Port 67 (broadcast search) needs root or: sudo setcap cap_net_bind_service=+ep $(command -v "
         "nasscout-cli)\n"
-        "Exit status: 0 on success (also when nothing was found), 2 for bad arguments.");
+        "Exit status: 0 on success (also when nothing was found), 2 for bad arguments;\n"
+        "scan interrupted by Ctrl-C or SIGTERM prints what it found so far and exits 130 or 143.");
 
     CLI::App* scan = app.add_subcommand("scan", "Search once, wait, print the device list and exit");
     scan->add_option("--timeout", o.timeout, "Seconds to wait for answers; fractions allowed (default 11)")
@@ -255,6 +266,7 @@ int main(int argc, char** argv) {
         "json prints one array of objects with the string keys \"id\", \"ip\", \"host\", \"product\", "
         "\"extra\",\n"
         "\"version\", \"factory\" and the integer keys \"type\" (1 answer, 2 alive) and \"lifetime\".\n"
+        "Ctrl-C or SIGTERM ends the wait early: what was found so far is printed (exit status 130, 143).\n"
         "Examples:\n"
         "  nasscout-cli scan\n"
         "  nasscout-cli scan --timeout 2.5 --format json\n"
