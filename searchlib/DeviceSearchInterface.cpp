@@ -8,6 +8,7 @@
 #include "NoDestructor.h"
 #include "SearchDeviceClient.h"
 #include "SearchDeviceOpt.h"
+#include "SearchTargetSweep.h"
 #include "ShowLog.h"
 
 namespace {
@@ -161,6 +162,26 @@ void CDeviceSearchInterface::RefreshDeviceList() {
     }
     LeaveThreadMutex();
 }
+
+int CDeviceSearchInterface::SetSearchTargets(const CSearchTargetList& targets, int rate) {
+    return CSearchTargetSweep::SetTargets(targets, rate);
+}
+
+CSearchTargetList CDeviceSearchInterface::GetSearchTargets() { return CSearchTargetSweep::GetTargets(); }
+
+int CDeviceSearchInterface::GetSearchRate() { return CSearchTargetSweep::GetRate(); }
+
+int CDeviceSearchInterface::SweepSearchTargets() { return search_sweep_targets(); }
+
+sweepprogress CDeviceSearchInterface::GetSweepProgress() {
+    sweepprogress progress;
+    search_sweep_progress(&progress);
+    return progress;
+}
+
+bool CDeviceSearchInterface::WaitSweep(int timeoutMs) { return search_sweep_wait(timeoutMs) == 1; }
+
+void CDeviceSearchInterface::CancelSweep() { search_sweep_cancel(); }
 
 std::vector<SearchWorkerStatus> CDeviceSearchInterface::GetWorkerStatus() {
     return CSearchDeviceClient::GetWorkerStatus();

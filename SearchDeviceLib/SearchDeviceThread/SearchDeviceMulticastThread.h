@@ -2,6 +2,8 @@
 // of answers and NOTIFY alive/byebye announcements.
 #pragma once
 
+#include <string_view>
+
 #include "SearchDeviceThread.h"
 
 class CSearchDeviceMulticastThread : public CSearchDeviceThread {
@@ -17,6 +19,9 @@ public:
     void AlterMulticastGroupInfo(bool join);
     void HandleInitSearchThreadError();
     char* str_ltrim(char* text);
+
+    // The 129-byte M-SEARCH request, without its terminating zero.
+    static std::string_view SearchRequest();
 
 protected:
     // One start attempt, then the retry on the next port when allowed. A

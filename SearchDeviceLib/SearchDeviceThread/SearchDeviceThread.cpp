@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <system_error>
@@ -113,6 +114,11 @@ int CSearchDeviceThread::HandleProtocolInfo() {
 void CSearchDeviceThread::HandleReceiveInfo(char*, int, std::string&) {}
 
 void CSearchDeviceThread::StartReceiveThread() {
+    const ip::udp::endpoint local = socket.local_endpoint();
+    nBoundAddress = local.address().to_v4().to_uint();
+    // Bound to port 0, the system chose one: it is this worker's number from
+    // here on, so its log lines and hand-overs name the port answers go to.
+    if (nPort == 0) nPort = local.port();
     EnlargeReceiveBuffer(socket, nPort);
     std::lock_guard<std::mutex> lock(sockMutex);
     bReceiving = true;
@@ -153,6 +159,16 @@ void CSearchDeviceThread::SendDatagram(const void* data, std::size_t size, const
     if (bExitSock || !socket.is_open())
         throw boost::system::system_error(boost::asio::error::bad_descriptor, "send_to");
     socket.send_to(boost::asio::buffer(data, size), to);
+}
+
+int CSearchDeviceThread::SendUnicast(const void* data, std::size_t size, std::uint32_t address,
+                                     unsigned short port) {
+    try {
+        SendDatagram(data, size, ip::udp::endpoint(ip::address_v4(address), port));
+        return 0;
+    } catch (const boost::system::system_error& e) {
+        return e.code().value() != 0 ? e.code().value() : EIO;
+    }
 }
 
 bool CSearchDeviceThread::ReceiveThreadRunning() {
