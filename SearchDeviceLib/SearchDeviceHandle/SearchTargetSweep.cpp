@@ -39,9 +39,6 @@ namespace {
 
 constexpr unsigned short kRequestPort = 68;  // where devices hear the broadcast protocol
 constexpr unsigned short kSsdpPort = 1900;
-// Sleeping costs a wake-up latency of some tens of microseconds; shorter
-// waits are spun so that high rates keep their spacing.
-constexpr auto kSpinBelow = std::chrono::microseconds(100);
 // Longest single sleep: a cancel is seen within this time even at rate 1.
 constexpr auto kLongestSleep = std::chrono::milliseconds(20);
 
@@ -200,28 +197,63 @@ Plan MakePlan(State& s) {
     return plan;
 }
 
-// Sleeps or spins until `due`; false as soon as the sweep is cancelled.
-bool WaitUntil(Clock::time_point due, const std::atomic<bool>& cancel) {
-    for (;;) {
-        if (cancel.load(std::memory_order_relaxed)) return false;
-        const Clock::time_point now = Clock::now();
-        if (now >= due) return true;
-        if (due - now < kSpinBelow) continue;
+// Waits for deadlines: sleeps until shortly before one, by the wake-up
+// latency it usually sees, and spins the rest. A plain sleep is late by that
+// latency every time; that alone keeps the spacing even, but a sweep that has
+// fallen behind (the machine was busy) could then never catch up at high
+// rates. Spinning costs CPU, so it is bounded by a quarter of the gap, and
+// gaps long enough for a sleep's latency not to matter are not spun at all.
+class Waiter {
+public:
+    explicit Waiter(int rate)
+        : most(std::chrono::nanoseconds(1000000000 / rate) < kSpinGapsBelow
+                   ? std::clamp<Clock::duration>(std::chrono::nanoseconds(250000000 / rate), kLeastMargin,
+                                                 kMostMargin)
+                   : Clock::duration::zero()),
+          margin(std::min<Clock::duration>(std::chrono::microseconds(20), most)) {}
+
+    // False as soon as the sweep is cancelled.
+    bool Until(Clock::time_point due, const std::atomic<bool>& cancel) {
+        for (;;) {
+            if (cancel.load(std::memory_order_relaxed)) return false;
+            const Clock::time_point now = Clock::now();
+            if (now >= due) return true;
+            if (due - now <= margin + kShortestSleep) continue;
+            const Clock::time_point wake = std::min<Clock::time_point>(due - margin, now + kLongestSleep);
+            SleepUntil(wake);
+            // A running average of the latency, deaf to the rare long stall
+            // of a busy machine.
+            const Clock::duration late =
+                std::clamp<Clock::duration>(Clock::now() - wake, Clock::duration::zero(), 4 * margin + kLeastMargin);
+            margin = std::clamp<Clock::duration>(margin + (late - margin) / 8, Clock::duration::zero(), most);
+        }
+    }
+
+private:
+    static constexpr Clock::duration kShortestSleep = std::chrono::microseconds(5);
+    static constexpr Clock::duration kLeastMargin = std::chrono::microseconds(2);
+    static constexpr Clock::duration kMostMargin = std::chrono::microseconds(200);
+    static constexpr Clock::duration kSpinGapsBelow = std::chrono::microseconds(250);
+
+    static void SleepUntil(Clock::time_point wake) {
         // steady_clock is CLOCK_MONOTONIC, so its time points are absolute
         // deadlines for the sleep as they are.
-        const auto wake = std::min<Clock::time_point>(due, now + kLongestSleep).time_since_epoch();
-        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wake);
+        const auto since = wake.time_since_epoch();
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
         timespec ts{};
         ts.tv_sec = static_cast<std::time_t>(seconds.count());
-        ts.tv_nsec = static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(wake - seconds).count());
+        ts.tv_nsec = static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds).count());
         clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
     }
-}
+
+    const Clock::duration most;
+    Clock::duration margin;
+};
 
 class Sweep {
 public:
     Sweep(Plan plan, CSearchTargetList targets, int rate, Clock::time_point start)
-        : plan(std::move(plan)), targets(std::move(targets)), pacer(rate, start), previous(start) {}
+        : plan(std::move(plan)), targets(std::move(targets)), pacer(rate, start), waiter(rate), previous(start) {}
 
     void Run() {
         State& s = S();
@@ -265,7 +297,7 @@ private:
     bool Send(CSearchDeviceThread* from, const void* data, std::size_t size, std::uint32_t to,
               unsigned short port) {
         State& s = S();
-        if (!WaitUntil(pacer.Due(slot, previous), s.cancel)) return false;
+        if (!waiter.Until(pacer.Due(slot, previous), s.cancel)) return false;
         previous = Clock::now();
         ++slot;
         const int error = from != nullptr ? from->SendUnicast(data, size, to, port) : -1;
@@ -291,6 +323,7 @@ private:
     CSearchTargetList targets;
     CSearchTargetSweep::Pacer pacer;
     RouteFinder routes;
+    Waiter waiter;
     std::uint64_t slot = 0;
     Clock::time_point previous;
     bool errorSeen = false;
@@ -304,7 +337,7 @@ Clock::time_point CSearchTargetSweep::Pacer::Due(std::uint64_t index, Clock::tim
     const auto offset = std::chrono::seconds(index / rate) + std::chrono::nanoseconds(index % rate * 1000000000 / rate);
     const Clock::time_point due = tStart + std::chrono::duration_cast<Clock::duration>(offset);
     if (index == 0) return due;
-    return std::max(due, previous + std::chrono::nanoseconds(500000000 / rate));
+    return std::max(due, previous + std::chrono::nanoseconds(750000000 / rate));
 }
 
 int CSearchTargetSweep::SetTargets(const CSearchTargetList& targets, int rate) {

@@ -30,8 +30,8 @@ public:
 
     // Even pacing on absolute deadlines: datagram i is due at start + i / rate,
     // so a late wake-up does not push every later datagram back. A datagram
-    // that is behind schedule still keeps half the nominal gap from the one
-    // before, so catching up never becomes a burst.
+    // that is behind schedule still keeps three quarters of the nominal gap
+    // from the one before, so catching up never becomes a burst.
     class Pacer {
     public:
         using Clock = std::chrono::steady_clock;
