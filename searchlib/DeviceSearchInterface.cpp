@@ -28,8 +28,9 @@ bool g_capReported = false;
 }  // namespace
 
 void ToUpper(char* text) {
-    for (std::size_t i = 0; i < std::strlen(text); ++i)
-        if (text[i] >= 'a' && text[i] <= 'z') text[i] = static_cast<char>(text[i] - 32);
+    // Upper-casing never writes a zero byte, so the length stays the same.
+    for (; *text != '\0'; ++text)
+        if (*text >= 'a' && *text <= 'z') *text = static_cast<char>(*text - 32);
 }
 
 CDeviceSearchInterface* CDeviceSearchInterface::GetInstance() {
@@ -92,22 +93,28 @@ int CDeviceSearchInterface::SearchDeviceRecallHandle(void* record, int port) {
 
 void CDeviceSearchInterface::AddDeviceInfo(deviceinfo& info) {
     ToUpper(info.factory);
-    std::printf("\nNewDeviceInfo.factory = %s\n", info.factory);
+    // The line "\nNewDeviceInfo.factory = %s\n", without printf's format
+    // parsing for every answer; the stream lock keeps it whole.
+    flockfile(stdout);
+    fputs_unlocked("\nNewDeviceInfo.factory = ", stdout);
+    fputs_unlocked(info.factory, stdout);
+    fputc_unlocked('\n', stdout);
+    funlockfile(stdout);
     if (!isAcceptedMaker(info.factory)) return;
 
     EnterThreadMutex();
     bool merged = false;
+    // An identical record always has the same address, so the first stored
+    // record with that address is where the walk stops either way: refreshed
+    // when identical, replaced otherwise.
     for (deviceinfo& stored : deviceList) {
-        if (stored.compare(info)) {
+        if (std::strncmp(stored.ip, info.ip, sizeof stored.ip) != 0) continue;
+        if (stored.compare(info))
             stored.lifetime = info.lifetime;
-            merged = true;
-            break;
-        }
-        if (std::strncmp(stored.ip, info.ip, sizeof stored.ip) == 0) {
+        else
             stored.alterValue(info);
-            merged = true;
-            break;
-        }
+        merged = true;
+        break;
     }
     bool dropped = false;
     if (!merged) {

@@ -81,6 +81,11 @@ protected:
     bool ReceiveThreadRunning();
 
 private:
+    // The receive loop's two forms: one datagram per wait, with every trace
+    // line, while the log is on; batches of whatever has queued up, with no
+    // trace lines to write, while it is off.
+    void ReceiveEach(char* buffer);
+    void ReceiveBatches();
     void LeaveReceiveLoop();
 
     std::mutex sockMutex;
