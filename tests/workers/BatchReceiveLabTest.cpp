@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     std::string why;
     if (!lab::InsideLab(&why)) {
-        std::fprintf(stderr, "worker_batch_lab_tests: SKIP: %s\n", why.c_str());
+        std::fprintf(stderr, "quiet_lab_tests: SKIP: %s\n", why.c_str());
         return 77;
     }
     return RUN_ALL_TESTS();
