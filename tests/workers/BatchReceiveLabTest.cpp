@@ -29,7 +29,7 @@ public:
 TEST(BatchReceive, QueuedDatagramsArriveWholeCutAndInOrderAndAStopEndsTheWait) {
     ASSERT_FALSE(SearchDeviceShowLog::io_log_enabled());
     lab::UdpSocket device(lab::kHostIp, 0);
-    auto* worker = new RecordingWorker;  // never deleted: its thread holds it
+    static auto* worker = new RecordingWorker;  // never deleted: its thread holds it
     worker->InitSearchThread(lab::kHostIp, 1640, false);
     ASSERT_TRUE(worker->StartSucceeded()) << worker->LastStartError();
 

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "DeviceSearchInterface.h"
+#include "SearchDeviceBroadcastThread.h"
+#include "SearchDeviceClient.h"
+#include "SearchDeviceMulticastThread.h"
 
 namespace {
 
@@ -17,6 +20,13 @@ CSearchTargetList Targets(const char* text) {
 TEST(Sweep, RunsAloneUntilANewSweepACancelOrTheExitStopsIt) {
     CDeviceSearchInterface* engine = CDeviceSearchInterface::GetInstance();
     EXPECT_EQ(engine->SweepSearchTargets(), -1) << "no engine yet";
+    // The real workers, also kept here: the registry is destroyed at exit,
+    // and workers are never deleted.
+    static auto* kept = new std::vector<CSearchDeviceThread*>;
+    CSearchDeviceClient::SetWorkerFactory([](SearchWorkerStatus::Kind kind) -> CSearchDeviceThread* {
+        if (kind == SearchWorkerStatus::Kind::Broadcast) return kept->emplace_back(new CSearchDeviceBroadcastThread);
+        return kept->emplace_back(new CSearchDeviceMulticastThread);
+    });
     engine->DeviceSearchDllInit(nullptr, false, nullptr, false);
     EXPECT_EQ(engine->SweepSearchTargets(), 1) << "no targets yet";
     EXPECT_EQ(engine->SetSearchTargets(Targets("198.18.10.0/24"), 0), -1);
