@@ -257,12 +257,6 @@ bool CheckLogDir(std::string& dir) {
 }
 
 void AddCommonOptions(CLI::App* cmd, Options& o) {
-    cmd->add_option("--log-dir", o.logDir,
-                    "Write the engine's search log to DIR/YYYY-MM-DD-SearchDeviceLog.txt (DIR must exist)")
-        ->type_name("DIR");
-    cmd->add_flag("--single-address", o.singleAddress,
-                  "Search only through the two any-address sockets, not from every local IPv4 address");
-    cmd->add_flag("--verbose", o.verbose, "Copy the engine's own trace lines to standard error");
     // Taken as text and checked after parsing, so that a bad value gets one
     // line that names it.
     cmd->add_option("--target", o.targetTexts,
@@ -274,6 +268,12 @@ void AddCommonOptions(CLI::App* cmd, Options& o) {
                     "Datagrams per second while asking the targets, " + std::to_string(kSearchRateMin) + " to " +
                         std::to_string(kSearchRateMax) + " (default " + std::to_string(kSearchRateDefault) + ")")
         ->type_name("N");
+    cmd->add_option("--log-dir", o.logDir,
+                    "Write the engine's search log to DIR/YYYY-MM-DD-SearchDeviceLog.txt (DIR must exist)")
+        ->type_name("DIR");
+    cmd->add_flag("--single-address", o.singleAddress,
+                  "Search only through the two any-address sockets, not from every local IPv4 address");
+    cmd->add_flag("--verbose", o.verbose, "Copy the engine's own trace lines to standard error");
     cmd->set_version_flag("--version", "nasscout-cli " NASSCOUT_VERSION);
 }
 
