@@ -118,6 +118,8 @@ public:
                 engine->CancelSweep();
                 break;
             }
+            // The line goes before tick prints anything to the same terminal.
+            if (progress) std::fprintf(stderr, "\r%70s\r", "");
             tick();
             if (progress) ShowSweepProgress(engine->GetSweepProgress());
         }
