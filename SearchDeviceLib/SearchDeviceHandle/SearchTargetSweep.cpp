@@ -47,7 +47,6 @@ struct State {
     std::condition_variable changed;
     CSearchTargetList targets;
     int rate = kSearchRateDefault;
-    std::thread thread;
     std::atomic<bool> cancel{false};
     bool stopped = false;
     // Workers made for sweeps when a search worker could not start; touched
@@ -271,15 +270,17 @@ public:
             }
             if (cancelled) break;
         }
+        io_printf("Sweep Targets : %s, Addresses %llu, Sent %llu, Failed %llu  ", cancelled ? "Cancelled" : "End",
+                  static_cast<unsigned long long>(s.done.load()), static_cast<unsigned long long>(s.sent.load()),
+                  static_cast<unsigned long long>(s.failed.load()));
+        // The last thing this thread does with shared state: whoever waits
+        // for the end may stop the workers or start the next sweep at once.
         {
             std::lock_guard<std::mutex> lock(s.mutex);
             s.state = cancelled ? SEARCH_SWEEP_CANCELLED : SEARCH_SWEEP_FINISHED;
             s.ended = Clock::now();
         }
         s.changed.notify_all();
-        io_printf("Sweep Targets : %s, Addresses %llu, Sent %llu, Failed %llu  ", cancelled ? "Cancelled" : "End",
-                  static_cast<unsigned long long>(s.done.load()), static_cast<unsigned long long>(s.sent.load()),
-                  static_cast<unsigned long long>(s.failed.load()));
     }
 
 private:
@@ -382,7 +383,8 @@ int CSearchTargetSweep::Start() {
     s.error.clear();
     try {
         auto sweep = std::make_shared<Sweep>(std::move(plan), s.targets, s.rate, s.started);
-        s.thread = std::thread([sweep] { sweep->Run(); });
+        // Detached: a cancel waits for the sweep's end, not for the thread.
+        std::thread([sweep] { sweep->Run(); }).detach();
     } catch (const std::exception& e) {
         s.state = SEARCH_SWEEP_CANCELLED;
         s.error = e.what();
@@ -396,14 +398,10 @@ int CSearchTargetSweep::Start() {
 
 void CSearchTargetSweep::Cancel() {
     State& s = S();
-    std::thread running;
-    {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        if (!s.thread.joinable()) return;
-        s.cancel = true;
-        running = std::move(s.thread);
-    }
-    running.join();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    if (s.state != SEARCH_SWEEP_RUNNING) return;
+    s.cancel = true;
+    s.changed.wait(lock, [&s] { return s.state != SEARCH_SWEEP_RUNNING; });
 }
 
 bool CSearchTargetSweep::Wait(int timeoutMs) {
