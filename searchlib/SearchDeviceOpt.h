@@ -61,7 +61,7 @@ typedef struct sweepprogress {
     int rate;                   // datagrams per second asked for
     double achieved;            // datagrams per second so far (sent and failed)
     double elapsed;             // seconds since the sweep started (until it ended, once it has)
-    double remaining;           // seconds until its last datagram on the current schedule; 0 once ended
+    double remaining;           // seconds left at the set rate (two datagrams per address); 0 once ended
     int state;                  // SEARCH_SWEEP_*
     unsigned int number;        // 1 for the first sweep, one more for each further one
     char error[128];            // the first send error's text, empty when none
@@ -77,9 +77,10 @@ typedef struct sweepprogress {
 // earlier targets kept. A running sweep goes on with what it started with.
 int search_set_targets(const char* targets, int rate, char* error, int error_size);
 
-// Starts a sweep of the targets set. Returns 0 when it started, 1 when there
-// are no targets (nothing is sent, a running sweep is cancelled), -1 when the
-// engine is not running.
+// Starts a sweep of the targets set, typically right after SendMessageToDevice.
+// Returns 0 when it started, 1 when there are no targets (nothing is sent, a
+// running sweep is cancelled), -1 when the engine is not running (not started,
+// or stopped) or no thread could be made for the sweep.
 int search_sweep_targets(void);
 
 // Fills progress with the latest sweep's state. Returns 0.
