@@ -1,10 +1,11 @@
 // A host-side probe for lab runs: counts the records the engine hands over
 // (per worker port) or, in "bare" mode, the datagrams a plain recvfrom loop
-// receives on one port, and prints the figures as one JSON object.
+// (or, with --batch N, a recvmmsg loop taking up to N at a time) receives on
+// one port, and prints the figures as one JSON object.
 //
 //   lab_host engine [--search] [--single-address] [--log-dir DIR] [--target SPEC --rate N]
 //                   [--seconds S] [--quiet Q] [--expect N]
-//   lab_host bare --bind IP:PORT [--rcvbuf BYTES] [--seconds S] [--quiet Q] [--expect N]
+//   lab_host bare --bind IP:PORT [--rcvbuf BYTES] [--batch N] [--seconds S] [--quiet Q] [--expect N]
 //   lab_host sink --bind IFACE --rate N [--seconds S] [--quiet Q] [--expect N]
 //
 // It stops after S seconds, or Q seconds after the last record/datagram (once
@@ -59,6 +60,7 @@ struct Args {
     double quiet = 1;
     long expect = 0;
     int rcvbuf = 0;
+    int batch = 0;
     std::string target;
     int rate = kSearchRateDefault;
 };
@@ -257,6 +259,27 @@ int runBare(const Args& a) {
     std::thread waiter([&] { waitForEnd(a); });
     std::atomic<bool> done{false};
     std::thread receiver([&] {
+        if (a.batch > 0) {
+            // The floor of batched receives: recvmmsg, nothing done per datagram.
+            static char buffers[64][1025];
+            sockaddr_in from[64];
+            iovec parts[64];
+            mmsghdr messages[64];
+            const unsigned batch = std::min(a.batch, 64);
+            while (!done) {
+                for (unsigned i = 0; i < batch; ++i) {
+                    parts[i] = {buffers[i], 1024};
+                    messages[i] = {};
+                    messages[i].msg_hdr.msg_name = &from[i];
+                    messages[i].msg_hdr.msg_namelen = sizeof from[i];
+                    messages[i].msg_hdr.msg_iov = &parts[i];
+                    messages[i].msg_hdr.msg_iovlen = 1;
+                }
+                const int n = recvmmsg(fd, messages, batch, MSG_WAITFORONE, nullptr);
+                for (int i = 0; i < n; ++i) noteArrival();
+            }
+            return;
+        }
         char buffer[1025];
         while (!done) {
             std::memset(buffer, 0, sizeof buffer);
@@ -374,6 +397,7 @@ int main(int argc, char** argv) {
         else if (o == "--quiet") a.quiet = std::atof(next());
         else if (o == "--expect") a.expect = std::atol(next());
         else if (o == "--rcvbuf") a.rcvbuf = std::atoi(next());
+        else if (o == "--batch") a.batch = std::atoi(next());
         else if (o == "--target") a.target = next();
         else if (o == "--rate") a.rate = std::atoi(next());
         else {
