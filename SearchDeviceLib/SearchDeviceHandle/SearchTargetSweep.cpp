@@ -338,7 +338,11 @@ Clock::time_point CSearchTargetSweep::Pacer::Due(std::uint64_t index, Clock::tim
     const auto offset = std::chrono::seconds(index / rate) + std::chrono::nanoseconds(index % rate * 1000000000 / rate);
     const Clock::time_point due = tStart + std::chrono::duration_cast<Clock::duration>(offset);
     if (index == 0) return due;
-    return std::max(due, previous + std::chrono::nanoseconds(750000000 / rate));
+    // Behind schedule: about two thirds of the gap, and at least 3 us more
+    // than half of it, for the jitter between here and the wire.
+    const auto spacing = std::max(std::chrono::nanoseconds(650000000 / rate),
+                                  std::chrono::nanoseconds(500000000 / rate + 3000));
+    return std::max(due, previous + std::chrono::duration_cast<Clock::duration>(spacing));
 }
 
 int CSearchTargetSweep::SetTargets(const CSearchTargetList& targets, int rate) {

@@ -30,7 +30,7 @@ public:
 
     // Even pacing on absolute deadlines: datagram i is due at start + i / rate,
     // so a late wake-up does not push every later datagram back. A datagram
-    // that is behind schedule still keeps three quarters of the nominal gap
+    // that is behind schedule still keeps about two thirds of the nominal gap
     // from the one before, so catching up never becomes a burst.
     class Pacer {
     public:
