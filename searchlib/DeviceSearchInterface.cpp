@@ -8,6 +8,7 @@
 #include "NoDestructor.h"
 #include "SearchDeviceClient.h"
 #include "SearchDeviceOpt.h"
+#include "SearchTargetSweep.h"
 #include "ShowLog.h"
 
 namespace {
@@ -41,8 +42,9 @@ private:
 }  // namespace
 
 void ToUpper(char* text) {
-    for (std::size_t i = 0; i < std::strlen(text); ++i)
-        if (text[i] >= 'a' && text[i] <= 'z') text[i] = static_cast<char>(text[i] - 32);
+    // Upper-casing never writes a zero byte, so the length stays the same.
+    for (; *text != '\0'; ++text)
+        if (*text >= 'a' && *text <= 'z') *text = static_cast<char>(*text - 32);
 }
 
 CDeviceSearchInterface* CDeviceSearchInterface::GetInstance() {
@@ -106,24 +108,30 @@ int CDeviceSearchInterface::SearchDeviceRecallHandle(void* record, int port) {
 
 void CDeviceSearchInterface::AddDeviceInfo(deviceinfo& info) {
     ToUpper(info.factory);
-    std::printf("\nNewDeviceInfo.factory = %s\n", info.factory);
+    // The line "\nNewDeviceInfo.factory = %s\n", without printf's format
+    // parsing for every answer; the stream lock keeps it whole.
+    flockfile(stdout);
+    fputs_unlocked("\nNewDeviceInfo.factory = ", stdout);
+    fputs_unlocked(info.factory, stdout);
+    fputc_unlocked('\n', stdout);
+    funlockfile(stdout);
     if (!isAcceptedMaker(info.factory)) return;
 
     bool dropped = false;
     {
         ListLock lock(*this);
         bool merged = false;
+        // An identical record always has the same address, so the first stored
+        // record with that address is where the walk stops either way: refreshed
+        // when identical, replaced otherwise.
         for (deviceinfo& stored : deviceList) {
-            if (stored.compare(info)) {
+            if (std::strncmp(stored.ip, info.ip, sizeof stored.ip) != 0) continue;
+            if (stored.compare(info))
                 stored.lifetime = info.lifetime;
-                merged = true;
-                break;
-            }
-            if (std::strncmp(stored.ip, info.ip, sizeof stored.ip) == 0) {
+            else
                 stored.alterValue(info);
-                merged = true;
-                break;
-            }
+            merged = true;
+            break;
         }
         if (!merged) {
             if (deviceList.size() < kMaxDevices)
@@ -173,6 +181,26 @@ void CDeviceSearchInterface::RefreshDeviceList() {
         }
     }
 }
+
+int CDeviceSearchInterface::SetSearchTargets(const CSearchTargetList& targets, int rate) {
+    return CSearchTargetSweep::SetTargets(targets, rate);
+}
+
+CSearchTargetList CDeviceSearchInterface::GetSearchTargets() { return CSearchTargetSweep::GetTargets(); }
+
+int CDeviceSearchInterface::GetSearchRate() { return CSearchTargetSweep::GetRate(); }
+
+int CDeviceSearchInterface::SweepSearchTargets() { return search_sweep_targets(); }
+
+sweepprogress CDeviceSearchInterface::GetSweepProgress() {
+    sweepprogress progress;
+    search_sweep_progress(&progress);
+    return progress;
+}
+
+bool CDeviceSearchInterface::WaitSweep(int timeoutMs) { return search_sweep_wait(timeoutMs) == 1; }
+
+void CDeviceSearchInterface::CancelSweep() { search_sweep_cancel(); }
 
 std::vector<SearchWorkerStatus> CDeviceSearchInterface::GetWorkerStatus() {
     return CSearchDeviceClient::GetWorkerStatus();

@@ -166,6 +166,10 @@ void CSearchDeviceMulticastThread::HandleInitSearchThreadError() {
     InitSearchThread();
 }
 
+std::string_view CSearchDeviceMulticastThread::SearchRequest() {
+    return {kSearchRequest, sizeof kSearchRequest - 1};
+}
+
 char* CSearchDeviceMulticastThread::str_ltrim(char* text) {
     if (text == nullptr) return nullptr;
     while (isBlank(*text)) ++text;

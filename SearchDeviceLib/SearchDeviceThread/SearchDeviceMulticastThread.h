@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "SearchDeviceThread.h"
@@ -26,6 +27,8 @@ public:
     // makes the kernel join on the default route's interface only, so the
     // announcements of every other network would go unheard.
     void JoinGroupOn(const std::string& localIP);
+    // The 129-byte M-SEARCH request, without its terminating zero.
+    static std::string_view SearchRequest();
 
 protected:
     // One start attempt, then the retry on the next port when allowed. A

@@ -63,6 +63,8 @@ int io_log_init(bool enable, const char* directory) {
     return 1;
 }
 
+bool io_log_enabled() { return logUsable(); }
+
 void io_log_path_create(const char*) {}
 
 int io_printf(const char* format, ...) {

@@ -11,6 +11,8 @@
 namespace SearchDeviceShowLog {
 
 int io_log_init(bool enable, const char* directory);
+// True when lines are written: the log was switched on with a usable path.
+bool io_log_enabled();
 void io_log_path_create(const char* path);
 int io_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int io_printf_time(const char* format, ...) __attribute__((format(printf, 1, 2)));
