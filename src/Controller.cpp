@@ -174,8 +174,7 @@ void Controller::getDeviceList() {
     int left;
     if (sweeping_) {
         // Answers get their full time once the last target was asked: until
-        // then the count holds and the sweep's time left is added on top.
-        counter_ = 0;
+        // then the count stays at 0 and the sweep's time left is added on top.
         left = kCountdownTicks - 1 + std::max(1, static_cast<int>(std::ceil(lastSweep_.remaining)));
     } else {
         ++counter_;
