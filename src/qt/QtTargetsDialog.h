@@ -56,6 +56,7 @@ public:
 
         auto* buttons = new QDialogButtonBox(dialog);
         QPushButton* saveButton = buttons->addButton(QString(), QDialogButtonBox::AcceptRole);
+        saveButton->setObjectName("targetsSave");
         QPushButton* cancelButton = buttons->addButton(QString(), QDialogButtonBox::RejectRole);
         for (const auto& [button, text] :
              {std::pair{saveButton, &t.save}, std::pair{cancelButton, &t.cancel}}) {
