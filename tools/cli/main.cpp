@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "CliOutput.h"
+#include "CoverageDump.h"
 #include "DeviceSearchInterface.h"
 #include "SnapshotDiff.h"
 #include "StartWarnings.h"
@@ -118,6 +119,7 @@ public:
         std::fflush(results);
         std::fflush(stdout);
         std::fflush(stderr);
+        FlushCoverage();
         _exit(status);
     }
 
