@@ -66,8 +66,10 @@ TEST_F(ShowLog, OffOrWithoutDirectoryWritesNothingAndWithAMissingOneOnlyEchoes) 
     }
     EXPECT_EQ(io_log_init(true, (dir.slash() + "missing/").c_str()), 1);
     EXPECT_EQ(io_printf("worker %d up", 67), 1);
+    EXPECT_EQ(io_printf_time("at %s", "noon"), 1);
     EXPECT_EQ(io_log("a", "b", 1, "c"), 0);
-    EXPECT_TRUE(std::regex_match(echoed(), std::regex("worker 67 up" + kStamp)));
+    EXPECT_TRUE(std::regex_match(echoed(), std::regex("worker 67 up" + kStamp +
+                                                      R"(\[--\d\d:\d\d:\d\d(\.\d{6})?--\]\*at noon\r\n)")));
     EXPECT_TRUE(filesUnder(dir.path).empty());
 }
 

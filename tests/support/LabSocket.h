@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,33 +22,30 @@ namespace lab {
 
 inline const char* kHostIp = "198.51.100.1";
 
-// True only inside the lab: LAB_LAN_PID names a process in another network
-// namespace, ours is not the machine's own, and it holds only the lab's links,
-// since any other interface could reach a real network. Anything that sends
-// must refuse to run otherwise.
-inline bool InsideLab(std::string* why) {
-    auto fail = [&](const char* text) { return *why = text, false; };
+// Empty only inside the lab: LAB_LAN_PID names a process in another network
+// namespace, ours is not the machine's own, and it holds no link but the lab's
+// (any other could reach a real network). Anything that sends must refuse to
+// run otherwise.
+inline std::string WhyNotInsideLab() {
     const char* pid = std::getenv("LAB_LAN_PID");
-    if (pid == nullptr || *pid == '\0') return fail("LAB_LAN_PID is not set (run under tests/lab/lab.sh)");
-    struct stat self {
-    }, lan{}, init{};
-    if (stat("/proc/self/ns/net", &self) != 0 ||
-        stat((std::string("/proc/") + pid + "/ns/net").c_str(), &lan) != 0)
-        return fail("cannot read the network namespaces");
-    if (self.st_ino == lan.st_ino) return fail("LAN namespace equals ours");
-    if (stat("/proc/1/ns/net", &init) == 0 && init.st_ino == self.st_ino)
-        return fail("this is the machine's own network namespace");
-    struct if_nameindex* links = if_nameindex();
-    if (links == nullptr) return fail("cannot list network interfaces");
-    bool haveLan0 = false, foreign = false;
-    for (struct if_nameindex* l = links; l->if_index != 0; ++l) {
-        const std::string name = l->if_name;
-        haveLan0 |= name == "lan0";
-        foreign |= name != "lo" && name != "lan0" && name != "lan1";
+    if (pid == nullptr || *pid == '\0') return "LAB_LAN_PID is not set (run under tests/lab/lab.sh)";
+    auto inode = [](const std::string& path) {
+        struct stat s {};
+        return stat(path.c_str(), &s) == 0 ? s.st_ino : 0;
+    };
+    const auto self = inode("/proc/self/ns/net");
+    if (self == 0 || self == inode(std::string("/proc/") + pid + "/ns/net") || self == inode("/proc/1/ns/net"))
+        return "not in a network namespace of the lab";
+    std::string links, foreign;
+    if (struct if_nameindex* all = if_nameindex()) {
+        for (struct if_nameindex* l = all; l->if_index != 0; ++l) {
+            const std::string name = l->if_name;
+            (name == "lo" || name == "lan0" || name == "lan1" ? links : foreign) += " " + name;
+        }
+        if_freenameindex(all);
     }
-    if_freenameindex(links);
-    if (foreign || !haveLan0) return fail("network interfaces other than the lab's are present");
-    return true;
+    if (!foreign.empty() || links.find(" lan0") == std::string::npos) return "not only the lab's links:" + foreign;
+    return "";
 }
 
 inline sockaddr_in Address(const std::string& ip, int port) {
@@ -76,6 +74,20 @@ public:
         if (sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
             static_cast<ssize_t>(bytes.size()))
             throw std::runtime_error(std::string("sendto: ") + std::strerror(errno));
+    }
+    void JoinGroup(const std::string& group) const {
+        ip_mreq m{};
+        m.imr_multiaddr = Address(group, 0).sin_addr;
+        if (setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) != 0)
+            throw std::runtime_error(std::string("join: ") + std::strerror(errno));
+    }
+    // The next datagram, or "" after 10 s without one.
+    std::string Receive() const {
+        timeval limit{10, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        char buffer[2048];
+        const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+        return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
     }
 
 private:
