@@ -1,5 +1,5 @@
 // The real window on the offscreen platform, with a fake engine: what the Qt
-// adapters add to the logic (the lab test opens sorted rows with the real engine).
+// adapters add to the logic.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -65,6 +65,18 @@ TEST_F(Gui, SmallLanguageTableRaisesANonModalAlertAndIsAppliedAsPlainText) {
     ASSERT_TRUE(waitFor([&] { return ui.countdownField->text().startsWith("<i>Time: "); }));
     EXPECT_EQ(ui.countdownField->textFormat() + ui.deviceListField->textFormat(), 2 * Qt::PlainText);
     box->close();
+}
+
+TEST_F(Gui, TheSelectedRowOfTheSortedTableOpensItsOwnDevice) {
+    UrlCatcher catcher;
+    engine.list = {device("nas-office", "198.51.100.10"), device("archive", "198.51.100.11")};
+    Ui::MainWindow& ui = open();
+    ASSERT_TRUE(waitFor([&] { return ui.loginbutton->isEnabled(); }));
+    ui.tableview->sortByColumn(0, Qt::AscendingOrder);
+    ui.tableview->selectRow(0);
+    ui.loginbutton->click();
+    ui.storagebutton->click();
+    EXPECT_EQ(catcher.urls, (std::vector<QString>{"http://198.51.100.11", "smb://198.51.100.11"}));
 }
 
 TEST_F(Gui, ClosingForRealExitsWithStatusOne) {
