@@ -11,7 +11,8 @@ DEB_PACKAGES := cmake make g++ pkg-config \
   libboost-system-dev libboost-thread-dev libboost-date-time-dev libexpat1-dev \
   qt6-base-dev qt6-base-dev-tools libgl-dev libcli11-dev nlohmann-json3-dev \
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
-  iproute2 util-linux procps python3 xvfb xauth libcap2-bin fonts-dejavu-core file dpkg-dev gcovr
+  iproute2 util-linux procps python3 xvfb xauth libcap2-bin fonts-dejavu-core file dpkg-dev \
+  libqt6svg6 lintian appstream desktop-file-utils gcovr
 
 .PHONY: all deps build test test-default test-asan test-tsan coverage demo run install package bench fuzz screenshot clean help
 all: build
@@ -26,7 +27,7 @@ help:
 	@echo "make run         the window on the real network"
 	@echo "make install     install under PREFIX (default /usr/local), DESTDIR honoured;"
 	@echo "                 SETCAP=1 grants cap_net_bind_service so the broadcast search works for users"
-	@echo "make package     build a .deb in build/"
+	@echo "make package     build a .deb in build/ and check it (lintian, appstreamcli, desktop-file-validate)"
 	@echo "make bench       benchmarks (figures go to docs/performance.md by hand)"
 	@echo "make fuzz        run every fuzzer for FUZZ_SECONDS (default 60) each"
 	@echo "make screenshot  docs/screenshot.png of the window on the simulated network"
@@ -71,7 +72,10 @@ coverage: deps
 	ctest --preset coverage -j $(JOBS)
 	scripts/coverage.sh build-coverage
 
-demo: build
+# Only the three programs (target "programs"): the tests and benchmarks are not needed to watch.
+demo: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS) --target programs
 	scripts/demo.sh
 
 run: build
@@ -89,6 +93,8 @@ install: build
 package: build
 	cd build && cpack -G DEB
 	@ls -1 build/nasscout_*.deb
+	@status=0; packaging/check-package.sh build/nasscout_*.deb || status=$$?; \
+	  [ $$status = 0 ] || [ $$status = 77 ] || exit $$status
 
 bench: deps
 	cmake --preset bench

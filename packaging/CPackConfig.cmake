@@ -19,7 +19,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.invalid/nasscout")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The window needs a platform plugin (xcb, wayland), which the Qt libraries only recommend.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, libcap2-bin")
+# xdg-utils opens the devices; the SVG plugin draws the theme icon; bash-completion loads the completions.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, libqt6svg6, libcap2-bin, bash-completion")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gvfs-backends")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")

@@ -49,7 +49,8 @@ void Controller::awakeFromNib() {
 
     engine_.init();
     engine_.search();
-    if (o_.statusField) o_.statusField->setStringValue(workerStatusText(engine_.workerStatus()));
+    workers_ = engine_.workerStatus();
+    showStatus(LanguageTexts(finishedTable()));
 
     counter_ = 0;
     setButtonsEnabled(false);
@@ -85,6 +86,23 @@ const FontNode* Controller::finishedEntry(const std::string& key) const {
     return parseOperation_->entry(key);
 }
 
+const LanguageTable* Controller::finishedTable() const {
+    if (!parseOperation_ || !parseOperation_->isFinished()) return nullptr;
+    return &parseOperation_->currentParseBatchDic();
+}
+
+void Controller::showStatus(const LanguageTexts& texts) {
+    if (!o_.statusField) return;
+    std::string text = workerStatusText(workers_, texts);
+    if (searchEnded_ && count_ == 0) {
+        if (!text.empty()) text += "\n";
+        text += LanguageTexts::fill(
+            texts.text("Status Nothing Found", "No devices found. See \"Troubleshooting\" in {readme}."),
+            {{"readme", d_.readmePath}});
+    }
+    o_.statusField->setStringValue(text);
+}
+
 void Controller::getDeviceList() {
     std::vector<deviceinfo> list;
     engine_.deviceList(list);
@@ -92,6 +110,10 @@ void Controller::getDeviceList() {
     if (counter_ >= kCountdownTicks) {
         setButtonsEnabled(true);
         if (o_.countdownField) o_.countdownField->setStringValue("");
+        if (!searchEnded_) {
+            searchEnded_ = true;
+            showStatus(LanguageTexts(finishedTable()));
+        }
         return;
     }
 
@@ -133,6 +155,10 @@ void Controller::onRefreash() {
     count_ = 0;
     counter_ = 0;
     setButtonsEnabled(false);
+    // A search may add workers for new addresses, or fail where the last one worked.
+    workers_ = engine_.workerStatus();
+    searchEnded_ = false;
+    showStatus(LanguageTexts(finishedTable()));
 }
 
 void Controller::onLogin() { openSelected("http"); }
@@ -153,7 +179,24 @@ void Controller::openSelected(const std::string& scheme) {
         d_.log.log("not opening " + scheme + " for \"" + printable(address) + "\": not an IPv4 address");
         return;
     }
-    d_.workspace.openURL(url);
+    d_.workspace.openURL(url, [this, scheme, url] { showOpenFailure(scheme, url); });
+}
+
+void Controller::showOpenFailure(const std::string& scheme, const std::string& url) {
+    d_.log.log("could not open " + url);
+    if (!d_.failureMessage) return;
+    const LanguageTexts t(finishedTable());
+    const std::string details = scheme == "smb"
+                                    ? t.text("Open Failed smb",
+                                             "Opening file shares needs a file manager with network support. "
+                                             "You can copy the address and open it in another program.")
+                                    : t.text("Open Failed http",
+                                             "No web browser is set up to open it. "
+                                             "You can copy the address and open it in another program.");
+    d_.failureMessage->show(
+        LanguageTexts::fill(t.text("Open Failed", "Could not open {address}"), {{"address", url}}), details,
+        {t.text("Copy address", "Copy address"), t.access("Copy address")}, url,
+        {t.text("Close", "Close"), t.access("Close")});
 }
 
 void Controller::onTableviewDoubleClicked() {}
@@ -204,4 +247,23 @@ void Controller::ReflashLanguage(const Notification&) {
         if (e->String) o_.deviceListField->setStringValue(*e->String);
         if (auto f = fontOf(*e)) o_.deviceListField->setFont(*f);
     }
+
+    // The parse thread waits while this runs, so the table is safe to read
+    // although the operation has not finished yet.
+    const LanguageTexts texts(&table);
+    applyAccessTexts(texts);
+    showStatus(texts);
+}
+
+void Controller::applyAccessTexts(const LanguageTexts& texts) {
+    if (const std::string title = texts.text("Window Title", ""); o_.window && !title.empty())
+        o_.window->setTitle(title);
+    // Each control and the entry it takes its texts from; a new control adds a line.
+    const std::pair<const char*, Accessible*> controls[] = {
+        {"Device Table", o_.tableview},      {"Log In", o_.loginbutton},
+        {"Refresh", o_.refreshbutton},       {"My storage", o_.storagebutton},
+        {"Device List", o_.deviceListField}, {"Search Time", o_.countdownField},
+        {"Status", o_.statusField}};
+    for (const auto& [key, control] : controls)
+        if (control) control->setAccess(texts.access(key));
 }

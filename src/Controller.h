@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "DataPair.h"
+#include "LanguageTexts.h"
 #include "NotificationCenter.h"
 #include "ParseOperation.h"
 #include "platform/Alert.h"
 #include "platform/ArrayController.h"
 #include "platform/Button.h"
 #include "platform/DeviceEngine.h"
+#include "platform/FailureMessage.h"
 #include "platform/FontCatalogue.h"
 #include "platform/MainThread.h"
 #include "platform/OperationQueue.h"
@@ -23,6 +25,7 @@
 #include "platform/TableView.h"
 #include "platform/TextField.h"
 #include "platform/Timer.h"
+#include "platform/WindowFrame.h"
 #include "platform/Workspace.h"
 
 // The main window's behaviour: device table, countdown, buttons, language.
@@ -38,7 +41,8 @@ public:
         Button* storagebutton = nullptr;
         TextField* countdownField = nullptr;
         TextField* deviceListField = nullptr;
-        TextField* statusField = nullptr;  // optional: searches that could not start
+        TextField* statusField = nullptr;  // optional: searches that could not start, nothing found
+        WindowFrame* window = nullptr;     // optional: the translated title
     };
     // What the controller needs of the desktop.
     struct Desktop {
@@ -53,6 +57,8 @@ public:
         const Preferences& preferences;
         NotificationCenter& notifications;
         std::function<void(int)> exitProcess;
+        FailureMessage* failureMessage = nullptr;  // optional: why a device could not be opened
+        std::string readmePath = "README.md";      // named when a search found nothing
     };
 
     static constexpr int kCountdownTicks = 11;
@@ -83,6 +89,10 @@ private:
     void openSelected(const std::string& scheme);
     std::optional<Font> fontOf(const FontNode& node);
     const FontNode* finishedEntry(const std::string& key) const;
+    const LanguageTable* finishedTable() const;
+    void showStatus(const LanguageTexts& texts);
+    void applyAccessTexts(const LanguageTexts& texts);
+    void showOpenFailure(const std::string& scheme, const std::string& url);
 
     Outlets o_;
     Desktop d_;
@@ -92,6 +102,8 @@ private:
     std::optional<NotificationCenter::ObserverId> observer_;
     std::int32_t counter_ = 0;
     std::int32_t count_ = 0;
+    std::vector<SearchWorkerStatus> workers_;  // as of the last search
+    bool searchEnded_ = false;
     std::string receivedata_;
     DataPair value_pair_;
 };

@@ -7,29 +7,40 @@ bool needsPrivilege(const SearchWorkerStatus& w) {
            (w.error.find("ermission") != std::string::npos || w.error.find("not permitted") != std::string::npos);
 }
 
-std::string describe(const SearchWorkerStatus& w) {
-    std::string what;
-    switch (w.kind) {
-        case SearchWorkerStatus::Kind::Broadcast: what = "Broadcast search"; break;
-        case SearchWorkerStatus::Kind::Multicast: what = "SSDP search"; break;
-        case SearchWorkerStatus::Kind::Command: what = "Search on " + w.localIP; break;
-    }
-    what += " unavailable: ";
+std::string describe(const SearchWorkerStatus& w, const LanguageTexts& t) {
+    const std::string port = std::to_string(w.port);
+    std::string reason = w.error;  // the system's own text
     if (needsPrivilege(w))
-        return what + "port " + std::to_string(w.port) +
-               " needs administrator rights (run as root or grant cap_net_bind_service)";
-    if (w.error.empty()) return what + "port " + std::to_string(w.port) + " could not be opened";
-    return what + w.error;
+        reason = LanguageTexts::fill(
+            t.text("Status Rights",
+                   "port {port} needs administrator rights (run as root or grant cap_net_bind_service)"),
+            {{"port", port}});
+    else if (w.error.empty())
+        reason =
+            LanguageTexts::fill(t.text("Status Port", "port {port} could not be opened"), {{"port", port}});
+    std::string line;
+    switch (w.kind) {
+        case SearchWorkerStatus::Kind::Broadcast:
+            line = t.text("Status Broadcast", "Broadcast search unavailable: {reason}");
+            break;
+        case SearchWorkerStatus::Kind::Multicast:
+            line = t.text("Status SSDP", "SSDP search unavailable: {reason}");
+            break;
+        case SearchWorkerStatus::Kind::Command:
+            line = t.text("Status Address", "Search on {address} unavailable: {reason}");
+            break;
+    }
+    return LanguageTexts::fill(line, {{"address", w.localIP}, {"reason", reason}});
 }
 
 }  // namespace
 
-std::string workerStatusText(const std::vector<SearchWorkerStatus>& workers) {
+std::string workerStatusText(const std::vector<SearchWorkerStatus>& workers, const LanguageTexts& texts) {
     std::string line;
     for (const SearchWorkerStatus& w : workers) {
         if (w.started) continue;
         if (!line.empty()) line += "; ";
-        line += describe(w);
+        line += describe(w, texts);
     }
     return line;
 }

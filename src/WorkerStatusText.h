@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "LanguageTexts.h"
 #include "SearchWorkerStatus.h"
 
-// One line naming every search that could not start, "" when all started.
-std::string workerStatusText(const std::vector<SearchWorkerStatus>& workers);
+// One line naming every search that could not start, "" when all started;
+// in the language of texts, English where it has no entry.
+std::string workerStatusText(const std::vector<SearchWorkerStatus>& workers, const LanguageTexts& texts);

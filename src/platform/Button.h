@@ -2,9 +2,10 @@
 
 #include <string>
 
+#include "Accessible.h"
 #include "Font.h"
 
-class Button {
+class Button : public Accessible {
 public:
     virtual ~Button() = default;
     virtual void setEnabled(bool enabled) = 0;

@@ -2,9 +2,10 @@
 
 #include <string>
 
+#include "Accessible.h"
 #include "Font.h"
 
-class TableView {
+class TableView : public Accessible {
 public:
     virtual ~TableView() = default;
     virtual void reloadData() = 0;

@@ -2,10 +2,11 @@
 
 #include <string>
 
+#include "Accessible.h"
 #include "Font.h"
 
 // A text label; shows its text literally, never as markup.
-class TextField {
+class TextField : public Accessible {
 public:
     virtual ~TextField() = default;
     virtual void setStringValue(const std::string& text) = 0;

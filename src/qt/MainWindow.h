@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <QMainWindow>
+#include <QStyle>
 
 #include "platform/DeviceEngine.h"
 #include "platform/Preferences.h"
@@ -22,6 +23,8 @@ class QtMainThread;
 class QtWorkspace;
 class QtSystemLog;
 class QtAlert;
+class QtFailureMessage;
+class QtWindowFrame;
 class QtFontCatalogue;
 class ThreadOperationQueue;
 class Resources;
@@ -34,6 +37,8 @@ struct MainWindowOptions {
     NotificationCenter* notifications = nullptr;  // null: the default centre
     std::function<void(int)> exitProcess;  // empty: std::exit
     std::string screenshotPath;  // when set: save the window there once the countdown ends, then quit
+    std::vector<std::string> urlOpener;  // program (and arguments) that opens a URL; empty: desktop services
+    std::string readmePath = "README.md";  // named in the status line when a search finds nothing
 };
 
 // The main window: loads the form, connects the controller to it and starts
@@ -50,6 +55,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void takeScreenshot();
@@ -66,6 +72,9 @@ private:
     std::unique_ptr<QtWorkspace> workspace_;
     std::unique_ptr<QtSystemLog> log_;
     std::unique_ptr<QtAlert> alert_;
+    std::unique_ptr<QtFailureMessage> failureMessage_;
+    std::unique_ptr<QtWindowFrame> frame_;
+    std::unique_ptr<QStyle> focusStyle_;
     std::unique_ptr<QtFontCatalogue> fonts_;
     std::unique_ptr<ThreadOperationQueue> parseQueue_;
     std::unique_ptr<Controller> controller_;

@@ -1,24 +1,67 @@
 #pragma once
 
-#include <QDesktopServices>
-#include <QMessageBox>
-#include <QUrl>
-#include <QtGlobal>
+#include <syslog.h>
 
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QObject>
+#include <QProcess>
+#include <QPushButton>
+#include <QUrl>
+
+#include "QtControls.h"
 #include "platform/Alert.h"
+#include "platform/FailureMessage.h"
 #include "platform/SystemLog.h"
 #include "platform/Workspace.h"
 
+// With an opener program (xdg-open), the URL goes to it and its exit status
+// tells whether a handler took it: the desktop services only report that the
+// program started. Without one, the desktop services decide (tests register
+// their own handlers there).
 class QtWorkspace : public Workspace {
 public:
-    void openURL(const std::string& url) override {
-        QDesktopServices::openUrl(QUrl(QString::fromStdString(url), QUrl::StrictMode));
+    explicit QtWorkspace(QStringList opener = {}) : opener_(std::move(opener)) {}
+
+    void openURL(const std::string& url, std::function<void()> failed) override {
+        const QUrl u(QString::fromStdString(url), QUrl::StrictMode);
+        if (opener_.isEmpty()) {
+            if (!QDesktopServices::openUrl(u)) failed();
+            return;
+        }
+        // Owned by guard_: no report reaches a window that is gone.
+        auto* process = new QProcess(&guard_);
+        process->setStandardOutputFile(QProcess::nullDevice());
+        process->setStandardErrorFile(QProcess::nullDevice());
+        QObject::connect(process, &QProcess::finished, &guard_,
+                         [process, failed](int code, QProcess::ExitStatus status) {
+                             if (status != QProcess::NormalExit || code != 0) failed();
+                             process->deleteLater();
+                         });
+        QObject::connect(process, &QProcess::errorOccurred, &guard_,
+                         [process, failed](QProcess::ProcessError e) {
+                             if (e != QProcess::FailedToStart) return;  // the others end in finished
+                             failed();
+                             process->deleteLater();
+                         });
+        process->start(opener_.front(), opener_.mid(1) << u.toString(QUrl::FullyEncoded));
     }
+
+private:
+    QStringList opener_;
+    QObject guard_;
 };
 
+// syslog(3); the journal picks the lines up. echoToStderr (the --verbose
+// switch) copies them to standard error as well.
 class QtSystemLog : public SystemLog {
 public:
-    void log(const std::string& line) override { qInfo().noquote() << QString::fromStdString(line); }
+    static void open(bool echoToStderr) {
+        openlog("nasscout", LOG_PID | (echoToStderr ? LOG_PERROR : 0), LOG_USER);
+    }
+    void log(const std::string& line) override { syslog(LOG_INFO, "%s", line.c_str()); }
 };
 
 // Not modal and without a parent: the caller goes on at once.
@@ -35,4 +78,34 @@ public:
         box->addButton(QString::fromStdString(defaultButton), QMessageBox::AcceptRole);
         box->show();
     }
+};
+
+// A warning over the window, not modal: the window stays usable.
+class QtFailureMessage : public FailureMessage {
+public:
+    explicit QtFailureMessage(QWidget* window) : window_(window) {}
+    void show(const std::string& message, const std::string& details, const ButtonText& copy,
+              const std::string& copyText, const ButtonText& close) override {
+        auto* box = new QMessageBox(QMessageBox::Warning, window_->windowTitle(),
+                                    QString::fromStdString(message), QMessageBox::NoButton, window_);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::NonModal);
+        box->setTextFormat(Qt::PlainText);
+        box->setInformativeText(QString::fromStdString(details));
+        QPushButton* copyButton = box->addButton(QString(), QMessageBox::ActionRole);
+        QPushButton* closeButton = box->addButton(QString(), QMessageBox::RejectRole);
+        for (const auto& [button, text] : {std::pair{copyButton, &copy}, std::pair{closeButton, &close}}) {
+            button->setText(titleWithMnemonic(QString::fromStdString(text->title),
+                                              QString::fromStdString(text->access.mnemonic)));
+            applyAccess(button, text->access, true);
+        }
+        const QString toCopy = QString::fromStdString(copyText);
+        QObject::connect(copyButton, &QPushButton::clicked, box,
+                         [toCopy] { QGuiApplication::clipboard()->setText(toCopy); });
+        box->setDefaultButton(copyButton);
+        box->show();
+    }
+
+private:
+    QWidget* window_;
 };

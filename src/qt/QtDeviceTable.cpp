@@ -1,11 +1,28 @@
 #include "QtDeviceTable.h"
 
 #include <algorithm>
+#include <array>
+#include <optional>
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
 
+#include "DottedQuad.h"
+#include "QtControls.h"
 #include "QtFonts.h"
+
+namespace {
+
+constexpr int kIpColumn = 1;
+
+// Addresses in number order; texts that are no address after all of them.
+std::optional<quint32> addressNumber(const QString& text) {
+    std::array<int, 4> octets{};
+    if (!ParseDottedQuad(text.toStdString(), octets)) return std::nullopt;
+    return quint32(octets[0]) << 24 | quint32(octets[1]) << 16 | quint32(octets[2]) << 8 | quint32(octets[3]);
+}
+
+}  // namespace
 
 void ColumnEditProxy::setColumnEditable(int column, bool editable) {
     if (editable)
@@ -18,6 +35,14 @@ Qt::ItemFlags ColumnEditProxy::flags(const QModelIndex& index) const {
     Qt::ItemFlags f = QSortFilterProxyModel::flags(index);
     if (readOnly_.count(index.column())) f &= ~Qt::ItemIsEditable;
     return f;
+}
+
+bool ColumnEditProxy::lessThan(const QModelIndex& left, const QModelIndex& right) const {
+    if (left.column() != kIpColumn) return QSortFilterProxyModel::lessThan(left, right);
+    const auto a = addressNumber(left.data().toString()), b = addressNumber(right.data().toString());
+    if (a && b) return *a < *b;
+    if (a || b) return a.has_value();
+    return QSortFilterProxyModel::lessThan(left, right);
 }
 
 const std::vector<std::string>& QtDeviceTable::columnKeys() {
@@ -91,3 +116,5 @@ void QtDeviceTable::setHeaderTitle(int column, const std::string& title) {
 void QtDeviceTable::setHeaderFont(int column, const Font& font) {
     model_.setHeaderData(column, Qt::Horizontal, toQFont(font), Qt::FontRole);
 }
+
+void QtDeviceTable::setAccess(const AccessTexts& access) { applyAccess(view_, access); }

@@ -10,11 +10,15 @@
 #include "platform/ArrayController.h"
 #include "platform/TableView.h"
 
-// Lets columns be made read-only one by one.
+// Lets columns be made read-only one by one, and sorts the IP address
+// column by number (.11 before .100).
 class ColumnEditProxy : public QSortFilterProxyModel {
 public:
     void setColumnEditable(int column, bool editable);
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+protected:
+    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
 
 private:
     std::set<int> readOnly_;
@@ -40,6 +44,7 @@ public:
     void setColumnEditable(int column, bool editable) override;
     void setHeaderTitle(int column, const std::string& title) override;
     void setHeaderFont(int column, const Font& font) override;
+    void setAccess(const AccessTexts& access) override;
 
     QStandardItemModel& model() { return model_; }
     QSortFilterProxyModel& proxy() { return proxy_; }

@@ -7,9 +7,13 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
 
-expected="bin/nasscout-cli bin/nasscout-sim share/man/man1/nasscout.1 share/man/man1/nasscout-cli.1 share/man/man1/nasscout-sim.1"
+expected="bin/nasscout-cli bin/nasscout-sim share/man/man1/nasscout.1.gz share/man/man1/nasscout-cli.1.gz
+  share/man/man1/nasscout-sim.1.gz share/doc/nasscout/copyright share/doc/nasscout/changelog.gz
+  share/doc/nasscout/README.md share/bash-completion/completions/nasscout-cli
+  share/bash-completion/completions/nasscout-sim"
 if grep -q '^NASSCOUT_GUI:BOOL=ON' "$build/CMakeCache.txt"; then
-  expected="$expected bin/nasscout share/applications/nasscout.desktop share/icons/hicolor/scalable/apps/nasscout.svg"
+  expected="$expected bin/nasscout share/applications/nasscout.desktop share/icons/hicolor/scalable/apps/nasscout.svg
+    share/metainfo/io.github.nasscout.nasscout.metainfo.xml"
   for lang in en de fr es it nl da pl pt; do expected="$expected share/nasscout/lang/XML_$lang.xml"; done
 fi
 missing=0
@@ -19,6 +23,6 @@ for f in $expected; do [ -e "$stage/usr/$f" ] || { echo "missing: /usr/$f"; miss
 "$stage/usr/bin/nasscout-cli" --version | grep -q '[0-9]\.[0-9]'
 "$stage/usr/bin/nasscout-sim" --version | grep -q '[0-9]\.[0-9]'
 if command -v man >/dev/null; then
-  for page in "$stage"/usr/share/man/man1/*.1; do man -l "$page" >/dev/null 2>&1 || { echo "man page does not render: $page"; exit 1; }; done
+  for page in "$stage"/usr/share/man/man1/*.1.gz; do man -l "$page" >/dev/null 2>&1 || { echo "man page does not render: $page"; exit 1; }; done
 fi
 echo "install layout: ok"

@@ -41,6 +41,8 @@ struct FakeTable : ArrayController, TableView {
     std::set<int> selection;  // display indices
     int reloads = 0, columns = 3;
     std::map<int, std::string> headers;  // "|read-only|title|font"
+    AccessTexts access;
+    void setAccess(const AccessTexts& a) override { access = a; }
 
     std::vector<RowPtr> display() const {
         std::vector<RowPtr> d = rows;
@@ -71,6 +73,8 @@ struct FakeControl : Button, TextField {
     bool enabled = true;
     std::string text = "resource";
     std::optional<Font> font;
+    AccessTexts access;
+    void setAccess(const AccessTexts& a) override { access = a; }
     void setEnabled(bool e) override { enabled = e; }
     void setTitle(const std::string& t) override { text = t; }
     void setStringValue(const std::string& t) override { text = t; }
@@ -78,10 +82,13 @@ struct FakeControl : Button, TextField {
 };
 
 // The rest of the desktop; parse operations run at once, on the calling thread.
-struct FakeDesktop : Timer, Workspace, SystemLog, Alert, FontCatalogue, Resources, Preferences, OperationQueue {
+struct FakeDesktop : Timer, Workspace, SystemLog, Alert, FontCatalogue, Resources, Preferences, OperationQueue,
+                     FailureMessage, WindowFrame {
     static constexpr double kDefaultSize = 9;
     std::function<void()> onTick;
-    std::vector<std::string> urls, alerts, languages;
+    std::vector<std::string> urls, alerts, languages, failures;
+    bool openFails = false;
+    std::string title;
     std::map<std::string, std::string> files;  // "XML_de" -> contents
     mutable std::mutex m;
     std::vector<std::string> lines;
@@ -93,7 +100,15 @@ struct FakeDesktop : Timer, Workspace, SystemLog, Alert, FontCatalogue, Resource
     void tick(int n = 1) {
         while (n-- > 0) onTick();
     }
-    void openURL(const std::string& url) override { urls.push_back(url); }
+    void openURL(const std::string& url, std::function<void()> failed) override {
+        urls.push_back(url);
+        if (openFails) failed();
+    }
+    void show(const std::string& message, const std::string& details, const ButtonText& copy,
+              const std::string& copyText, const ButtonText& close) override {
+        failures.push_back(message + "|" + details + "|" + copy.title + "|" + copyText + "|" + close.title);
+    }
+    void setTitle(const std::string& t) override { title = t; }
     void log(const std::string& line) override {
         std::lock_guard l(m);
         lines.push_back(line);
@@ -188,9 +203,12 @@ struct Window {
     Window() { desktop.files["XML_en"] = languageFile(kEnglish); }
     void start() {
         FakeDesktop& d = desktop;
-        controller = std::make_unique<Controller>(
-            Controller::Outlets{&table, &table, &login, &refresh, &storage, &countdown, &caption, &status},
-            Controller::Desktop{d, d, d, mainThread, *queue, d, d, d, d, notifications, [](int) {}}, engine);
+        controller =
+            std::make_unique<Controller>(Controller::Outlets{&table, &table, &login, &refresh, &storage,
+                                                             &countdown, &caption, &status, &d},
+                                         Controller::Desktop{d, d, d, mainThread, *queue, d, d, d, d,
+                                                             notifications, [](int) {}, &d, "/doc/README"},
+                                         engine);
         controller->awakeFromNib();
     }
     // "+++" when all three buttons are enabled, "---" when none is.

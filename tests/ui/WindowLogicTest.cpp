@@ -299,3 +299,88 @@ TEST(ShippedFiles, EachHasTheEightEntriesWithTextsAndKnownFontsAndParsesCleanly)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Status, TranslatedRefreshedAtEverySearchAndPointingToTheReadmeWhenNothingWasFound) {
+    using K = SearchWorkerStatus::Kind;
+    Window w;
+    auto entries = kEnglish;
+    entries.insert(entries.end(), {{"Status Broadcast", "Rundruf aus: {reason}"},
+                                   {"Status Rights", "Port {port} braucht root"},
+                                   {"Status Nothing Found", "Nichts da, siehe {readme}"}});
+    w.desktop.files["XML_en"] = languageFile(entries);
+    w.engine.workers = {{K::Broadcast, "", 67, false, "Permission denied"},
+                        {K::Command, "198.51.100.1", 1530, false, "busy {port}"}};
+    w.start();
+    // A phrase missing from the file stays English; a value is never read as a marker.
+    const std::string failed =
+        "Rundruf aus: Port 67 braucht root; Search on 198.51.100.1 unavailable: busy {port}";
+    EXPECT_EQ(w.status.text, failed);
+    w.desktop.tick(12);
+    EXPECT_EQ(w.status.text, failed + "\nNichts da, siehe /doc/README");
+    w.engine.workers.clear();
+    w.controller->onRefreash();
+    EXPECT_EQ(w.status.text, "");
+    w.engine.list = {device("a", "198.51.100.10")};
+    w.desktop.tick(13);
+    EXPECT_EQ(w.status.text, "") << "this search found a device";
+}
+
+TEST(Open, AFailedOpenNamesTheAddressInTheLanguageAndOffersItForCopying) {
+    Window w;
+    auto entries = kEnglish;
+    entries.insert(entries.end(), {{"Open Failed", "{address} geht nicht"}, {"Copy address", "Kopieren"}});
+    w.desktop.files["XML_en"] = languageFile(entries);
+    w.start();
+    w.engine.list = {device("a", "198.51.100.10")};
+    w.desktop.tick(12);
+    w.table.selection = {0};
+    w.controller->onLogin();
+    EXPECT_TRUE(w.desktop.failures.empty());
+    w.desktop.openFails = true;
+    w.controller->onGotoStorage();
+    ASSERT_EQ(w.desktop.failures.size(), 1u);
+    EXPECT_EQ(w.desktop.failures[0],
+              "smb://198.51.100.10 geht nicht|Opening file shares needs a file manager with network support. "
+              "You can "
+              "copy the address and open it in another program.|Kopieren|smb://198.51.100.10|Close");
+    EXPECT_EQ(w.desktop.count("could not open smb://198.51.100.10"), 1);
+}
+
+std::string shippedFile(const std::string& lang) {
+    std::stringstream text;
+    text << std::ifstream(std::string(NASSCOUT_LANG_DIR) + "/XML_" + lang + ".xml", std::ios::binary).rdbuf();
+    return text.str();
+}
+
+TEST(ShippedFiles, EveryControlHasANameADescriptionAndADistinctAccessLetterFromItsTitle) {
+    for (const char* lang : {"en", "de", "fr", "es", "it", "nl", "da", "pl", "pt"}) {
+        Parsed p(shippedFile(lang));
+        std::set<char> letters;
+        for (const FakeControl* c : {&p.login, &p.refresh, &p.storage, &p.caption}) {
+            const std::string& letter = c->access.mnemonic;
+            auto lower = [](std::string s) {
+                for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+                return s;
+            };
+            EXPECT_TRUE(letter.size() == 1 && lower(c->text).find(lower(letter)) != std::string::npos)
+                << lang << " " << c->text << " '" << letter << "'";
+            letters.insert(static_cast<char>(std::tolower(static_cast<unsigned char>(letter[0]))));
+        }
+        EXPECT_EQ(letters.size(), 4u) << lang << ": one letter for two controls";
+        for (const AccessTexts* a : {&p.login.access, &p.refresh.access, &p.storage.access, &p.caption.access,
+                                     &p.countdown.access, &p.status.access, &p.table.access})
+            EXPECT_FALSE(a->name.empty() || a->description.empty()) << lang;
+        EXPECT_FALSE(p.desktop.title.empty()) << lang;
+        for (const char* key : {"Status Broadcast", "Status SSDP", "Status Address", "Status Rights",
+                                "Status Port", "Status Nothing Found", "Open Failed", "Open Failed http",
+                                "Open Failed smb", "Copy address", "Close"})
+            EXPECT_NE(p.entry(key), nullptr) << lang << " " << key;
+        if (std::string(lang) == "fr")  // French sets a no-break space before a colon
+            for (const auto& [key, entry] : p.controller->parseOperation()->currentParseBatchDic())
+                EXPECT_EQ(entry->String.value_or("").find(" :"), std::string::npos) << key;
+    }
+}
+
+}  // namespace

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include "Fakes.h"
 #include "GuiTestSupport.h"
@@ -21,15 +23,19 @@ struct Gui : testing::Test {
     FakeDesktop preferences;  // only its language list is used
     NotificationCenter notifications;
     std::unique_ptr<MainWindow> window;
+    MainWindowOptions base;
+    std::vector<int> exits;
 
     Ui::MainWindow& open(std::string langDir = NASSCOUT_LANG_DIR) {
         preferences.languages = {"en"};
-        MainWindowOptions options;
+        MainWindowOptions options = base;
         options.tickIntervalMs = 10;
         options.languageDirectories = {langDir};
         options.preferences = &preferences;
         options.notifications = &notifications;
-        options.exitProcess = [](int) {};  // closing is tested in its own process
+        options.exitProcess = [this](int status) {
+            exits.push_back(status);
+        };  // closing for real: own process
         window = std::make_unique<MainWindow>(engine, options);
         window->show();
         return window->ui();
@@ -67,16 +73,74 @@ TEST_F(Gui, SmallLanguageTableRaisesANonModalAlertAndIsAppliedAsPlainText) {
     box->close();
 }
 
-TEST_F(Gui, TheSelectedRowOfTheSortedTableOpensItsOwnDevice) {
+TEST_F(Gui, KeyboardAloneReachesEveryButtonOpensRefreshesAndCloses) {
     UrlCatcher catcher;
-    engine.list = {device("nas-office", "198.51.100.10"), device("archive", "198.51.100.11")};
+    engine.list = {device("b", "198.51.100.100"), device("a", "198.51.100.11")};
+    Ui::MainWindow& ui = open();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    ASSERT_TRUE(waitFor([&] { return ui.loginbutton->isEnabled(); }));
+    ui.tableview->setFocus();
+    std::vector<QWidget*> order;
+    for (int i = 0; i < 4; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order.push_back(QApplication::focusWidget());
+    }
+    EXPECT_EQ(order,
+              (std::vector<QWidget*>{ui.loginbutton, ui.storagebutton, ui.refreshbutton, ui.tableview}));
+    QTest::keyClick(ui.tableview, Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), ui.refreshbutton);
+
+    ui.tableview->selectRow(0);
+    QTest::keyClick(ui.tableview, Qt::Key_Return);  // Enter does what Log In does
+    EXPECT_EQ(catcher.urls, std::vector<QString>{"http://198.51.100.100"});
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);  // still counting down: nothing
+    EXPECT_EQ(std::ranges::count(engine.calls, "clear"), 1);
+    ASSERT_TRUE(waitFor([&] { return ui.refreshbutton->isEnabled(); }));
+    QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(std::ranges::count(engine.calls, "clear"), 2);
+    QTest::keyClick(window.get(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(exits, std::vector<int>{1});
+
+    EXPECT_EQ(window->windowTitle() + "|" + ui.tableview->accessibleName(),
+              "nasscout – Network Storage Finder|Devices found");
+    EXPECT_EQ(ui.storagebutton->text() + "|" + ui.deviceListField->text(), "&My storage|&Device List");
+    EXPECT_FALSE(ui.storagebutton->accessibleDescription().isEmpty());
+}
+
+TEST_F(Gui, IpColumnSortsByNumberWithNonAddressesLastAndTheSortedSelectionOpensItsOwnDevice) {
+    UrlCatcher catcher;
+    for (const char* ip : {"198.51.100.100", "not an address", "198.51.100.11", "10.0.0.2", "198.51.100.2"})
+        engine.list.push_back(device("x", ip));
     Ui::MainWindow& ui = open();
     ASSERT_TRUE(waitFor([&] { return ui.loginbutton->isEnabled(); }));
-    ui.tableview->sortByColumn(0, Qt::AscendingOrder);
+    ui.tableview->sortByColumn(1, Qt::AscendingOrder);
+    QStringList ips;
+    for (int r = 0; r < 5; ++r) ips << ui.tableview->model()->index(r, 1).data().toString();
+    EXPECT_EQ(ips.join(" "), "10.0.0.2 198.51.100.2 198.51.100.11 198.51.100.100 not an address");
     ui.tableview->selectRow(0);
     ui.loginbutton->click();
-    ui.storagebutton->click();
-    EXPECT_EQ(catcher.urls, (std::vector<QString>{"http://198.51.100.11", "smb://198.51.100.11"}));
+    EXPECT_EQ(catcher.urls, std::vector<QString>{"http://10.0.0.2"});
+}
+
+TEST_F(Gui, AFailedOpenShowsTheAddressAndCopiesIt) {
+    // No handler for smb on this platform; an opener program that fails.
+    for (const std::vector<std::string>& opener : {std::vector<std::string>{}, {"false"}}) {
+        base.urlOpener = opener;
+        engine.list = {device("a", "198.51.100.10")};
+        Ui::MainWindow& ui = open();
+        ASSERT_TRUE(waitFor([&] { return ui.storagebutton->isEnabled(); }));
+        ui.tableview->selectRow(0);
+        ui.storagebutton->click();
+        QMessageBox* box = nullptr;
+        ASSERT_TRUE(waitFor([&] { return (box = window->findChild<QMessageBox*>()) && box->isVisible(); }));
+        EXPECT_EQ(box->text(), "Could not open smb://198.51.100.10");
+        QGuiApplication::clipboard()->clear();
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == "&Copy address") b->click();
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), "smb://198.51.100.10");
+        window.reset();
+    }
 }
 
 TEST_F(Gui, ClosingForRealExitsWithStatusOne) {

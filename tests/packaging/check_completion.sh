@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# check_completion.sh CLI SIM (inside tests/lab/lab.sh: the programs only
+# print their help, but they are never run outside the lab): the completion
+# offers every option that each command's --help lists, and the right values.
+set -uo pipefail
+here=$(cd "$(dirname "$0")/../.." && pwd)
+declare -A program=([nasscout-cli]=$1 [nasscout-sim]=$2)
+fail=0
+complete_words() {  # complete_words NAME WORD...: what TAB offers after the words
+    local name=$1; shift
+    COMP_WORDS=("$name" "$@") COMP_CWORD=$#
+    COMPREPLY=()
+    "_${name//-/_}"
+    echo "${COMPREPLY[*]}"
+}
+for name in nasscout-cli nasscout-sim; do
+    source "$here/resources/completions/$name"
+    [ "$name" = nasscout-cli ] && commands="scan watch" || commands="run raw flood"
+    for cmd in $commands; do
+        offered=" $(complete_words "$name" "$cmd" --) "
+        for option in $("${program[$name]}" "$cmd" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+            [[ $offered == *" $option "* ]] || { echo "$name $cmd: --help lists $option, completion lacks it"; fail=1; }
+        done
+    done
+done
+while IFS='|' read -r expected words; do
+    name=${words%% *}
+    got=$(complete_words $words "")
+    [ "$got" = "$expected" ] || { echo "after '$words': got '$got', want '$expected'"; fail=1; }
+done <<'CASES'
+scan watch --help --version|nasscout-cli
+table json|nasscout-cli scan --format
+text jsonl|nasscout-cli watch --log-dir /tmp --format
+text jsonl|nasscout-cli watch --format =
+run raw flood --help --version|nasscout-sim
+broadcast ssdp|nasscout-sim flood --to 198.51.100.1:67 --protocol
+CASES
+exit "$fail"
