@@ -377,9 +377,10 @@ TEST(ShippedFiles, EveryControlHasANameADescriptionAndADistinctAccessLetterFromI
                                 "Status Port", "Status Nothing Found", "Open Failed", "Open Failed http",
                                 "Open Failed smb", "Copy address", "Close"})
             EXPECT_NE(p.entry(key), nullptr) << lang << " " << key;
-        if (std::string(lang) == "fr")  // French sets a no-break space before a colon
+        if (std::string(lang) == "fr") {  // French sets a no-break space before a colon
             for (const auto& [key, entry] : p.controller->parseOperation()->currentParseBatchDic())
                 EXPECT_EQ(entry->String.value_or("").find(" :"), std::string::npos) << key;
+        }
     }
 }
 
