@@ -58,3 +58,13 @@ fi
 interval=5
 rounds=$(( (seconds + interval - 1) / interval ))
 "$build/tools/cli/nasscout-cli" watch --interval "$interval" --rounds "$rounds"
+cat <<'EOF'
+
+That was `nasscout-cli watch`: one line per change of the device list, '+' for a
+device found, '-' for one that said goodbye or stopped answering ('~' changed).
+Try next, from this directory:
+  tests/lab/lab.sh sh -c '$LAB_IN_LAN nasscout-sim run --config demo/network.json --duration 30 &
+                          sleep 1; nasscout-cli scan --timeout 3'
+  build/tools/cli/nasscout-cli --help     every option, the formats, the exit status
+  make run                                the window on your real network (see README.md)
+EOF

@@ -34,6 +34,7 @@ fi
 # ---- inside the lab, the simulator ready --------------------------------
 # A short tick keeps the wait brief; the picture is taken once the buttons
 # are enabled, i.e. after the whole countdown.
+export XDG_CONFIG_HOME="$WORK/config"  # the user's own settings (other networks) stay out
 LANGUAGE="$lang" LC_ALL=C.UTF-8 NASSCOUT_TICK_MS=300 NASSCOUT_SCREENSHOT="$out" QT_QPA_PLATFORM=xcb \
   timeout 120 xvfb-run -a -s "-screen 0 1024x768x24" "$build/src/nasscout" >"$WORK/window.log" 2>&1 || {
     echo "screenshot.sh: the window failed:" >&2; cat "$WORK/window.log" >&2; exit 1; }

@@ -8,6 +8,7 @@
 #include "NoDestructor.h"
 #include "SearchDeviceClient.h"
 #include "SearchDeviceOpt.h"
+#include "SearchTargetSweep.h"
 #include "ShowLog.h"
 
 namespace {
@@ -24,11 +25,26 @@ bool isAcceptedMaker(const char* factory) {
 // search so that a flood costs one log line per search, not one per datagram.
 bool g_capReported = false;
 
+// Holds listMutex through the described Enter/Leave operations until the end
+// of the scope, also when an allocation fails on the way: a lock left taken
+// would freeze every hand-over and the window for good.
+class ListLock {
+public:
+    explicit ListLock(CDeviceSearchInterface& list) : list(list) { list.EnterThreadMutex(); }
+    ~ListLock() { list.LeaveThreadMutex(); }
+    ListLock(const ListLock&) = delete;
+    ListLock& operator=(const ListLock&) = delete;
+
+private:
+    CDeviceSearchInterface& list;
+};
+
 }  // namespace
 
 void ToUpper(char* text) {
-    for (std::size_t i = 0; i < std::strlen(text); ++i)
-        if (text[i] >= 'a' && text[i] <= 'z') text[i] = static_cast<char>(text[i] - 32);
+    // Upper-casing never writes a zero byte, so the length stays the same.
+    for (; *text != '\0'; ++text)
+        if (*text >= 'a' && *text <= 'z') *text = static_cast<char>(*text - 32);
 }
 
 CDeviceSearchInterface* CDeviceSearchInterface::GetInstance() {
@@ -53,9 +69,10 @@ int CDeviceSearchInterface::DeviceSearchDllInit(int (*listener)(void*, int), boo
 }
 
 int CDeviceSearchInterface::SendSearchDeviceCommand(dhcppacket* packet) {
-    EnterThreadMutex();
-    g_capReported = false;
-    LeaveThreadMutex();
+    {
+        ListLock lock(*this);
+        g_capReported = false;
+    }
     return SendMessageToDevice(packet);
 }
 
@@ -91,63 +108,67 @@ int CDeviceSearchInterface::SearchDeviceRecallHandle(void* record, int port) {
 
 void CDeviceSearchInterface::AddDeviceInfo(deviceinfo& info) {
     ToUpper(info.factory);
-    std::printf("\nNewDeviceInfo.factory = %s\n", info.factory);
+    // The line "\nNewDeviceInfo.factory = %s\n", without printf's format
+    // parsing for every answer; the stream lock keeps it whole.
+    flockfile(stdout);
+    fputs_unlocked("\nNewDeviceInfo.factory = ", stdout);
+    fputs_unlocked(info.factory, stdout);
+    fputc_unlocked('\n', stdout);
+    funlockfile(stdout);
     if (!isAcceptedMaker(info.factory)) return;
 
-    EnterThreadMutex();
-    bool merged = false;
-    for (deviceinfo& stored : deviceList) {
-        if (stored.compare(info)) {
-            stored.lifetime = info.lifetime;
-            merged = true;
-            break;
-        }
-        if (std::strncmp(stored.ip, info.ip, sizeof stored.ip) == 0) {
-            stored.alterValue(info);
-            merged = true;
-            break;
-        }
-    }
     bool dropped = false;
-    if (!merged) {
-        if (deviceList.size() < kMaxDevices)
-            deviceList.push_back(info);
-        else if (!g_capReported)
-            dropped = g_capReported = true;
+    {
+        ListLock lock(*this);
+        bool merged = false;
+        // An identical record always has the same address, so the first stored
+        // record with that address is where the walk stops either way: refreshed
+        // when identical, replaced otherwise.
+        for (deviceinfo& stored : deviceList) {
+            if (std::strncmp(stored.ip, info.ip, sizeof stored.ip) != 0) continue;
+            if (stored.compare(info))
+                stored.lifetime = info.lifetime;
+            else
+                stored.alterValue(info);
+            merged = true;
+            break;
+        }
+        if (!merged) {
+            if (deviceList.size() < kMaxDevices)
+                deviceList.push_back(info);
+            else if (!g_capReported)
+                dropped = g_capReported = true;
+        }
     }
-    LeaveThreadMutex();
     if (dropped)
         SearchDeviceShowLog::io_printf("Device list full (%zu devices) : new device IP : %s dropped  ",
                                        kMaxDevices, info.ip);
 }
 
 void CDeviceSearchInterface::DelDeviceInfo(char* id) {
-    EnterThreadMutex();
+    ListLock lock(*this);
     for (auto it = deviceList.begin(); it != deviceList.end(); ++it) {
         if (std::strncmp(it->id, id, sizeof it->id) == 0) {
             deviceList.erase(it);
             break;
         }
     }
-    LeaveThreadMutex();
 }
 
 int CDeviceSearchInterface::GetDeviceList(std::vector<deviceinfo>& out) {
-    EnterThreadMutex();
+    ListLock lock(*this);
     out = deviceList;
-    LeaveThreadMutex();
     return 0;
 }
 
 int CDeviceSearchInterface::ClearDeviceList() {
-    EnterThreadMutex();
+    ListLock lock(*this);
     deviceList.clear();
-    LeaveThreadMutex();
     return 0;
 }
 
 void CDeviceSearchInterface::RefreshDeviceList() {
-    EnterThreadMutex();
+    ListLock lock(*this);
     for (std::size_t i = 0; i < deviceList.size();) {
         std::int64_t lifetime = deviceList[i].lifetime;
         // Compared before subtracting: at the bottom of the range the
@@ -159,8 +180,27 @@ void CDeviceSearchInterface::RefreshDeviceList() {
             deviceList.erase(deviceList.begin() + static_cast<std::ptrdiff_t>(i));
         }
     }
-    LeaveThreadMutex();
 }
+
+int CDeviceSearchInterface::SetSearchTargets(const CSearchTargetList& targets, int rate) {
+    return CSearchTargetSweep::SetTargets(targets, rate);
+}
+
+CSearchTargetList CDeviceSearchInterface::GetSearchTargets() { return CSearchTargetSweep::GetTargets(); }
+
+int CDeviceSearchInterface::GetSearchRate() { return CSearchTargetSweep::GetRate(); }
+
+int CDeviceSearchInterface::SweepSearchTargets() { return search_sweep_targets(); }
+
+sweepprogress CDeviceSearchInterface::GetSweepProgress() {
+    sweepprogress progress;
+    search_sweep_progress(&progress);
+    return progress;
+}
+
+bool CDeviceSearchInterface::WaitSweep(int timeoutMs) { return search_sweep_wait(timeoutMs) == 1; }
+
+void CDeviceSearchInterface::CancelSweep() { search_sweep_cancel(); }
 
 std::vector<SearchWorkerStatus> CDeviceSearchInterface::GetWorkerStatus() {
     return CSearchDeviceClient::GetWorkerStatus();

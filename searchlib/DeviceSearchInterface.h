@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "CommonStruct.h"
+#include "SearchDeviceOpt.h"
+#include "SearchTargets.h"
 #include "SearchWorkerStatus.h"
 
 void ToUpper(char* text);
@@ -33,6 +35,28 @@ public:
     int ClearDeviceList();
     // One ageing pass: lifetime -= 10, records below 46 are removed.
     void RefreshDeviceList();
+
+    // Targets beyond the broadcast domain (see SearchDeviceOpt.h for what a
+    // sweep sends and from which socket). SetSearchTargets replaces the list
+    // and the rate (kSearchRateMin..kSearchRateMax) used by every later
+    // sweep; -1 and nothing changed when the rate is out of range. An empty
+    // list means no targets. Parse what the user typed with
+    // ParseSearchTargets / ParseSearchTargetLines (SearchTargets.h).
+    int SetSearchTargets(const CSearchTargetList& targets, int rate = kSearchRateDefault);
+    CSearchTargetList GetSearchTargets();
+    int GetSearchRate();
+    // Starts a sweep of the targets on its own thread and returns at once:
+    // 0 started (a running sweep is cancelled first), 1 no targets (nothing
+    // sent), -1 engine not running. Call it from the thread that searches,
+    // after SendSearchDeviceCommand.
+    int SweepSearchTargets();
+    // The latest sweep's progress; any thread.
+    sweepprogress GetSweepProgress();
+    // Blocks until no sweep runs or timeoutMs passed (< 0: no limit); true
+    // when none runs. Any thread.
+    bool WaitSweep(int timeoutMs);
+    // Stops a running sweep; returns once it sends no more.
+    void CancelSweep();
 
     // What each search worker is and whether it could start.
     std::vector<SearchWorkerStatus> GetWorkerStatus();

@@ -1,10 +1,13 @@
 #include "Controller.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "DeviceUrl.h"
 #include "FloatValue.h"
 #include "LanguageChoice.h"
+#include "SearchTargetsText.h"
 #include "WorkerStatusText.h"
 
 namespace {
@@ -48,7 +51,8 @@ void Controller::awakeFromNib() {
     loadLanguage();
 
     engine_.init();
-    engine_.search();
+    loadTargets();
+    search();
     workers_ = engine_.workerStatus();
     showStatus(LanguageTexts(finishedTable()));
 
@@ -75,6 +79,28 @@ void Controller::loadLanguage() {
     d_.log.log("fileToOpen = " + (path ? *path : std::string("(null)")));
 }
 
+void Controller::loadTargets() {
+    if (!d_.settings) return;
+    const std::optional<std::string> text = d_.settings->value(kTargetsSetting);
+    if (!text) return;
+    targetsText_ = *text;
+    // A hand-edited file may hold anything; the dialog shows it for mending.
+    if (!ParseSearchTargetLines(targetsText_, targets_, storedTargetsError_)) {
+        d_.log.log("other networks not searched: " + printable(storedTargetsError_.Describe()));
+        return;
+    }
+    if (!targets_.Empty()) engine_.setSearchTargets(targets_);
+}
+
+void Controller::search() {
+    engine_.search();
+    lastSweep_ = {};
+    // Without targets the engine is not asked to sweep, unless a sweep of
+    // targets the user has just removed may still be running: asking with
+    // none stops it.
+    if (!targets_.Empty() || sweeping_) sweeping_ = engine_.sweepSearchTargets() && !targets_.Empty();
+}
+
 void Controller::setButtonsEnabled(bool enabled) {
     for (Button* b : {o_.loginbutton, o_.refreshbutton, o_.storagebutton})
         if (b) b->setEnabled(enabled);
@@ -94,18 +120,46 @@ const LanguageTable* Controller::finishedTable() const {
 void Controller::showStatus(const LanguageTexts& texts) {
     if (!o_.statusField) return;
     std::string text = workerStatusText(workers_, texts);
-    if (searchEnded_ && count_ == 0) {
+    auto addLine = [&text](const std::string& line) {
         if (!text.empty()) text += "\n";
-        text += LanguageTexts::fill(
+        text += line;
+    };
+    if (storedTargetsError_.reason != SearchTargetError::Reason::None)
+        addLine(
+            LanguageTexts::fill(texts.text("Status Targets Refused", "Other networks not searched: {reason}"),
+                                {{"reason", searchTargetsErrorText(storedTargetsError_, texts)}}));
+    if (targetsNotSaved_ && d_.settings)
+        addLine(LanguageTexts::fill(texts.text("Status Targets Not Saved",
+                                               "The other networks could not be saved in {file}; they are "
+                                               "asked until the window closes."),
+                                    {{"file", d_.settings->location()}}));
+    if (!sweeping_ && lastSweep_.failed > 0)
+        addLine(LanguageTexts::fill(
+            texts.text("Status Targets Failed",
+                       "Other networks: {failed} of {attempts} requests not sent: {reason}"),
+            {{"failed", std::to_string(lastSweep_.failed)},
+             {"attempts", std::to_string(lastSweep_.attempts)},
+             {"reason", lastSweep_.error}}));
+    if (searchEnded_ && count_ == 0)
+        addLine(LanguageTexts::fill(
             texts.text("Status Nothing Found", "No devices found. See \"Troubleshooting\" in {readme}."),
-            {{"readme", d_.readmePath}});
-    }
+            {{"readme", d_.readmePath}}));
     o_.statusField->setStringValue(text);
 }
 
 void Controller::getDeviceList() {
     std::vector<deviceinfo> list;
     engine_.deviceList(list);
+
+    if (sweeping_) {
+        lastSweep_ = engine_.sweepStatus();
+        sweeping_ = lastSweep_.running;
+        if (!sweeping_ && lastSweep_.failed > 0) {
+            d_.log.log("other networks: " + std::to_string(lastSweep_.failed) + " of " +
+                       std::to_string(lastSweep_.attempts) + " requests not sent: " + lastSweep_.error);
+            showStatus(LanguageTexts(finishedTable()));
+        }
+    }
 
     if (counter_ >= kCountdownTicks) {
         setButtonsEnabled(true);
@@ -117,8 +171,16 @@ void Controller::getDeviceList() {
         return;
     }
 
-    ++counter_;
-    const std::string remaining = std::to_string(kCountdownTicks - counter_);
+    int left;
+    if (sweeping_) {
+        // Answers get their full time once the last target was asked: until
+        // then the count stays at 0 and the sweep's time left is added on top.
+        left = kCountdownTicks - 1 + std::max(1, static_cast<int>(std::ceil(lastSweep_.remaining)));
+    } else {
+        ++counter_;
+        left = kCountdownTicks - counter_;
+    }
+    const std::string remaining = std::to_string(left);
     const FontNode* label = finishedEntry("Search Time");
     // Without a label the number stands alone.
     const std::string text = label && label->String ? *label->String + " " + remaining : remaining;
@@ -151,7 +213,7 @@ void Controller::onRefreash() {
     clearTable();
     if (o_.tableview) o_.tableview->reloadData();
     engine_.clearDeviceList();
-    engine_.search();
+    search();
     count_ = 0;
     counter_ = 0;
     setButtonsEnabled(false);
@@ -199,6 +261,46 @@ void Controller::showOpenFailure(const std::string& scheme, const std::string& u
         {t.text("Close", "Close"), t.access("Close")});
 }
 
+void Controller::onOtherNetworks() {
+    if (!d_.targetsDialog) return;
+    const LanguageTexts t(finishedTable());
+    d_.targetsDialog->show(
+        {t.text("Other networks.Title", "Other networks"),
+         t.text(
+             "Other networks.Explanation",
+             "Routers do not pass the search on to other networks or VLANs. Enter the devices and networks "
+             "to ask directly, one per line or separated by commas: addresses such as 10.1.20.7, and "
+             "networks from /16 to /32 such as 10.1.20.0/24. They are asked after every search; a /24 "
+             "takes about half a second, a /16 about two minutes."),
+         t.text("Other networks.Targets", "Addresses and networks:"),
+         t.access("Other networks.Targets"),
+         {t.text("Save", "Save"), t.access("Save")},
+         {t.text("Cancel", "Cancel"), t.access("Cancel")}},
+        targetsText_, [this](const std::string& text) { return saveTargets(text); });
+}
+
+std::string Controller::saveTargets(const std::string& text) {
+    CSearchTargetList parsed;
+    SearchTargetError error;
+    if (!ParseSearchTargetLines(text, parsed, error))
+        return searchTargetsErrorText(error, LanguageTexts(finishedTable()));
+    targetsText_ = text;
+    storedTargetsError_ = {};
+    if (d_.settings) {
+        targetsNotSaved_ = !d_.settings->setValue(kTargetsSetting, text);
+        if (targetsNotSaved_) d_.log.log("could not save the other networks in " + d_.settings->location());
+    }
+    if (parsed == targets_) {
+        showStatus(LanguageTexts(finishedTable()));
+        return {};
+    }
+    targets_ = std::move(parsed);
+    engine_.setSearchTargets(targets_);
+    // The user wants to see what the new targets answer, now.
+    onRefreash();
+    return {};
+}
+
 void Controller::onTableviewDoubleClicked() {}
 
 void Controller::tableViewSortDescriptorsDidChange() {
@@ -235,8 +337,10 @@ void Controller::ReflashLanguage(const Notification&) {
             }
         }
     }
-    const std::pair<const char*, Button*> buttons[] = {
-        {"Log In", o_.loginbutton}, {"Refresh", o_.refreshbutton}, {"My storage", o_.storagebutton}};
+    const std::pair<const char*, Button*> buttons[] = {{"Log In", o_.loginbutton},
+                                                       {"Refresh", o_.refreshbutton},
+                                                       {"My storage", o_.storagebutton},
+                                                       {"Other networks", o_.othersbutton}};
     for (const auto& [key, button] : buttons) {
         const FontNode* e = lookup(key);
         if (!e || !button) continue;
@@ -263,7 +367,7 @@ void Controller::applyAccessTexts(const LanguageTexts& texts) {
         {"Device Table", o_.tableview},      {"Log In", o_.loginbutton},
         {"Refresh", o_.refreshbutton},       {"My storage", o_.storagebutton},
         {"Device List", o_.deviceListField}, {"Search Time", o_.countdownField},
-        {"Status", o_.statusField}};
+        {"Status", o_.statusField},          {"Other networks", o_.othersbutton}};
     for (const auto& [key, control] : controls)
         if (control) control->setAccess(texts.access(key));
 }

@@ -21,8 +21,10 @@
 #include "platform/OperationQueue.h"
 #include "platform/Preferences.h"
 #include "platform/Resources.h"
+#include "platform/Settings.h"
 #include "platform/SystemLog.h"
 #include "platform/TableView.h"
+#include "platform/TargetsDialog.h"
 #include "platform/TextField.h"
 #include "platform/Timer.h"
 #include "platform/WindowFrame.h"
@@ -43,6 +45,7 @@ public:
         TextField* deviceListField = nullptr;
         TextField* statusField = nullptr;  // optional: searches that could not start, nothing found
         WindowFrame* window = nullptr;     // optional: the translated title
+        Button* othersbutton = nullptr;    // optional: opens the dialog of other networks
     };
     // What the controller needs of the desktop.
     struct Desktop {
@@ -59,9 +62,13 @@ public:
         std::function<void(int)> exitProcess;
         FailureMessage* failureMessage = nullptr;  // optional: why a device could not be opened
         std::string readmePath = "README.md";      // named when a search found nothing
+        TargetsDialog* targetsDialog = nullptr;    // optional: edits the other networks
+        Settings* settings = nullptr;              // optional: keeps them between runs
     };
 
     static constexpr int kCountdownTicks = 11;
+    // The setting that holds the other networks, as the user typed them.
+    static constexpr const char* kTargetsSetting = "targets";
 
     Controller(Outlets outlets, Desktop desktop, DeviceEngine& engine);
     ~Controller();
@@ -73,6 +80,7 @@ public:
     void onRefreash();
     void onLogin();
     void onGotoStorage();
+    void onOtherNetworks();
     void onTableviewDoubleClicked();
     void tableViewSortDescriptorsDidChange();
     void windowWillClose();
@@ -93,6 +101,9 @@ private:
     void showStatus(const LanguageTexts& texts);
     void applyAccessTexts(const LanguageTexts& texts);
     void showOpenFailure(const std::string& scheme, const std::string& url);
+    void loadTargets();
+    void search();
+    std::string saveTargets(const std::string& text);
 
     Outlets o_;
     Desktop d_;
@@ -104,6 +115,14 @@ private:
     std::int32_t count_ = 0;
     std::vector<SearchWorkerStatus> workers_;  // as of the last search
     bool searchEnded_ = false;
+    // Other networks: asked directly after each search, which then counts
+    // down from the end of their sweep.
+    std::string targetsText_;
+    CSearchTargetList targets_;
+    SearchTargetError storedTargetsError_;  // the stored text was refused
+    bool targetsNotSaved_ = false;
+    bool sweeping_ = false;
+    SweepStatus lastSweep_;  // of the search shown
     std::string receivedata_;
     DataPair value_pair_;
 };

@@ -1,5 +1,7 @@
 #include "SearchEngine.h"
 
+#include <cstring>
+
 #include "DeviceSearchInterface.h"
 
 void SearchEngine::init() { CDeviceSearchInterface::GetInstance()->DeviceSearchDllInit(nullptr, false, nullptr, true); }
@@ -12,4 +14,18 @@ void SearchEngine::clearDeviceList() { CDeviceSearchInterface::GetInstance()->Cl
 
 std::vector<SearchWorkerStatus> SearchEngine::workerStatus() {
     return CDeviceSearchInterface::GetInstance()->GetWorkerStatus();
+}
+
+void SearchEngine::setSearchTargets(const CSearchTargetList& targets) {
+    CDeviceSearchInterface::GetInstance()->SetSearchTargets(targets);
+}
+
+bool SearchEngine::sweepSearchTargets() {
+    return CDeviceSearchInterface::GetInstance()->SweepSearchTargets() == 0;
+}
+
+SweepStatus SearchEngine::sweepStatus() {
+    const sweepprogress p = CDeviceSearchInterface::GetInstance()->GetSweepProgress();
+    return {p.state == SEARCH_SWEEP_RUNNING, p.remaining, p.sent + p.failed, p.failed,
+            std::string(p.error, strnlen(p.error, sizeof p.error))};
 }

@@ -1,8 +1,12 @@
 #include "SearchDeviceOpt.h"
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "SearchDeviceClient.h"
+#include "SearchTargetSweep.h"
+#include "SearchTargets.h"
 #include "ShowLog.h"
 
 extern "C" int search_dll_init(int (*callback)(void*, int), bool log_on, const char* log_dir, bool multi_ip) {
@@ -12,6 +16,8 @@ extern "C" int search_dll_init(int (*callback)(void*, int), bool log_on, const c
 }
 
 extern "C" void search_dll_exit(void) {
+    // No probe may leave once the workers are stopped.
+    CSearchTargetSweep::Stop();
     CSearchDeviceClient::ExitSocketThread();
     SearchDeviceShowLog::io_log_exit();
 }
@@ -19,11 +25,7 @@ extern "C" void search_dll_exit(void) {
 extern "C" int SendMessageToDevice(dhcppacket* packet) {
     if (packet == nullptr) {
         SearchDeviceShowLog::io_printf("SendMessage : pdhcp is NULL ");
-        dhcppacket request;
-        std::memset(&request, 0, sizeof request);
-        request.op = kDhcpOpRequest;
-        request.code = 1;
-        std::memset(request.marker, 0xFF, sizeof request.marker);
+        dhcppacket request = DefaultSearchPacket();
         CSearchDeviceClient::SendMessageToDevice(request);
     } else {
         SearchDeviceShowLog::io_printf("SendMessage : pdhcp is not NULL ");
@@ -31,3 +33,29 @@ extern "C" int SendMessageToDevice(dhcppacket* packet) {
     }
     return 0;
 }
+
+extern "C" int search_set_targets(const char* targets, int rate, char* error, int error_size) {
+    std::string reason;
+    CSearchTargetList list;
+    SearchTargetError refusal;
+    if (rate == 0) rate = kSearchRateDefault;
+    if (targets != nullptr && !ParseSearchTargetLines(targets, list, refusal))
+        reason = refusal.Describe();
+    else if (CSearchTargetSweep::SetTargets(list, rate) != 0)
+        reason = "rate " + std::to_string(rate) + ": must be from " + std::to_string(kSearchRateMin) + " to " +
+                 std::to_string(kSearchRateMax) + " datagrams per second";
+    if (reason.empty()) return 0;
+    if (error != nullptr && error_size > 0) std::snprintf(error, static_cast<std::size_t>(error_size), "%s", reason.c_str());
+    return -1;
+}
+
+extern "C" int search_sweep_targets(void) { return CSearchTargetSweep::Start(); }
+
+extern "C" int search_sweep_progress(sweepprogress* progress) {
+    if (progress != nullptr) *progress = CSearchTargetSweep::Progress();
+    return 0;
+}
+
+extern "C" int search_sweep_wait(int timeout_ms) { return CSearchTargetSweep::Wait(timeout_ms) ? 1 : 0; }
+
+extern "C" void search_sweep_cancel(void) { CSearchTargetSweep::Cancel(); }

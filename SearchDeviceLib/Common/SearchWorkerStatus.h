@@ -11,4 +11,5 @@ struct SearchWorkerStatus {
     int port = 0;         // final port, after any retries
     bool started = false;
     std::string error;    // the last start error's text when !started
+    bool shared = false;  // started on a port that another program holds too
 };

@@ -17,6 +17,7 @@
 #include <memory>
 #include <system_error>
 
+#include "HostNameLookup.h"
 #include "SearchDeviceBroadcastThread.h"
 #include "SearchDeviceMultiCommandThead.h"
 #include "SearchDeviceMulticastThread.h"
@@ -37,6 +38,10 @@ constexpr int kBroadcastPort = 67;
 constexpr int kMulticastPort = 1900;
 constexpr int kFirstCommandPort = 1530;
 constexpr int kCommandPortStep = 20;
+// A name lookup answered from a hosts file is used by the search that started
+// it; a slower one must not hold up the caller (the window's main thread).
+constexpr auto kLookupGrace = std::chrono::milliseconds(50);
+constexpr auto kLookupBudget = std::chrono::seconds(1);
 
 // The machine's own host name, resolved as a TCP query with an empty service
 // and the default flags (only families the machine has configured).
@@ -81,6 +86,15 @@ CSearchDeviceClient::WorkerFactory& Factory() {
     static CSearchDeviceClient::WorkerFactory factory;
     return factory;
 }
+
+HostNameLookup& Lookup() {
+    static HostNameLookup lookup(kLookupGrace, kLookupBudget);
+    return lookup;
+}
+
+// Any-address workers whose object could not be made; retried at every search.
+bool g_broadcastMissing = false;
+bool g_multicastMissing = false;
 
 bool AsIPv4(const std::string& text, std::string& dotted) {
     boost::system::error_code ec;
@@ -137,9 +151,12 @@ int CSearchDeviceClient::InitSocketThread(int (*callback)(void*, int), bool mult
 }
 
 void CSearchDeviceClient::InitSearchDeviceThread(bool multiIP) {
-    StartWorker(Kind::Broadcast, "", kBroadcastPort, false);
-    StartWorker(Kind::Multicast, "", kMulticastPort, !multiIP);
-    if (multiIP) InitSearchDeviceCommandThread();
+    g_broadcastMissing = !StartWorker(Kind::Broadcast, "", kBroadcastPort, false);
+    g_multicastMissing = !StartWorker(Kind::Multicast, "", kMulticastPort, !multiIP);
+    if (multiIP) {
+        InitSearchDeviceCommandThread();
+        JoinGroupOnLocalAddresses();
+    }
 }
 
 void CSearchDeviceClient::InitSearchDeviceCommandThread() {
@@ -156,17 +173,16 @@ void CSearchDeviceClient::InitSearchDeviceCommandThread() {
 void CSearchDeviceClient::GetCurrentDeviceLocalIP(std::vector<std::string>& ips) {
     ips.clear();
     io_printf("Get Current Local IP Info ");
-    try {
-        std::vector<std::string> resolved = Resolver() ? Resolver()() : ResolveHostName();
-        for (const std::string& text : resolved) {
-            std::string dotted;
-            if (!AsIPv4(text, dotted)) continue;
-            ips.push_back(dotted);
-            io_printf("Get Current Local IP, IP = %s  ", dotted.c_str());
-        }
-    } catch (const std::exception& e) {
-        io_printf("Add To Mulitcast Group Error : %s   ", e.what());
+    // The resolver's addresses, when it has answered by now; the interfaces
+    // below need no name service, so the search never waits on one.
+    HostNameLookup::Outcome resolved = Lookup().Take(Resolver() ? Resolver() : ResolveHostName);
+    for (const std::string& text : resolved.addresses) {
+        std::string dotted;
+        if (!AsIPv4(text, dotted)) continue;
+        ips.push_back(dotted);
+        io_printf("Get Current Local IP, IP = %s  ", dotted.c_str());
     }
+    if (!resolved.error.empty()) io_printf("Add To Mulitcast Group Error : %s   ", resolved.error.c_str());
     try {
         std::vector<std::string> found = Interfaces() ? Interfaces()() : UpInterfaceAddresses();
         for (const std::string& text : found) {
@@ -184,12 +200,27 @@ void CSearchDeviceClient::GetCurrentDeviceLocalIP(std::vector<std::string>& ips)
 }
 
 int CSearchDeviceClient::SendMessageToDevice(dhcppacket& packet) {
-    if (m_bMulitIP) InitSearchDeviceCommandThread();
+    if (g_broadcastMissing) g_broadcastMissing = !StartWorker(Kind::Broadcast, "", kBroadcastPort, false);
+    if (g_multicastMissing) g_multicastMissing = !StartWorker(Kind::Multicast, "", kMulticastPort, !m_bMulitIP);
+    if (m_bMulitIP) {
+        InitSearchDeviceCommandThread();
+        JoinGroupOnLocalAddresses();
+    }
     for (IPANDSEARCHTHREAD& pair : m_vSearchDeviceThread) {
         pair.pSearchThread->ClearOldDeviceInfo();
         pair.pSearchThread->SendSearchCommandToDevice(packet);
     }
     return 0;
+}
+
+void CSearchDeviceClient::JoinGroupOnLocalAddresses() {
+    for (const IPANDSEARCHTHREAD& group : m_vSearchDeviceThread) {
+        if (group.kind != Kind::Multicast) continue;
+        auto* worker = dynamic_cast<CSearchDeviceMulticastThread*>(group.pSearchThread);
+        if (worker == nullptr) continue;
+        for (const IPANDSEARCHTHREAD& local : m_vSearchDeviceThread)
+            if (local.kind == Kind::Command) worker->JoinGroupOn(local.localIP);
+    }
 }
 
 void CSearchDeviceClient::ExitSocketThread() {
@@ -205,6 +236,7 @@ std::vector<SearchWorkerStatus> CSearchDeviceClient::GetWorkerStatus() {
         status.localIP = pair.localIP;
         status.port = pair.pSearchThread->Port();
         status.started = pair.pSearchThread->StartSucceeded();
+        status.shared = status.started && pair.pSearchThread->PortShared();
         if (!status.started) status.error = pair.pSearchThread->LastStartError();
         snapshot.push_back(std::move(status));
     }
@@ -222,5 +254,7 @@ void CSearchDeviceClient::ResetForTesting() {
     m_vSearchDeviceThread.clear();
     m_nPort = kFirstCommandPort;
     m_bMulitIP = false;
+    g_broadcastMissing = g_multicastMissing = false;
+    Lookup().Reset();
     SetDeviceCallback(nullptr);
 }

@@ -39,6 +39,9 @@ public:
     static void InitSearchDeviceThread(bool multiIP);
     static void InitSearchDeviceCommandThread();
     static void GetCurrentDeviceLocalIP(std::vector<std::string>& ips);
+    // Lets every any-address multicast worker join the group also on each
+    // command worker's address.
+    static void JoinGroupOnLocalAddresses();
     static int SendMessageToDevice(dhcppacket& packet);
     static void ExitSocketThread();
 

@@ -1,5 +1,6 @@
 #include "SearchDeviceMulticastThread.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <string_view>
@@ -39,6 +40,16 @@ void copyCut(char* field, std::size_t max, std::string_view text, std::size_t fr
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
+// Some other socket holds the port when a bind without address reuse fails.
+bool PortHeldElsewhere(boost::asio::io_service& io, unsigned short port) {
+    boost::system::error_code ec;
+    ip::udp::socket probe(io);
+    probe.open(ip::udp::v4(), ec);
+    if (ec) return false;
+    probe.bind(ip::udp::endpoint(ip::address_v4::any(), port), ec);
+    return ec == boost::asio::error::address_in_use;
+}
+
 }  // namespace
 
 CSearchDeviceMulticastThread::CSearchDeviceMulticastThread() {}
@@ -54,7 +65,17 @@ void CSearchDeviceMulticastThread::StartAndRetry(bool groupMember) {
         socket.open(ip::udp::v4());
         if (groupMember) AlterMulticastGroupInfo(true);
         ip::address_v4 local = groupMember || strIP.empty() ? ip::address_v4::any() : ip::make_address_v4(strIP);
-        socket.bind(ip::udp::endpoint(local, static_cast<unsigned short>(nPort)));
+        const auto port = static_cast<unsigned short>(nPort);
+        bShared = false;
+        if (groupMember) {
+            // SSDP listeners on Linux share the port with address reuse, so
+            // that every one of them hears the group; a program that holds it
+            // without reuse still makes this bind fail (and retry).
+            bShared = PortHeldElsewhere(ioService, port);
+            SetSocketOption(boost::asio::socket_base::reuse_address(true));
+        }
+        socket.bind(ip::udp::endpoint(local, port));
+        if (bShared) io_printf("SendThread %d : Port %d Shared With Another Program  ", nPort, nPort);
         StartReceiveThread();
         RecordStartSuccess();
     } catch (const std::exception& e) {
@@ -66,7 +87,45 @@ void CSearchDeviceMulticastThread::StartAndRetry(bool groupMember) {
 
 void CSearchDeviceMulticastThread::ExitSearchThread() {
     AlterMulticastGroupInfo(false);
+    LeaveExtraGroups();
     CSearchDeviceThread::ExitSearchThread();
+}
+
+void CSearchDeviceMulticastThread::JoinGroupOn(const std::string& localIP) {
+    // A worker without a socket has nothing to join with.
+    if (!bStarted || bExitSock) return;
+    if (std::find(vJoinTried.begin(), vJoinTried.end(), localIP) != vJoinTried.end()) return;
+    vJoinTried.push_back(localIP);
+    try {
+        SetSocketOption(ip::multicast::join_group(ip::make_address_v4(kGroupAddress), ip::make_address_v4(localIP)));
+        vJoined.push_back(localIP);
+        io_printf("SendThread %d : Add To Multicast Group Info, Interface : %s ", nPort, localIP.c_str());
+    } catch (const boost::system::system_error& e) {
+        // The any-interface join already took the default route's interface.
+        if (e.code() == boost::asio::error::address_in_use)
+            io_printf("SendThread %d : Add To Multicast Group Info, Interface : %s, Already Joined ", nPort,
+                      localIP.c_str());
+        else
+            io_printf("SendThread %d : Alter Device Mulitcast Group Error, Interface : %s : %s  ", nPort,
+                      localIP.c_str(), e.what());
+    } catch (const std::exception& e) {
+        io_printf("SendThread %d : Alter Device Mulitcast Group Error, Interface : %s : %s  ", nPort,
+                  localIP.c_str(), e.what());
+    }
+}
+
+void CSearchDeviceMulticastThread::LeaveExtraGroups() {
+    for (const std::string& localIP : vJoined) {
+        try {
+            SetSocketOption(
+                ip::multicast::leave_group(ip::make_address_v4(kGroupAddress), ip::make_address_v4(localIP)));
+            io_printf("SendThread %d : Leave To Multicast Group Info, Interface : %s ", nPort, localIP.c_str());
+        } catch (const std::exception& e) {
+            io_printf("SendThread %d : Alter Device Mulitcast Group Error, Interface : %s : %s  ", nPort,
+                      localIP.c_str(), e.what());
+        }
+    }
+    vJoined.clear();
 }
 
 int CSearchDeviceMulticastThread::SendSearchCommandToDevice(dhcppacket&) {
@@ -105,6 +164,10 @@ void CSearchDeviceMulticastThread::HandleInitSearchThreadError() {
     io_printf("SendThread %d : Test Create Search Device Work Thread, testCount = %d, port = %d  ", nPort,
               testCount, nPort);
     InitSearchThread();
+}
+
+std::string_view CSearchDeviceMulticastThread::SearchRequest() {
+    return {kSearchRequest, sizeof kSearchRequest - 1};
 }
 
 char* CSearchDeviceMulticastThread::str_ltrim(char* text) {

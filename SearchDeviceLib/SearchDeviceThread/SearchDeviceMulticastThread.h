@@ -2,6 +2,10 @@
 // of answers and NOTIFY alive/byebye announcements.
 #pragma once
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "SearchDeviceThread.h"
 
 class CSearchDeviceMulticastThread : public CSearchDeviceThread {
@@ -18,9 +22,24 @@ public:
     void HandleInitSearchThreadError();
     char* str_ltrim(char* text);
 
+    // Joins the group also on the interface that holds localIP (once per
+    // address); the stop leaves every such membership again. "Any interface"
+    // makes the kernel join on the default route's interface only, so the
+    // announcements of every other network would go unheard.
+    void JoinGroupOn(const std::string& localIP);
+    // The 129-byte M-SEARCH request, without its terminating zero.
+    static std::string_view SearchRequest();
+
 protected:
     // One start attempt, then the retry on the next port when allowed. A
     // group member joins before it binds any address; otherwise the socket
     // binds the worker's own address (any when none) and stays out of the group.
     void StartAndRetry(bool groupMember);
+
+private:
+    void LeaveExtraGroups();
+
+    // Touched only by the thread that starts, searches and stops.
+    std::vector<std::string> vJoinTried;
+    std::vector<std::string> vJoined;
 };

@@ -1,7 +1,10 @@
 #include "SearchDeviceThread.h"
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <system_error>
@@ -21,6 +24,22 @@ constexpr std::size_t kMaxDatagram = kReceiveBufferSize - 1;
 // drained it, and those answers are lost. The kernel caps the request at
 // net.core.rmem_max; whatever it grants is logged.
 constexpr int kReceiveBufferRequest = 4 * 1024 * 1024;
+
+// Dotted decimal of an address in network byte order, as inet_ntop writes
+// it; inet_ntop formats through sprintf, a sizeable part of a datagram's cost.
+void AddressText(const in_addr& address, std::string& text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&address.s_addr);
+    char out[16];
+    char* p = out;
+    for (int i = 0; i < 4; ++i) {
+        unsigned value = bytes[i];
+        if (value >= 100) *p++ = static_cast<char>('0' + value / 100);
+        if (value >= 10) *p++ = static_cast<char>('0' + value / 10 % 10);
+        *p++ = static_cast<char>('0' + value % 10);
+        if (i < 3) *p++ = '.';
+    }
+    text.assign(out, static_cast<std::size_t>(p - out));
+}
 
 void EnlargeReceiveBuffer(ip::udp::socket& socket, int port) {
     boost::system::error_code ec;
@@ -83,23 +102,11 @@ void CSearchDeviceThread::ClearOldDeviceInfo() {
 int CSearchDeviceThread::HandleProtocolInfo() {
     try {
         io_printf("SendThread %d : Begin Search Device Work Thread  ", nPort);
-        char buffer[kReceiveBufferSize];
-        while (!bExitSock) {
-            io_printf("SendThread %d : Wait Reciver Socket Protocol Info  ", nPort);
-            std::memset(buffer, 0, sizeof buffer);
-            ip::udp::endpoint sender;
-            boost::system::error_code ec;
-            std::size_t length = socket.receive_from(boost::asio::buffer(buffer, kMaxDatagram), sender, 0, ec);
-            if (ec) length = 0;
-            io_printf("SendThread %d : Reciver Socket Protocol Info  ", nPort);
-            // Released by a stop: whatever came with it is not handed on.
-            if (bExitSock) break;
-            if (length != 0) {
-                std::string senderIP = sender.address().to_string();
-                io_printf("SendThread %d : Recive Socket Protocol IP : %s, nLen : %d  ", nPort, senderIP.c_str(),
-                          static_cast<int>(length));
-                HandleReceiveInfo(buffer, static_cast<int>(length), senderIP);
-            }
+        if (SearchDeviceShowLog::io_log_enabled()) {
+            char buffer[kReceiveBufferSize];
+            ReceiveEach(buffer);
+        } else {
+            ReceiveBatches();
         }
     } catch (const std::exception& e) {
         io_printf("SendThread %d : Create Socket Protocolt Server Error : %s  ", nPort, e.what());
@@ -110,9 +117,71 @@ int CSearchDeviceThread::HandleProtocolInfo() {
     return 0;
 }
 
+void CSearchDeviceThread::ReceiveEach(char* buffer) {
+    while (!bExitSock) {
+        io_printf("SendThread %d : Wait Reciver Socket Protocol Info  ", nPort);
+        std::memset(buffer, 0, kReceiveBufferSize);
+        ip::udp::endpoint sender;
+        boost::system::error_code ec;
+        std::size_t length = socket.receive_from(boost::asio::buffer(buffer, kMaxDatagram), sender, 0, ec);
+        if (ec) length = 0;
+        io_printf("SendThread %d : Reciver Socket Protocol Info  ", nPort);
+        // Released by a stop: whatever came with it is not handed on.
+        if (bExitSock) break;
+        if (length != 0) {
+            std::string senderIP = sender.address().to_string();
+            io_printf("SendThread %d : Recive Socket Protocol IP : %s, nLen : %d  ", nPort, senderIP.c_str(),
+                      static_cast<int>(length));
+            HandleReceiveInfo(buffer, static_cast<int>(length), senderIP);
+        }
+    }
+}
+
+// With nothing to log, the per-datagram cost is the system call: one call
+// takes every datagram that has queued up (at most kBatch) and waits only
+// when there is none. The decoders see exactly what the other loop gives
+// them, a zero byte after every datagram included. A call that asks for more
+// than has arrived pays for one more, empty, receive attempt, so the batch
+// grows while calls come back full and shrinks to what the last one got.
+void CSearchDeviceThread::ReceiveBatches() {
+    constexpr unsigned kBatch = 32;
+    static_assert(kBatch * kReceiveBufferSize < 64 * 1024, "the buffers live on the thread's stack");
+    char buffers[kBatch][kReceiveBufferSize];
+    sockaddr_in senders[kBatch];
+    iovec parts[kBatch];
+    mmsghdr messages[kBatch];
+    std::string senderIP;
+    const int fd = socket.native_handle();
+    unsigned want = 1;
+    while (!bExitSock) {
+        for (unsigned i = 0; i < want; ++i) {
+            parts[i] = {buffers[i], kMaxDatagram};
+            messages[i] = {};
+            messages[i].msg_hdr.msg_name = &senders[i];
+            messages[i].msg_hdr.msg_namelen = sizeof senders[i];
+            messages[i].msg_hdr.msg_iov = &parts[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int count = recvmmsg(fd, messages, want, MSG_WAITFORONE, nullptr);
+        if (count > 0) want = static_cast<unsigned>(count) == want ? std::min(2 * want, kBatch) : count;
+        for (int i = 0; i < count && !bExitSock; ++i) {
+            const unsigned length = messages[i].msg_len;
+            if (length == 0 || senders[i].sin_family != AF_INET) continue;
+            buffers[i][length] = '\0';
+            AddressText(senders[i].sin_addr, senderIP);
+            HandleReceiveInfo(buffers[i], static_cast<int>(length), senderIP);
+        }
+    }
+}
+
 void CSearchDeviceThread::HandleReceiveInfo(char*, int, std::string&) {}
 
 void CSearchDeviceThread::StartReceiveThread() {
+    const ip::udp::endpoint local = socket.local_endpoint();
+    nBoundAddress = local.address().to_v4().to_uint();
+    // Bound to port 0, the system chose one: it is this worker's number from
+    // here on, so its log lines and hand-overs name the port answers go to.
+    if (nPort == 0) nPort = local.port();
     EnlargeReceiveBuffer(socket, nPort);
     std::lock_guard<std::mutex> lock(sockMutex);
     bReceiving = true;
@@ -153,6 +222,16 @@ void CSearchDeviceThread::SendDatagram(const void* data, std::size_t size, const
     if (bExitSock || !socket.is_open())
         throw boost::system::system_error(boost::asio::error::bad_descriptor, "send_to");
     socket.send_to(boost::asio::buffer(data, size), to);
+}
+
+int CSearchDeviceThread::SendUnicast(const void* data, std::size_t size, std::uint32_t address,
+                                     unsigned short port) {
+    try {
+        SendDatagram(data, size, ip::udp::endpoint(ip::address_v4(address), port));
+        return 0;
+    } catch (const boost::system::system_error& e) {
+        return e.code().value() != 0 ? e.code().value() : EIO;
+    }
 }
 
 bool CSearchDeviceThread::ReceiveThreadRunning() {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <boost/asio.hpp>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -32,6 +33,15 @@ public:
     bool StartSucceeded() const { return bStarted; }
     const std::string& LastStartError() const { return strStartError; }
     int Port() const { return nPort; }
+    // The worker bound a port that another program holds too (address reuse).
+    bool PortShared() const { return bShared; }
+    // Local IPv4 address (host byte order) the socket is bound to, 0 for any.
+    std::uint32_t BoundAddress() const { return nBoundAddress; }
+
+    // One datagram to address:port (host byte order) from this worker's
+    // socket, without a log line: a sweep of targets sends thousands. Returns
+    // 0 or the system's error number.
+    int SendUnicast(const void* data, std::size_t size, std::uint32_t address, unsigned short port);
 
 protected:
     deviceinfo oldDeviceInfo;
@@ -46,7 +56,9 @@ protected:
     // Guards oldDeviceInfo between the receive thread and ClearOldDeviceInfo.
     std::mutex oldMutex;
     bool bStarted = false;
+    bool bShared = false;
     std::string strStartError;
+    std::uint32_t nBoundAddress = 0;
 
     // --- Socket access shared by the protocols ------------------------------
     // The caller's thread (start, sends, join/leave, stop) and the receive
@@ -72,6 +84,11 @@ protected:
     bool ReceiveThreadRunning();
 
 private:
+    // The receive loop's two forms: one datagram per wait, with every trace
+    // line, while the log is on; batches of whatever has queued up, with no
+    // trace lines to write, while it is off.
+    void ReceiveEach(char* buffer);
+    void ReceiveBatches();
     void LeaveReceiveLoop();
 
     std::mutex sockMutex;

@@ -11,10 +11,12 @@ namespace {
 
 char io_log_path[4096];
 bool g_bLogEnable = false;
+bool g_bEcho = false;
 
 constexpr std::size_t kLineMax = 1023;
 
 bool logUsable() { return g_bLogEnable && io_log_path[0] != '\0'; }
+bool traceWanted() { return logUsable() || g_bEcho; }
 
 void appendToFile(const char* text) {
     if (FILE* f = std::fopen(io_log_path, "a+")) {
@@ -32,7 +34,7 @@ bool formatMessage(char (&buf)[1024], const char* format, va_list args) {
 }
 
 void writeLine(const char* line) {
-    appendToFile(line);
+    if (logUsable()) appendToFile(line);
     std::fputs(line, stdout);
 }
 
@@ -61,10 +63,12 @@ int io_log_init(bool enable, const char* directory) {
     return 1;
 }
 
+bool io_log_enabled() { return logUsable(); }
+
 void io_log_path_create(const char*) {}
 
 int io_printf(const char* format, ...) {
-    if (!logUsable() || format == nullptr) return 0;
+    if (!traceWanted() || format == nullptr) return 0;
     char message[1024];
     va_list args;
     va_start(args, format);
@@ -84,7 +88,7 @@ int io_printf(const char* format, ...) {
 }
 
 int io_printf_time(const char* format, ...) {
-    if (!logUsable() || format == nullptr) return 0;
+    if (!traceWanted() || format == nullptr) return 0;
     char message[1024];
     va_list args;
     va_start(args, format);
@@ -126,5 +130,7 @@ std::string get_curtime() {
 void io_log_exit() {
     if (logUsable()) appendToFile("------Exit Log System-------\r\n");
 }
+
+void io_log_echo(bool on) { g_bEcho = on; }
 
 }  // namespace SearchDeviceShowLog

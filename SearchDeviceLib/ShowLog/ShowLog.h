@@ -11,11 +11,18 @@
 namespace SearchDeviceShowLog {
 
 int io_log_init(bool enable, const char* directory);
+// True when lines are written: the log was switched on with a usable path.
+bool io_log_enabled();
 void io_log_path_create(const char* path);
 int io_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int io_printf_time(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int io_log(const char* a, const char* b, int line, const char* message);
 std::string get_curtime();
 void io_log_exit();
+
+// With echo on, io_printf and io_printf_time write their lines to standard
+// output even when there is no log file (a terminal trace). Off by default;
+// io_log_init leaves it as it is.
+void io_log_echo(bool on);
 
 }  // namespace SearchDeviceShowLog

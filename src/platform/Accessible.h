@@ -11,6 +11,12 @@ struct AccessTexts {
     std::string description;
 };
 
+// The title and access texts of a button that a dialog makes itself.
+struct ButtonTexts {
+    std::string title;
+    AccessTexts access;
+};
+
 // Every control takes access texts; a control that has no use for one part
 // (a mnemonic on a plain label) ignores it.
 class Accessible {

@@ -1,9 +1,20 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "CommonStruct.h"
+#include "SearchTargets.h"
 #include "SearchWorkerStatus.h"
+
+// Where the asking of search targets stands, as the window polls it.
+struct SweepStatus {
+    bool running = false;
+    double remaining = 0;             // seconds left at the set rate
+    unsigned long long attempts = 0;  // datagrams sent or refused so far
+    unsigned long long failed = 0;    // datagrams the system refused
+    std::string error;                // the first refusal's text
+};
 
 // The search engine as the window sees it.
 class DeviceEngine {
@@ -17,4 +28,12 @@ public:
     virtual void deviceList(std::vector<deviceinfo>& out) = 0;
     virtual void clearDeviceList() = 0;
     virtual std::vector<SearchWorkerStatus> workerStatus() = 0;
+    // Addresses beyond a router, asked directly by every later sweep at the
+    // default rate; an empty list means none.
+    virtual void setSearchTargets(const CSearchTargetList& targets) = 0;
+    // Starts asking the targets on the engine's own thread, right after a
+    // search, and returns at once; a running sweep is cancelled first. False
+    // when nothing started (no targets, or the engine is not running).
+    virtual bool sweepSearchTargets() = 0;
+    virtual SweepStatus sweepStatus() = 0;
 };

@@ -9,10 +9,7 @@
 // not block the caller.
 class FailureMessage {
 public:
-    struct ButtonText {
-        std::string title;
-        AccessTexts access;
-    };
+    using ButtonText = ButtonTexts;
     virtual ~FailureMessage() = default;
     virtual void show(const std::string& message, const std::string& details, const ButtonText& copy,
                       const std::string& copyText, const ButtonText& close) = 0;

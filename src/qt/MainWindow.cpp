@@ -21,6 +21,7 @@
 #include "QtDeviceTable.h"
 #include "QtFonts.h"
 #include "QtMainThread.h"
+#include "QtTargetsDialog.h"
 #include "QtTimer.h"
 #include "ThreadOperationQueue.h"
 #include "ui_MainWindow.h"
@@ -55,6 +56,7 @@ MainWindow::MainWindow(DeviceEngine& engine, MainWindowOptions options, QWidget*
     login_ = std::make_unique<QtButton>(ui_->loginbutton);
     refresh_ = std::make_unique<QtButton>(ui_->refreshbutton);
     storage_ = std::make_unique<QtButton>(ui_->storagebutton);
+    others_ = std::make_unique<QtButton>(ui_->othersbutton);
     countdown_ = std::make_unique<QtTextField>(ui_->countdownField);
     caption_ = std::make_unique<QtTextField>(ui_->deviceListField);
     status_ = std::make_unique<QtTextField>(ui_->statusField);
@@ -66,6 +68,7 @@ MainWindow::MainWindow(DeviceEngine& engine, MainWindowOptions options, QWidget*
     log_ = std::make_unique<QtSystemLog>();
     alert_ = std::make_unique<QtAlert>();
     failureMessage_ = std::make_unique<QtFailureMessage>(this);
+    targetsDialog_ = std::make_unique<QtTargetsDialog>(this);
     frame_ = std::make_unique<QtWindowFrame>(this);
     fonts_ = std::make_unique<QtFontCatalogue>();
     parseQueue_ = std::make_unique<ThreadOperationQueue>();
@@ -80,21 +83,21 @@ MainWindow::MainWindow(DeviceEngine& engine, MainWindowOptions options, QWidget*
     std::function<void(int)> exitProcess = options_.exitProcess;
     if (!exitProcess) exitProcess = [](int status) { std::exit(status); };
 
-    Controller::Outlets outlets{table_.get(),   table_.get(),   login_.get(),
-                                refresh_.get(), storage_.get(), countdown_.get(),
-                                caption_.get(), status_.get(),  frame_.get()};
+    Controller::Outlets outlets{table_.get(),   table_.get(),     login_.get(),   refresh_.get(),
+                                storage_.get(), countdown_.get(), caption_.get(), status_.get(),
+                                frame_.get(),   others_.get()};
     controller_ = std::make_unique<Controller>(
         outlets,
         Controller::Desktop{*timer_, *workspace_, *log_, *mainThread_, *parseQueue_, *alert_, *fonts_,
                             *resources_, *preferences, notifications, exitProcess, failureMessage_.get(),
-                            options_.readmePath},
+                            options_.readmePath, targetsDialog_.get(), options_.settings},
         engine);
 
     // The installed theme's icon; the built-in copy where none is installed.
     setWindowIcon(QIcon::fromTheme("nasscout", QIcon(":/icons/nasscout.svg")));
 
     focusStyle_ = std::make_unique<FocusRingStyle>();
-    for (QPushButton* b : {ui_->loginbutton, ui_->storagebutton, ui_->refreshbutton})
+    for (QPushButton* b : {ui_->loginbutton, ui_->storagebutton, ui_->refreshbutton, ui_->othersbutton})
         b->setStyle(focusStyle_.get());
 
     // Keys go through the buttons, so that they do nothing while a button is disabled.
@@ -108,6 +111,7 @@ MainWindow::MainWindow(DeviceEngine& engine, MainWindowOptions options, QWidget*
     connect(ui_->loginbutton, &QPushButton::clicked, this, [c] { c->onLogin(); });
     connect(ui_->refreshbutton, &QPushButton::clicked, this, [c] { c->onRefreash(); });
     connect(ui_->storagebutton, &QPushButton::clicked, this, [c] { c->onGotoStorage(); });
+    connect(ui_->othersbutton, &QPushButton::clicked, this, [c] { c->onOtherNetworks(); });
     connect(ui_->tableview, &QTableView::doubleClicked, this, [c] { c->onTableviewDoubleClicked(); });
     connect(ui_->tableview->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
             [c] { c->tableViewSortDescriptorsDidChange(); });

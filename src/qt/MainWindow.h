@@ -10,6 +10,7 @@
 
 #include "platform/DeviceEngine.h"
 #include "platform/Preferences.h"
+#include "platform/Settings.h"
 
 namespace Ui {
 class MainWindow;
@@ -24,6 +25,7 @@ class QtWorkspace;
 class QtSystemLog;
 class QtAlert;
 class QtFailureMessage;
+class QtTargetsDialog;
 class QtWindowFrame;
 class QtFontCatalogue;
 class ThreadOperationQueue;
@@ -39,6 +41,7 @@ struct MainWindowOptions {
     std::string screenshotPath;  // when set: save the window there once the countdown ends, then quit
     std::vector<std::string> urlOpener;  // program (and arguments) that opens a URL; empty: desktop services
     std::string readmePath = "README.md";  // named in the status line when a search finds nothing
+    Settings* settings = nullptr;          // where the other networks are kept; null: for this run only
 };
 
 // The main window: loads the form, connects the controller to it and starts
@@ -65,7 +68,7 @@ private:
     std::unique_ptr<Preferences> ownPreferences_;
     std::unique_ptr<Resources> resources_;
     std::unique_ptr<QtDeviceTable> table_;
-    std::unique_ptr<QtButton> login_, refresh_, storage_;
+    std::unique_ptr<QtButton> login_, refresh_, storage_, others_;
     std::unique_ptr<QtTextField> countdown_, caption_, status_;
     std::unique_ptr<QtTimer> timer_;
     std::unique_ptr<QtMainThread> mainThread_;
@@ -73,6 +76,7 @@ private:
     std::unique_ptr<QtSystemLog> log_;
     std::unique_ptr<QtAlert> alert_;
     std::unique_ptr<QtFailureMessage> failureMessage_;
+    std::unique_ptr<QtTargetsDialog> targetsDialog_;
     std::unique_ptr<QtWindowFrame> frame_;
     std::unique_ptr<QStyle> focusStyle_;
     std::unique_ptr<QtFontCatalogue> fonts_;

@@ -13,6 +13,7 @@
 #include "DirectoryResources.h"
 #include "MainWindow.h"
 #include "QtDesktop.h"
+#include "QtSettings.h"
 #include "SearchEngine.h"
 
 namespace {
@@ -20,7 +21,9 @@ namespace {
 const char kUsage[] =
     "Usage: nasscout [--verbose] [Qt options such as -platform NAME]\n"
     "Finds network storage boxes on every local IPv4 network and opens the one you pick.\n"
-    "The window starts searching at once; there is nothing to configure.\n"
+    "The window starts searching at once. Boxes behind a router answer only when named\n"
+    "under Other networks... (addresses and networks such as 10.1.20.0/24, kept in\n"
+    "~/.config/nasscout/nasscout.conf); they are then asked directly after every search.\n"
     "\n"
     "Options:\n"
     "  -h, --help     show this help and exit\n"
@@ -91,6 +94,9 @@ int main(int argc, char** argv) {
     if (const QString xdgOpen = QStandardPaths::findExecutable("xdg-open"); !xdgOpen.isEmpty())
         options.urlOpener = {xdgOpen.toStdString()};
     options.readmePath = readmePath();
+
+    QtSettings settings;
+    options.settings = &settings;
 
     SearchEngine engine;
     QtSystemLog log;

@@ -9,9 +9,17 @@
 #   lan1 203.0.113.1/24   <---- veth ---->  dev1 203.0.113.10 .. .(9+N)/24
 #   default route lan0 (255.255.255.255 and 239.x leave there only); host name
 #   "lab-host" resolves to 198.51.100.1.
+# The LAN namespace is also a router (198.51.100.254, forwarding on) to a
+# routed subnet in a third namespace, which no broadcast or multicast reaches:
+#   LAN namespace rt0 198.18.10.1/24 <-- veth --> rt1 198.18.10.10 .. .(9+N)/24
+#   the host routes 198.18.10.0/24 via 198.51.100.254.
 # COMMAND sees LAB_LAN_PID (a process in the LAN namespace), LAB_IN_LAN (prefix
 # that runs a command there), LAB_HOST_IP1/2, LAB_NET1/2 (198.51.100, 203.0.113)
-# and LAB_ADDRS (N device addresses per subnet, default 20, at most 240).
+# and LAB_ADDRS (N device addresses per subnet, default 20, at most 240); for
+# the routed subnet LAB_ROUTED_PID, LAB_IN_ROUTED, LAB_ROUTED_NET (198.18.10)
+# and LAB_ROUTER_IP (198.51.100.254). The programs of this tree's build/
+# (nasscout, nasscout-cli, nasscout-sim) come first on PATH. Every process
+# started in the lab ends with it (a PID namespace).
 # Exit status: COMMAND's, or 77 (skipped) when the namespaces cannot be built.
 set -euo pipefail
 
@@ -20,7 +28,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --addrs) ADDRS="$2"; shift 2 ;;
     --) shift; break ;;
-    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
     *) break ;;
   esac
 done
@@ -28,16 +36,19 @@ done
 [ "$ADDRS" -ge 1 ] && [ "$ADDRS" -le 240 ] || { echo "lab.sh: --addrs must be 1..240" >&2; exit 2; }
 
 if [ "${LAB_INSIDE:-}" != 1 ]; then
-  # Fresh network, UTS and mount namespaces; an unprivileged user gets a user
-  # namespace in front, in which it is root.
+  # Fresh network, UTS, mount and PID namespaces; an unprivileged user gets a
+  # user namespace in front, in which it is root. This script becomes the PID
+  # namespace's first process: when it ends, or unshare is killed, the kernel
+  # ends every process started inside, both sides of the lab.
   userns=()
   [ "$(id -u)" = 0 ] || userns=(--user --map-root-user)
   for tool in unshare nsenter ip; do
     command -v "$tool" >/dev/null || { echo "lab.sh: SKIP: '$tool' is not installed" >&2; exit 77; }
   done
-  unshare "${userns[@]}" --net --uts --mount true 2>/dev/null ||
-    { echo "lab.sh: SKIP: cannot create network namespaces here (unshare --net failed)" >&2; exit 77; }
-  exec env LAB_INSIDE=1 unshare "${userns[@]}" --net --uts --mount --propagation private \
+  spaces=(--net --uts --mount --pid --fork --kill-child --mount-proc)
+  unshare "${userns[@]}" "${spaces[@]}" true 2>/dev/null ||
+    { echo "lab.sh: SKIP: cannot create network and PID namespaces here (unshare failed)" >&2; exit 77; }
+  exec env LAB_INSIDE=1 unshare "${userns[@]}" "${spaces[@]}" --propagation private \
     "$0" --addrs "$ADDRS" -- "$@"
 fi
 
@@ -69,8 +80,31 @@ ip route add default dev lan0
   printf 'link set dev0 up\nlink set dev1 up\nroute add default dev dev0\n'
 } | nsenter -t "$LAN_PID" -n ip -batch - || fail "cannot configure the LAN namespace"
 
+# The routed subnet. Routers forward unicast only: the kernel never forwards
+# the limited broadcast, and without a multicast routing daemon no group
+# traffic crosses either.
+unshare --net sleep infinity &
+ROUTED_PID=$!
+trap 'kill "$LAN_PID" "$ROUTED_PID" 2>/dev/null || true' EXIT
+for _ in $(seq 100); do
+  [ "$(readlink /proc/$ROUTED_PID/ns/net 2>/dev/null)" != "$(readlink /proc/self/ns/net)" ] && break
+  sleep 0.01
+done
+nsenter -t "$LAN_PID" -n ip link add rt0 type veth peer name rt1 || fail "cannot create the routed veth pair"
+nsenter -t "$LAN_PID" -n ip link set rt1 netns "$ROUTED_PID" || fail "cannot move rt1 into the routed namespace"
+printf 'addr add 198.51.100.254/24 dev dev0\naddr add 198.18.10.1/24 dev rt0\nlink set rt0 up\n' |
+  nsenter -t "$LAN_PID" -n ip -batch - || fail "cannot configure the router"
+nsenter -t "$LAN_PID" -n sh -c 'echo 1 >/proc/sys/net/ipv4/ip_forward' || fail "cannot turn on forwarding"
+{
+  echo "link set lo up"
+  for k in $(seq 1 "$ADDRS"); do echo "addr add 198.18.10.$((9 + k))/24 dev rt1"; done
+  printf 'link set rt1 up\nroute add default via 198.18.10.1\n'
+} | nsenter -t "$ROUTED_PID" -n ip -batch - || fail "cannot configure the routed namespace"
+ip route add 198.18.10.0/24 via 198.51.100.254 || fail "cannot route to the routed subnet"
+
 hostname lab-host
 hosts=$(mktemp /tmp/lab-hosts.XXXXXX)
+chmod 644 "$hosts"  # mktemp's 0600 would send every other user to DNS for "lab-host"
 printf '127.0.0.1 localhost\n198.51.100.1 lab-host\n' >"$hosts"
 mount --bind "$hosts" /etc/hosts || fail "cannot bind-mount /etc/hosts"
 rm -f "$hosts"  # the bind mount keeps the file alive
@@ -79,8 +113,14 @@ for _ in $(seq 200); do  # links come up asynchronously
   sleep 0.01
 done
 
-export LAB_LAN_PID="$LAN_PID" LAB_IN_LAN="nsenter -t $LAN_PID -n --" LAB_ADDRS="$ADDRS"
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+for dir in "$repo/build/tools/cli" "$repo/build/tools/sim" "$repo/build/src"; do
+  [ -d "$dir" ] && PATH="$dir:$PATH"
+done
+export PATH LAB_LAN_PID="$LAN_PID" LAB_IN_LAN="nsenter -t $LAN_PID -n --" LAB_ADDRS="$ADDRS"
 export LAB_HOST_IP1=198.51.100.1 LAB_HOST_IP2=203.0.113.1 LAB_NET1=198.51.100 LAB_NET2=203.0.113
+export LAB_ROUTED_PID="$ROUTED_PID" LAB_IN_ROUTED="nsenter -t $ROUTED_PID -n --" LAB_ROUTED_NET=198.18.10
+export LAB_ROUTER_IP=198.51.100.254
 unset LAB_INSIDE
 set +e
 "$@"

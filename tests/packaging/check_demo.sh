@@ -15,4 +15,5 @@ done
 for host in office-printer door-camera; do
   echo "$out" | grep -q "$host" && { echo "demo listed $host, whose maker is not accepted"; fail=1; }
 done
+echo "$out" | tail -n 8 | grep -q "'+' for a" || { echo "demo did not end by explaining its output"; fail=1; }
 exit "$fail"

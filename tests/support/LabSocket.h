@@ -22,30 +22,31 @@ namespace lab {
 
 inline const char* kHostIp = "198.51.100.1";
 
-// Empty only inside the lab: LAB_LAN_PID names a process in another network
-// namespace, ours is not the machine's own, and it holds no link but the lab's
-// (any other could reach a real network). Anything that sends must refuse to
-// run otherwise.
-inline std::string WhyNotInsideLab() {
+// True only inside the lab: LAB_LAN_PID names a process in another network
+// namespace, and ours holds only the lab's links, since any other interface
+// could reach a real network. (PID 1 is the lab's own first process there, so
+// its namespace tells nothing.) Anything that sends must refuse to run otherwise.
+inline bool InsideLab(std::string* why) {
+    auto fail = [&](const char* text) { return *why = text, false; };
     const char* pid = std::getenv("LAB_LAN_PID");
-    if (pid == nullptr || *pid == '\0') return "LAB_LAN_PID is not set (run under tests/lab/lab.sh)";
-    auto inode = [](const std::string& path) {
-        struct stat s {};
-        return stat(path.c_str(), &s) == 0 ? s.st_ino : 0;
-    };
-    const auto self = inode("/proc/self/ns/net");
-    if (self == 0 || self == inode(std::string("/proc/") + pid + "/ns/net") || self == inode("/proc/1/ns/net"))
-        return "not in a network namespace of the lab";
-    std::string links, foreign;
-    if (struct if_nameindex* all = if_nameindex()) {
-        for (struct if_nameindex* l = all; l->if_index != 0; ++l) {
-            const std::string name = l->if_name;
-            (name == "lo" || name == "lan0" || name == "lan1" ? links : foreign) += " " + name;
-        }
-        if_freenameindex(all);
+    if (pid == nullptr || *pid == '\0') return fail("LAB_LAN_PID is not set (run under tests/lab/lab.sh)");
+    struct stat self {
+    }, lan{};
+    if (stat("/proc/self/ns/net", &self) != 0 ||
+        stat((std::string("/proc/") + pid + "/ns/net").c_str(), &lan) != 0)
+        return fail("cannot read the network namespaces");
+    if (self.st_ino == lan.st_ino) return fail("LAN namespace equals ours");
+    struct if_nameindex* links = if_nameindex();
+    if (links == nullptr) return fail("cannot list network interfaces");
+    bool haveLan0 = false, foreign = false;
+    for (struct if_nameindex* l = links; l->if_index != 0; ++l) {
+        const std::string name = l->if_name;
+        haveLan0 |= name == "lan0";
+        foreign |= name != "lo" && name != "lan0" && name != "lan1";
     }
-    if (!foreign.empty() || links.find(" lan0") == std::string::npos) return "not only the lab's links:" + foreign;
-    return "";
+    if_freenameindex(links);
+    if (foreign || !haveLan0) return fail("network interfaces other than the lab's are present");
+    return true;
 }
 
 inline sockaddr_in Address(const std::string& ip, int port) {
@@ -75,6 +76,7 @@ public:
             static_cast<ssize_t>(bytes.size()))
             throw std::runtime_error(std::string("sendto: ") + std::strerror(errno));
     }
+
     void JoinGroup(const std::string& group) const {
         ip_mreq m{};
         m.imr_multiaddr = Address(group, 0).sin_addr;

@@ -23,6 +23,17 @@ struct FakeEngine : DeviceEngine {
     void deviceList(std::vector<deviceinfo>& out) override { out = list; }
     void clearDeviceList() override { calls.push_back("clear"), list.clear(); }
     std::vector<SearchWorkerStatus> workerStatus() override { return workers; }
+    CSearchTargetList targets;
+    SweepStatus sweep;  // what every poll reports
+    void setSearchTargets(const CSearchTargetList& t) override {
+        calls.push_back("targets " + std::to_string(t.Count()));
+        targets = t;
+    }
+    bool sweepSearchTargets() override {
+        calls.push_back("sweep");
+        return sweep.running = !targets.Empty();
+    }
+    SweepStatus sweepStatus() override { return sweep; }
 };
 
 inline deviceinfo device(const char* host, const char* ip) {
@@ -83,7 +94,7 @@ struct FakeControl : Button, TextField {
 
 // The rest of the desktop; parse operations run at once, on the calling thread.
 struct FakeDesktop : Timer, Workspace, SystemLog, Alert, FontCatalogue, Resources, Preferences, OperationQueue,
-                     FailureMessage, WindowFrame {
+                     FailureMessage, WindowFrame, Settings, TargetsDialog {
     static constexpr double kDefaultSize = 9;
     std::function<void()> onTick;
     std::vector<std::string> urls, alerts, languages, failures;
@@ -134,6 +145,28 @@ struct FakeDesktop : Timer, Workspace, SystemLog, Alert, FontCatalogue, Resource
     }
     std::vector<std::string> preferredLanguages() const override { return languages; }
     void addOperation(std::shared_ptr<Operation> op) override { op->main(); }
+
+    std::map<std::string, std::string> settings;
+    bool settingsWritable = true;
+    std::optional<std::string> value(const std::string& key) const override {
+        return settings.count(key) ? std::optional(settings.at(key)) : std::nullopt;
+    }
+    bool setValue(const std::string& key, const std::string& v) override {
+        if (settingsWritable) settings[key] = v;
+        return settingsWritable;
+    }
+    std::string location() const override { return "/home/user/.config/nasscout/nasscout.conf"; }
+
+    // The open dialog: its texts, the text it was opened with, its Save.
+    std::optional<TargetsDialog::Texts> dialog;
+    std::string dialogText;
+    std::function<std::string(const std::string&)> save;
+    void show(const TargetsDialog::Texts& t, const std::string& text,
+              std::function<std::string(const std::string&)> onSave) override {
+        dialog = t;
+        dialogText = text;
+        save = std::move(onSave);
+    }
 };
 
 // The test's thread is the main thread: work posted from another thread waits
@@ -193,7 +226,7 @@ inline const std::vector<std::pair<std::string, std::string>> kEnglish = {
 struct Window {
     FakeEngine engine;
     FakeTable table;
-    FakeControl login, refresh, storage, countdown, caption, status;
+    FakeControl login, refresh, storage, countdown, caption, status, others;
     FakeDesktop desktop;
     FakeMainThread mainThread;
     OperationQueue* queue = &desktop;
@@ -203,12 +236,12 @@ struct Window {
     Window() { desktop.files["XML_en"] = languageFile(kEnglish); }
     void start() {
         FakeDesktop& d = desktop;
-        controller =
-            std::make_unique<Controller>(Controller::Outlets{&table, &table, &login, &refresh, &storage,
-                                                             &countdown, &caption, &status, &d},
-                                         Controller::Desktop{d, d, d, mainThread, *queue, d, d, d, d,
-                                                             notifications, [](int) {}, &d, "/doc/README"},
-                                         engine);
+        controller = std::make_unique<Controller>(
+            Controller::Outlets{&table, &table, &login, &refresh, &storage, &countdown, &caption, &status, &d,
+                                &others},
+            Controller::Desktop{d, d, d, mainThread, *queue, d, d, d, d, notifications, [](int) {}, &d,
+                                "/doc/README", &d, &d},
+            engine);
         controller->awakeFromNib();
     }
     // "+++" when all three buttons are enabled, "---" when none is.

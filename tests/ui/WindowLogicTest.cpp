@@ -335,35 +335,47 @@ std::string shippedFile(const std::string& lang) {
 }
 
 TEST(ShippedFiles, EachParsesCleanlyWithTextsKnownFontsAndForEveryControlANameADescriptionAndItsOwnLetter) {
+    Parsed english(shippedFile("en"));  // every file has each of its entries
     for (const char* lang : {"en", "de", "fr", "es", "it", "nl", "da", "pl", "pt"}) {
         Parsed p(shippedFile(lang));
         p.mainThread.pump();
         EXPECT_TRUE(p.errors.empty() && p.added.size() == 1) << lang;
-        for (const auto& [key, english] : kEnglish) {
+        for (const auto& [key, text] : kEnglish) {
             const FontNode* e = p.entry(key);
             EXPECT_TRUE(e && !e->String.value_or("").empty() &&
                         (key == "Search Time" || p.desktop.fontWithName(e->Font.value_or(""), 0)))
                 << lang << " " << key;
         }
-        std::set<char> letters;
-        for (const FakeControl* c : {&p.login, &p.refresh, &p.storage, &p.caption}) {
-            const std::string& letter = c->access.mnemonic;
-            auto lower = [](std::string s) {
-                for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-                return s;
-            };
-            EXPECT_TRUE(letter.size() == 1 && lower(c->text).find(lower(letter)) != std::string::npos)
-                << lang << " " << c->text << " '" << letter << "'";
-            letters.insert(static_cast<char>(std::tolower(static_cast<unsigned char>(letter[0]))));
+        p.controller->onOtherNetworks();
+        const TargetsDialog::Texts& d = *p.desktop.dialog;
+        auto lower = [](std::string s) {
+            for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            return s;
+        };
+        // Each window's titles with their letters: the main window, the dialog.
+        using Titles = std::vector<std::pair<std::string, std::string>>;
+        for (const Titles& window : {Titles{{p.login.text, p.login.access.mnemonic},
+                                            {p.refresh.text, p.refresh.access.mnemonic},
+                                            {p.storage.text, p.storage.access.mnemonic},
+                                            {p.caption.text, p.caption.access.mnemonic},
+                                            {p.others.text, p.others.access.mnemonic}},
+                                     Titles{{d.label, d.labelAccess.mnemonic},
+                                            {d.save.title, d.save.access.mnemonic},
+                                            {d.cancel.title, d.cancel.access.mnemonic}}}) {
+            std::set<std::string> letters;
+            for (const auto& [title, letter] : window) {
+                EXPECT_TRUE(letter.size() == 1 && lower(title).find(lower(letter)) != std::string::npos)
+                    << lang << " " << title << " '" << letter << "'";
+                letters.insert(lower(letter));
+            }
+            EXPECT_EQ(letters.size(), window.size()) << lang << ": one letter for two controls";
         }
-        EXPECT_EQ(letters.size(), 4u) << lang << ": one letter for two controls";
-        for (const AccessTexts* a : {&p.login.access, &p.refresh.access, &p.storage.access, &p.caption.access,
-                                     &p.countdown.access, &p.status.access, &p.table.access})
+        for (const AccessTexts* a : std::initializer_list<const AccessTexts*>{
+                 &p.login.access, &p.refresh.access, &p.storage.access, &p.caption.access,
+                 &p.countdown.access, &p.status.access, &p.table.access, &p.others.access, &d.labelAccess})
             EXPECT_FALSE(a->name.empty() || a->description.empty()) << lang;
         EXPECT_FALSE(p.desktop.title.empty()) << lang;
-        for (const char* key : {"Status Broadcast", "Status SSDP", "Status Address", "Status Rights",
-                                "Status Port", "Status Nothing Found", "Open Failed", "Open Failed http",
-                                "Open Failed smb", "Copy address", "Close"})
+        for (const auto& [key, entry] : english.controller->parseOperation()->currentParseBatchDic())
             EXPECT_NE(p.entry(key), nullptr) << lang << " " << key;
         if (std::string(lang) == "fr") {  // French sets a no-break space before a colon
             for (const auto& [key, entry] : p.controller->parseOperation()->currentParseBatchDic())

@@ -12,7 +12,12 @@ std::string Ports(int first, int last) {
 
 }  // namespace
 
-std::string StartWarning(const SearchWorkerStatus& s) {
+std::string StartWarning(const SearchWorkerStatus& s, bool singleAddress) {
+    if (s.started && s.shared && singleAddress && s.kind == SearchWorkerStatus::Kind::Multicast)
+        return "nasscout-cli: warning: " + Ports(s.port, s.port) +
+               " is shared with another SSDP program; answers to the search may reach that program "
+               "instead, so devices may be missed.\n  Run without --single-address to search also from "
+               "every local address, each on a port of its own.";
     if (s.started) return {};
     const std::string reason = s.error.empty() ? "unknown error" : s.error;
     const bool denied = Says(s.error, "ermission") || Says(s.error, "not permitted");
@@ -58,7 +63,7 @@ std::string StartWarning(const SearchWorkerStatus& s) {
 std::vector<std::string> StartWarningTracker::NewWarnings(const std::vector<SearchWorkerStatus>& statuses) {
     std::vector<std::string> out;
     for (; seen < statuses.size(); ++seen) {
-        std::string text = StartWarning(statuses[seen]);
+        std::string text = StartWarning(statuses[seen], singleAddress);
         if (!text.empty()) out.push_back(std::move(text));
     }
     return out;

@@ -9,14 +9,18 @@
 
 namespace cli {
 
-// The warning for one worker that did not start; empty when it started.
-std::string StartWarning(const SearchWorkerStatus& status);
+// The warning for one worker that did not start; empty when it started. In
+// single-address mode an SSDP socket that shares its port is warned about
+// too: the answers to its search may reach the other program.
+std::string StartWarning(const SearchWorkerStatus& status, bool singleAddress = false);
 
 // The registry only grows and keeps its order, so workers already looked at
 // are simply the first `seen` entries.
 class StartWarningTracker {
 public:
     std::vector<std::string> NewWarnings(const std::vector<SearchWorkerStatus>& statuses);
+
+    bool singleAddress = false;
 
 private:
     std::size_t seen = 0;

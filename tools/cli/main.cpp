@@ -20,6 +20,8 @@
 #include "CliOutput.h"
 #include "CoverageDump.h"
 #include "DeviceSearchInterface.h"
+#include "SearchTargets.h"
+#include "ShowLog.h"
 #include "SnapshotDiff.h"
 #include "StartWarnings.h"
 
@@ -31,11 +33,11 @@ constexpr auto kPoll = std::chrono::milliseconds(100);
 constexpr std::size_t kMaxLogDir = 4000;
 
 const char kScanUsage[] =
-    "Usage: nasscout-cli scan [--timeout SECONDS] [--format table|json] [--log-dir DIR] [--single-address] "
-    "[--verbose]\n";
+    "Usage: nasscout-cli scan [--timeout SECONDS] [--format table|json] [--target SPEC]... [--rate N] "
+    "[--log-dir DIR] [--single-address] [--verbose]\n";
 const char kWatchUsage[] =
-    "Usage: nasscout-cli watch [--interval SECONDS] [--rounds N] [--format text|jsonl] [--log-dir DIR] "
-    "[--single-address] [--verbose]\n";
+    "Usage: nasscout-cli watch [--interval SECONDS] [--rounds N] [--format text|jsonl] [--target SPEC]... "
+    "[--rate N] [--log-dir DIR] [--single-address] [--verbose]\n";
 
 struct Options {
     double timeout = 11;
@@ -45,10 +47,23 @@ struct Options {
     std::string logDir;
     bool singleAddress = false;
     bool verbose = false;
+    std::vector<std::string> targetTexts;
+    std::string rateText;
+    CSearchTargetList targets;
+    int rate = kSearchRateDefault;
 };
 
+// The number of the stop signal that came (SIGINT or SIGTERM), else 0.
 volatile sig_atomic_t g_stop = 0;
-void OnStopSignal(int) { g_stop = 1; }
+void OnStopSignal(int signal) { g_stop = signal; }
+
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 // Seconds as a finite number in [low, high]; CLI11's range check lets NaN pass.
 CLI::Validator Seconds(double low, double high) {
@@ -91,6 +106,9 @@ public:
     }
 
     void Start(const Options& o) {
+        // --verbose shows the whole trace, with or without a log file.
+        if (o.verbose) SearchDeviceShowLog::io_log_echo(true);
+        warnings.singleAddress = o.singleAddress;
         engine = CDeviceSearchInterface::GetInstance();
         engine->DeviceSearchDllInit(nullptr, !o.logDir.empty(), o.logDir.empty() ? nullptr : o.logDir.c_str(),
                                     !o.singleAddress);
@@ -100,6 +118,34 @@ public:
     void Search() {
         engine->SendSearchDeviceCommand(nullptr);
         ReportStartFailures();  // a search may add workers for new addresses
+    }
+
+    // Asks every target directly and returns when all were asked (or a stop
+    // signal came), calling tick now and then. Without targets it does nothing.
+    template <typename Tick>
+    void SweepTargets(const Options& o, bool progress, Tick tick) {
+        if (o.targets.Empty()) return;
+        engine->SetSearchTargets(o.targets, o.rate);
+        if (engine->SweepSearchTargets() != 0) return;
+        while (!engine->WaitSweep(static_cast<int>(kPoll.count()))) {
+            if (g_stop) {
+                engine->CancelSweep();
+                break;
+            }
+            // The line goes before tick prints anything to the same terminal.
+            if (progress) std::fprintf(stderr, "\r%70s\r", "");
+            tick();
+            if (progress) ShowSweepProgress(engine->GetSweepProgress());
+        }
+        if (progress) std::fprintf(stderr, "\r%70s\r", "");
+        const sweepprogress done = engine->GetSweepProgress();
+        if (done.failed > 0) {
+            const std::string warning = std::to_string(done.failed) + " of " +
+                                        std::to_string(done.sent + done.failed) +
+                                        " datagrams to the targets could not be sent: " + done.error;
+            if (warning != lastSweepWarning) std::fprintf(stderr, "nasscout-cli: %s\n", warning.c_str());
+            lastSweepWarning = warning;
+        }
     }
 
     std::vector<deviceinfo> Snapshot() {
@@ -126,6 +172,12 @@ public:
     CDeviceSearchInterface* engine = nullptr;
 
 private:
+    static void ShowSweepProgress(const sweepprogress& p) {
+        const long left = std::lround(p.remaining);
+        std::fprintf(stderr, "\rasking targets: %llu/%llu addresses, %.0f datagrams/s, %ld:%02ld left   ", p.done,
+                     p.total, p.achieved, left / 60, left % 60);
+    }
+
     void ReportStartFailures() {
         for (const std::string& warning : warnings.NewWarnings(engine->GetWorkerStatus()))
             std::fprintf(stderr, "%s\n", warning.c_str());
@@ -133,6 +185,7 @@ private:
 
     FILE* results = nullptr;
     cli::StartWarningTracker warnings;
+    std::string lastSweepWarning;
 };
 
 // Sleeps in short steps until the deadline or a stop signal, calling tick after each.
@@ -152,11 +205,14 @@ std::chrono::steady_clock::time_point After(double seconds) {
 }
 
 int RunScan(const Options& o) {
+    CatchStopSignals();  // Ctrl-C or SIGTERM ends the wait early; what was found is printed
     Cli cli;
     if (!cli.TakeStandardOutput(o.verbose)) return 1;
     cli.Start(o);
     cli.Search();
     const bool progress = isatty(STDERR_FILENO) && !o.verbose;
+    // The timeout counts from the last probe, so far targets get it in full.
+    cli.SweepTargets(o, progress, [] {});
     WaitUntil(After(o.timeout), [&](auto deadline) {
         if (!progress) return;
         double left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
@@ -166,16 +222,11 @@ int RunScan(const Options& o) {
     if (progress) std::fprintf(stderr, "\r%60s\r", "");
     std::vector<deviceinfo> list = cli.Snapshot();
     cli.Print(o.format == "json" ? cli::FormatJsonArray(list) : cli::FormatTable(list));
-    cli.Finish(0);
+    cli.Finish(g_stop != 0 ? 128 + g_stop : 0);
 }
 
 int RunWatch(const Options& o) {
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-
+    CatchStopSignals();
     Cli cli;
     if (!cli.TakeStandardOutput(o.verbose)) return 1;
     cli.Start(o);
@@ -186,8 +237,11 @@ int RunWatch(const Options& o) {
             cli.Print(o.format == "jsonl" ? cli::FormatEventJsonl(event) : cli::FormatEventText(event));
         shown = std::move(now);
     };
+    const bool progress = isatty(STDERR_FILENO) && !o.verbose;
     for (long round = 0; !g_stop && (o.rounds == 0 || round < o.rounds); ++round) {
         cli.Search();
+        cli.SweepTargets(o, progress, report);
+        if (g_stop) break;
         WaitUntil(After(o.interval), [&](auto) { report(); });
         if (g_stop) break;
         cli.engine->RefreshDeviceList();
@@ -216,12 +270,24 @@ bool CheckLogDir(std::string& dir) {
 }
 
 void AddCommonOptions(CLI::App* cmd, Options& o) {
+    // Taken as text and checked after parsing, so that a bad value gets one
+    // line that names it.
+    cmd->add_option("--target", o.targetTexts,
+                    "Also ask SPEC directly, by unicast, for boxes behind a router: an IPv4 address or a CIDR "
+                    "block from /16 to /32; comma lists allowed; repeatable")
+        ->allow_extra_args(false)
+        ->type_name("SPEC");
+    cmd->add_option("--rate", o.rateText,
+                    "Datagrams per second while asking the targets, " + std::to_string(kSearchRateMin) + " to " +
+                        std::to_string(kSearchRateMax) + " (default " + std::to_string(kSearchRateDefault) + ")")
+        ->type_name("N");
     cmd->add_option("--log-dir", o.logDir,
                     "Write the engine's search log to DIR/YYYY-MM-DD-SearchDeviceLog.txt (DIR must exist)")
         ->type_name("DIR");
     cmd->add_flag("--single-address", o.singleAddress,
                   "Search only through the two any-address sockets, not from every local IPv4 address");
-    cmd->add_flag("--verbose", o.verbose, "Copy the engine's own trace lines to standard error");
+    cmd->add_flag("--verbose", o.verbose,
+                  "Copy the engine's whole trace (and its per-record lines) to standard error");
     cmd->set_version_flag("--version", "nasscout-cli " NASSCOUT_VERSION);
 }
 
@@ -240,9 +306,14 @@ int main(int argc, char** argv) {
         "  nasscout-cli scan\n"
         "  nasscout-cli scan --timeout 3 --format json | jq -r '.[].ip'\n"
         "  nasscout-cli watch --interval 5 --format jsonl\n"
+        "  nasscout-cli scan --target 10.1.20.0/24 --target 10.1.30.7,10.1.30.9 --rate 2000\n"
+        "Targets are for boxes behind a router, which the broadcast and the multicast search do not pass:\n"
+        "each target address gets the broadcast request on UDP port 68 and the M-SEARCH on port 1900,\n"
+        "in ascending order, evenly paced (a /24 takes about half a second at the default rate).\n"
         "Port 67 (broadcast search) needs root or: sudo setcap cap_net_bind_service=+ep $(command -v "
         "nasscout-cli)\n"
-        "Exit status: 0 on success (also when nothing was found), 2 for bad arguments.");
+        "Exit status: 0 on success (also when nothing was found), 2 for bad arguments;\n"
+        "scan interrupted by Ctrl-C or SIGTERM prints what it found so far and exits 130 or 143.");
 
     CLI::App* scan = app.add_subcommand("scan", "Search once, wait, print the device list and exit");
     scan->add_option("--timeout", o.timeout, "Seconds to wait for answers; fractions allowed (default 11)")
@@ -257,10 +328,14 @@ int main(int argc, char** argv) {
         "json prints one array of objects with the string keys \"id\", \"ip\", \"host\", \"product\", "
         "\"extra\",\n"
         "\"version\", \"factory\" and the integer keys \"type\" (1 answer, 2 alive) and \"lifetime\".\n"
+        "Ctrl-C or SIGTERM ends the wait early: what was found so far is printed (exit status 130, 143).\n"
         "Examples:\n"
         "  nasscout-cli scan\n"
         "  nasscout-cli scan --timeout 2.5 --format json\n"
-        "  nasscout-cli scan --log-dir /tmp --verbose");
+        "  nasscout-cli scan --log-dir /tmp --verbose\n"
+        "  nasscout-cli scan --target 10.1.20.0/24 --timeout 3\n"
+        "With --target, the default search goes first, then every target is asked, and --timeout counts\n"
+        "from the last of them. A terminal shows the progress on standard error.");
 
     CLI::App* watch = app.add_subcommand("watch", "Search every interval, age the list, print each change");
     watch
@@ -286,7 +361,9 @@ int main(int argc, char** argv) {
         "Examples:\n"
         "  nasscout-cli watch\n"
         "  nasscout-cli watch --interval 5 --format jsonl\n"
-        "  nasscout-cli watch --interval 1 --rounds 3");
+        "  nasscout-cli watch --interval 1 --rounds 3\n"
+        "  nasscout-cli watch --target 10.1.20.0/24\n"
+        "With --target, each round asks every target after its search, then waits the interval.");
 
     try {
         app.parse(argc, argv);
@@ -302,6 +379,18 @@ int main(int argc, char** argv) {
     CLI::App* chosen = scan->parsed() ? scan : watch;
     if (chosen->count("--log-dir") > 0 && !CheckLogDir(o.logDir)) {
         std::fputs(chosen == scan ? kScanUsage : kWatchUsage, stderr);
+        return 2;
+    }
+    for (const std::string& text : o.targetTexts) {
+        SearchTargetError error;
+        if (!ParseSearchTargets(text, o.targets, error)) {
+            std::fprintf(stderr, "nasscout-cli: --target %s\n", error.Describe().c_str());
+            return 2;
+        }
+    }
+    if (chosen->count("--rate") > 0 && !ParseSearchRate(o.rateText, o.rate)) {
+        std::fprintf(stderr, "nasscout-cli: --rate '%s': must be a whole number of datagrams per second from %d to %d\n",
+                     o.rateText.c_str(), kSearchRateMin, kSearchRateMax);
         return 2;
     }
     if (scan->parsed()) return RunScan(o);

@@ -5,7 +5,7 @@
 
 bool DestinationGuard::isLabAddress(std::uint32_t address) {
     const std::uint32_t net = address & 0xFFFFFF00u;
-    return net == 0xC6336400u /* 198.51.100.0 */ || net == 0xCB007100u /* 203.0.113.0 */;
+    return net == 0xC6336400u /* 198.51.100.0 */ || net == 0xCB007100u /* 203.0.113.0 */ || isRoutedAddress(address);
 }
 
 bool DestinationGuard::allowsDestination(std::uint32_t address) const {
@@ -17,7 +17,7 @@ bool DestinationGuard::allowsSource(std::uint32_t address) const {
 }
 
 std::string DestinationGuard::refusalHint() {
-    return "only 198.51.100.0/24, 203.0.113.0/24, 239.143.255.250 and 255.255.255.255 are allowed"
+    return "only 198.51.100.0/24, 203.0.113.0/24, 198.18.10.0/24, 239.143.255.250 and 255.255.255.255 are allowed"
            " (--allow-any-destination lifts this)";
 }
 
@@ -30,6 +30,6 @@ void DestinationGuard::checkDestination(std::uint32_t address) const {
 void DestinationGuard::checkSource(std::uint32_t address, const std::string& what) const {
     if (!allowsSource(address))
         throw SimError(SimError::kUsage, "refusing to send from " + Endpoint::addressText(address) + " (" + what +
-                                             "): it is outside the lab networks 198.51.100.0/24 and 203.0.113.0/24"
+                                             "): it is outside the lab networks 198.51.100.0/24, 203.0.113.0/24 and 198.18.10.0/24"
                                              " (--allow-any-destination lifts this)");
 }

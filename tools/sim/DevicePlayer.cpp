@@ -139,11 +139,16 @@ void DevicePlayer::onRequest(std::string_view datagram, const UdpSocket::Datagra
         return;
     }
     const auto now = Clock::now();
+    // A request sent to one of this host's addresses is unicast: only the
+    // devices playing that address hear it. Anything else (the limited or a
+    // subnet's broadcast, the group) reaches every device on the network.
+    const bool unicast = LocalAddresses::find(m_local, info.destination).has_value();
     for (std::size_t i = 0; i < m_devices.size(); ++i) {
         Device& device = m_devices[i];
         const bool speaks = kind == RequestClassifier::Kind::Broadcast ? device.profile.broadcast : device.profile.ssdp;
         // A device hears only the network its address is on.
         if (!speaks || device.interfaceIndex != info.interfaceIndex || device.answersLeft == 0) continue;
+        if (unicast && device.profile.address != info.destination) continue;
         if (device.answersLeft > 0) --device.answersLeft;
         double delay = device.profile.delay;
         if (device.profile.maxDelay > 0) delay = std::uniform_real_distribution<double>(0, device.profile.maxDelay)(m_random);

@@ -85,11 +85,18 @@ long Sender::flood(const FloodOptions& options) {
     std::vector<std::uint32_t> sources = options.from;
     const auto local = LocalAddresses::list();
     if (sources.empty()) {
-        for (const auto& address : local)
-            if (DestinationGuard::isLabAddress(address.address)) sources.push_back(address.address);
+        // The two LAN subnets first: the LAN namespace also holds the router's
+        // address on the routed subnet, which is no device.
+        for (const bool routed : {false, true}) {
+            for (const auto& address : local)
+                if (DestinationGuard::isLabAddress(address.address) &&
+                    DestinationGuard::isRoutedAddress(address.address) == routed)
+                    sources.push_back(address.address);
+            if (!sources.empty()) break;
+        }
         if (sources.empty())
             throw SimError(SimError::kUsage,
-                           "no local address in 198.51.100.0/24 or 203.0.113.0/24 here; give --from");
+                           "no local address in 198.51.100.0/24, 203.0.113.0/24 or 198.18.10.0/24 here; give --from");
     }
     std::vector<UdpSocket> sockets;
     for (const auto source : sources) {

@@ -133,6 +133,7 @@ std::optional<UdpSocket::Datagram> UdpSocket::receive(void* buffer, std::size_t 
             in_pktinfo info{};
             std::memcpy(&info, CMSG_DATA(header), sizeof info);
             datagram.interfaceIndex = info.ipi_ifindex;
+            datagram.destination = ntohl(info.ipi_addr.s_addr);
         }
     }
     // A datagram cut to the buffer would be mistaken for a shorter one.

@@ -15,7 +15,8 @@ public:
     struct Datagram {
         std::size_t size = 0;
         Endpoint from;
-        int interfaceIndex = 0;  // 0 unless packet info is on
+        int interfaceIndex = 0;     // 0 unless packet info is on
+        std::uint32_t destination = 0;  // the header's destination address; 0 unless packet info is on
     };
 
     UdpSocket();

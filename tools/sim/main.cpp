@@ -25,8 +25,8 @@ const char* const kIntro =
 
 const char* const kSafety =
     "\nSafety net: every command refuses to send to anything but 198.51.100.0/24, 203.0.113.0/24,\n"
-    "239.143.255.250 and 255.255.255.255, and to send from an address outside the first two\n"
-    "(device addresses included), so a mistake never reaches a real network.\n"
+    "198.18.10.0/24, 239.143.255.250 and 255.255.255.255, and to send from an address outside the\n"
+    "first three (device addresses included), so a mistake never reaches a real network.\n"
     "--allow-any-destination lifts both checks; use it only where no real network is attached.\n"
     "\nExit status: 0 done, 1 runtime error (port taken, send failed), 2 usage or configuration error.";
 
@@ -36,6 +36,7 @@ const char* const kRunFooter =
     "urn:schemas-upnp-org:device:LarkvatDevice:1 or ssdp:all (both sockets with SO_REUSEADDR, so two\n"
     "simulators can share a LAN). A device answers only requests that arrived on the interface holding\n"
     "its address, unicast from its own address (ephemeral port) to the request's source address and port.\n"
+    "A request sent unicast to a device address (from beyond a router) is answered by that device alone.\n"
     "When all listeners are up it writes \"ready\" to --ready-file and \"nasscout-sim: ready\" to stderr.\n"
     "\nConfiguration (JSON; // comments allowed; unknown keys are errors):\n"
     "  { \"devices\": [\n"
@@ -75,8 +76,8 @@ const char* const kRawFooter =
 const char* const kFloodFooter =
     "\nSends N answers to IP:PORT, each with a distinct id (<id-prefix>1, <id-prefix>2, ...) and host\n"
     "(flood-1, flood-2, ...), product SIM-1, version 1.0, round-robin from the --from addresses (each\n"
-    "must be local; default: every local address in 198.51.100.0/24 and 203.0.113.0/24). An ssdp\n"
-    "answer's LOCATION names its sending address. Prints \"sent N\" when done.\n"
+    "must be local; default: every local address in 198.51.100.0/24 and 203.0.113.0/24, or else in\n"
+    "198.18.10.0/24). An ssdp answer's LOCATION names its sending address. Prints \"sent N\" when done.\n"
     "\nExamples:\n"
     "  nasscout-sim flood --protocol broadcast --to 198.51.100.1:67 --count 1000\n"
     "  nasscout-sim flood --protocol ssdp --to 198.51.100.1:1900 --count 500 --rate 200 \\\n"

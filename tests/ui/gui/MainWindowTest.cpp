@@ -81,14 +81,14 @@ TEST_F(Gui, KeyboardAloneReachesEveryButtonOpensRefreshesAndCloses) {
     ASSERT_TRUE(waitFor([&] { return ui.loginbutton->isEnabled(); }));
     ui.tableview->setFocus();
     std::vector<QWidget*> order;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         order.push_back(QApplication::focusWidget());
     }
-    EXPECT_EQ(order,
-              (std::vector<QWidget*>{ui.loginbutton, ui.storagebutton, ui.refreshbutton, ui.tableview}));
+    EXPECT_EQ(order, (std::vector<QWidget*>{ui.loginbutton, ui.storagebutton, ui.refreshbutton,
+                                            ui.othersbutton, ui.tableview}));
     QTest::keyClick(ui.tableview, Qt::Key_Backtab);
-    EXPECT_EQ(QApplication::focusWidget(), ui.refreshbutton);
+    EXPECT_EQ(QApplication::focusWidget(), ui.othersbutton);
 
     ui.tableview->selectRow(0);
     QTest::keyClick(ui.tableview, Qt::Key_Return);  // Enter does what Log In does

@@ -12,6 +12,7 @@ grep -q '^Usage: nasscout' <<<"$help" || fail "--help printed no usage: $help"
   fail "--version printed no version"
 
 shot="$WORK/window.png"
+export XDG_CONFIG_HOME="$WORK/config"  # the user's own settings (other networks) stay out
 run() {  # run LOG [ARGS]: until the countdown ends and the picture is saved
   local log=$1; shift
   QT_QPA_PLATFORM=offscreen NASSCOUT_TICK_MS=${TICK:-100} NASSCOUT_SCREENSHOT="$shot" timeout 60 "$NASSCOUT" "$@" >"$log" 2>&1 ||

@@ -1,0 +1,450 @@
+// clang-format off
+#include <utility>  // before Asio: 1.74 uses std::exchange without it in C++20
+// clang-format on
+
+#include "SearchTargetSweep.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "NoDestructor.h"
+#include "SearchDeviceBroadcastThread.h"
+#include "SearchDeviceClient.h"
+#include "SearchDeviceMultiCommandThead.h"
+#include "ShowLog.h"
+
+using SearchDeviceShowLog::io_printf;
+using Clock = std::chrono::steady_clock;
+using Kind = SearchWorkerStatus::Kind;
+
+namespace {
+
+constexpr unsigned short kRequestPort = 68;  // where devices hear the broadcast protocol
+constexpr unsigned short kSsdpPort = 1900;
+// Longest single sleep: a cancel is seen within this time even at rate 1.
+constexpr auto kLongestSleep = std::chrono::milliseconds(20);
+
+struct State {
+    std::mutex mutex;  // guards everything below but the atomics
+    std::condition_variable changed;
+    CSearchTargetList targets;
+    int rate = kSearchRateDefault;
+    std::atomic<bool> cancel{false};
+    bool stopped = false;
+    // Workers made for sweeps when a search worker could not start; touched
+    // only by Start and Stop, or by the sweep thread while it runs.
+    CSearchDeviceThread* ownBroadcast = nullptr;
+    CSearchDeviceThread* ownSsdp = nullptr;
+
+    // The latest sweep. The counters are written by its thread alone.
+    std::atomic<std::uint64_t> done{0}, sent{0}, failed{0};
+    std::uint64_t total = 0;
+    int sweepRate = 0;
+    Clock::time_point started, ended;
+    int state = SEARCH_SWEEP_IDLE;
+    unsigned number = 0;
+    std::string error;
+};
+
+// Never destroyed: the window ends the process with exit() while a sweep may
+// still be sending.
+State& S() {
+    static NoDestructor<State> state;
+    return *state;
+}
+
+// Senders chosen when a sweep starts.
+struct Plan {
+    CSearchDeviceThread* broadcast = nullptr;
+    CSearchDeviceThread* ssdp = nullptr;  // null: the per-address worker of each target's route
+    std::vector<std::pair<std::uint32_t, CSearchDeviceThread*>> byAddress;
+};
+
+// Inodes of this process's sockets, from /proc/self/fd.
+std::set<unsigned long> OwnSocketInodes() {
+    std::set<unsigned long> inodes;
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr) return inodes;
+    while (dirent* entry = readdir(dir)) {
+        char link[64] = {};
+        const std::string path = std::string("/proc/self/fd/") + entry->d_name;
+        if (readlink(path.c_str(), link, sizeof link - 1) <= 0) continue;
+        unsigned long inode = 0;
+        if (std::sscanf(link, "socket:[%lu]", &inode) == 1) inodes.insert(inode);
+    }
+    closedir(dir);
+    return inodes;
+}
+
+// True when a socket of another process in this network namespace is bound to
+// UDP `port`: a unicast datagram to that port may then be delivered to it.
+bool PortHeldByOthers(int port) {
+    std::ifstream table("/proc/net/udp");
+    std::string line;
+    if (!std::getline(table, line)) return false;
+    const std::set<unsigned long> own = OwnSocketInodes();
+    while (std::getline(table, line)) {
+        // sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid timeout inode
+        std::istringstream fields(line);
+        std::string slot, local, remote, st, queues, timer, retransmits, uid, timeout;
+        unsigned long inode = 0;
+        if (!(fields >> slot >> local >> remote >> st >> queues >> timer >> retransmits >> uid >> timeout >> inode))
+            continue;
+        const std::size_t colon = local.find(':');
+        if (colon == std::string::npos) continue;
+        if (std::strtol(local.c_str() + colon + 1, nullptr, 16) == port && own.count(inode) == 0) return true;
+    }
+    return false;
+}
+
+// The local address the system would send a datagram to `address` from.
+class RouteFinder {
+public:
+    RouteFinder() : fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
+    ~RouteFinder() {
+        if (fd >= 0) close(fd);
+    }
+    RouteFinder(const RouteFinder&) = delete;
+    RouteFinder& operator=(const RouteFinder&) = delete;
+
+    // 0 when there is no route. Routes finer than a /24 are rare enough to
+    // look up once per /24, which keeps a /16 to 256 lookups.
+    std::uint32_t SourceFor(std::uint32_t address) {
+        const std::uint32_t net = address & 0xFFFFFF00u;
+        if (cached && net == cachedNet) return cachedSource;
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(kSsdpPort);
+        to.sin_addr.s_addr = htonl(address);
+        sockaddr_in local{};
+        socklen_t length = sizeof local;
+        std::uint32_t source = 0;
+        if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+            getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0)
+            source = ntohl(local.sin_addr.s_addr);
+        cached = true;
+        cachedNet = net;
+        cachedSource = source;
+        return source;
+    }
+
+private:
+    int fd;
+    bool cached = false;
+    std::uint32_t cachedNet = 0, cachedSource = 0;
+};
+
+// A worker of our own on a port the system chooses, made when a search
+// worker could not start; kept for later sweeps once it runs.
+CSearchDeviceThread* OwnWorker(CSearchDeviceThread*& slot, Kind kind) {
+    if (slot != nullptr && slot->StartSucceeded()) return slot;
+    // A worker whose start failed has no thread and may go.
+    delete slot;
+    slot = nullptr;
+    try {
+        if (kind == Kind::Broadcast)
+            slot = new CSearchDeviceBroadcastThread;
+        else
+            slot = new CSearchDeviceMultiCommandThead;
+    } catch (const std::exception& e) {
+        io_printf("Sweep Targets : Create Worker Error : %s  ", e.what());
+        return nullptr;
+    }
+    slot->InitSearchThread(nullptr, 0, false);
+    return slot->StartSucceeded() ? slot : nullptr;
+}
+
+Plan MakePlan(State& s) {
+    Plan plan;
+    CSearchDeviceThread* multicast = nullptr;
+    for (const IPANDSEARCHTHREAD& pair : CSearchDeviceClient::m_vSearchDeviceThread) {
+        CSearchDeviceThread* worker = pair.pSearchThread;
+        if (worker == nullptr || !worker->StartSucceeded()) continue;
+        if (pair.kind == Kind::Broadcast && plan.broadcast == nullptr) plan.broadcast = worker;
+        if (pair.kind == Kind::Multicast && multicast == nullptr) multicast = worker;
+        if (pair.kind == Kind::Command) plan.byAddress.emplace_back(worker->BoundAddress(), worker);
+    }
+    if (plan.broadcast == nullptr) plan.broadcast = OwnWorker(s.ownBroadcast, Kind::Broadcast);
+    if (plan.broadcast != nullptr)
+        io_printf("Sweep Targets : Broadcast Request From %d  ", plan.broadcast->Port());
+    else
+        io_printf("Sweep Targets : Broadcast Request Has No Socket  ");
+
+    if (multicast != nullptr && !PortHeldByOthers(multicast->Port())) plan.ssdp = multicast;
+    if (plan.ssdp != nullptr)
+        io_printf("Sweep Targets : Search Command From %d  ", plan.ssdp->Port());
+    else
+        io_printf("Sweep Targets : Search Command From The Worker Of Each Route  ");
+    return plan;
+}
+
+// Waits for deadlines: sleeps until shortly before one, by the wake-up
+// latency it usually sees, and spins the rest. A plain sleep is late by that
+// latency every time; that alone keeps the spacing even, but a sweep that has
+// fallen behind (the machine was busy) could then never catch up at high
+// rates. Spinning costs CPU, so it is bounded by a quarter of the gap, and
+// gaps long enough for a sleep's latency not to matter are not spun at all.
+class Waiter {
+public:
+    explicit Waiter(int rate)
+        : most(std::chrono::nanoseconds(1000000000 / rate) < kSpinGapsBelow
+                   ? std::clamp<Clock::duration>(std::chrono::nanoseconds(250000000 / rate), kLeastMargin,
+                                                 kMostMargin)
+                   : Clock::duration::zero()),
+          margin(std::min<Clock::duration>(std::chrono::microseconds(20), most)) {}
+
+    // False as soon as the sweep is cancelled.
+    bool Until(Clock::time_point due, const std::atomic<bool>& cancel) {
+        for (;;) {
+            if (cancel.load(std::memory_order_relaxed)) return false;
+            const Clock::time_point now = Clock::now();
+            if (now >= due) return true;
+            if (due - now <= margin + kShortestSleep) continue;
+            const Clock::time_point wake = std::min<Clock::time_point>(due - margin, now + kLongestSleep);
+            SleepUntil(wake);
+            // A running average of the latency, deaf to the rare long stall
+            // of a busy machine.
+            const Clock::duration late =
+                std::clamp<Clock::duration>(Clock::now() - wake, Clock::duration::zero(), 4 * margin + kLeastMargin);
+            margin = std::clamp<Clock::duration>(margin + (late - margin) / 8, Clock::duration::zero(), most);
+        }
+    }
+
+private:
+    static constexpr Clock::duration kShortestSleep = std::chrono::microseconds(5);
+    static constexpr Clock::duration kLeastMargin = std::chrono::microseconds(2);
+    static constexpr Clock::duration kMostMargin = std::chrono::microseconds(200);
+    static constexpr Clock::duration kSpinGapsBelow = std::chrono::microseconds(250);
+
+    static void SleepUntil(Clock::time_point wake) {
+        // steady_clock is CLOCK_MONOTONIC, so its time points are absolute
+        // deadlines for the sleep as they are.
+        const auto since = wake.time_since_epoch();
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
+        timespec ts{};
+        ts.tv_sec = static_cast<std::time_t>(seconds.count());
+        ts.tv_nsec = static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds).count());
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
+    }
+
+    const Clock::duration most;
+    Clock::duration margin;
+};
+
+class Sweep {
+public:
+    Sweep(Plan plan, CSearchTargetList targets, int rate, Clock::time_point start)
+        : plan(std::move(plan)), targets(std::move(targets)), pacer(rate, start), waiter(rate), previous(start) {}
+
+    void Run() {
+        State& s = S();
+        // The default slack of 50 us would blur every deadline.
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        const dhcppacket request = DefaultSearchPacket();
+        const std::string_view search = CSearchDeviceMulticastThread::SearchRequest();
+        bool cancelled = false;
+        for (const CSearchTargetList::Range& range : targets.Ranges()) {
+            for (std::uint64_t a = range.first; a <= range.last && !cancelled; ++a) {
+                const auto address = static_cast<std::uint32_t>(a);
+                cancelled = !Send(plan.broadcast, &request, sizeof request, address, kRequestPort) ||
+                            !Send(SsdpSender(address), search.data(), search.size(), address, kSsdpPort);
+                if (!cancelled) s.done.fetch_add(1, std::memory_order_relaxed);
+            }
+            if (cancelled) break;
+        }
+        io_printf("Sweep Targets : %s, Addresses %llu, Sent %llu, Failed %llu  ", cancelled ? "Cancelled" : "End",
+                  static_cast<unsigned long long>(s.done.load()), static_cast<unsigned long long>(s.sent.load()),
+                  static_cast<unsigned long long>(s.failed.load()));
+        // The last thing this thread does with shared state: whoever waits
+        // for the end may stop the workers or start the next sweep at once.
+        {
+            std::lock_guard<std::mutex> lock(s.mutex);
+            s.state = cancelled ? SEARCH_SWEEP_CANCELLED : SEARCH_SWEEP_FINISHED;
+            s.ended = Clock::now();
+        }
+        s.changed.notify_all();
+    }
+
+private:
+    CSearchDeviceThread* SsdpSender(std::uint32_t address) {
+        if (plan.ssdp != nullptr) return plan.ssdp;
+        const std::uint32_t source = routes.SourceFor(address);
+        for (const auto& [local, worker] : plan.byAddress)
+            if (local == source && source != 0) return worker;
+        // Made on first need only; Start and Stop touch it only while no
+        // sweep runs.
+        return OwnWorker(S().ownSsdp, Kind::Command);
+    }
+
+    // Waits for the datagram's turn and sends it; false when cancelled.
+    bool Send(CSearchDeviceThread* from, const void* data, std::size_t size, std::uint32_t to,
+              unsigned short port) {
+        State& s = S();
+        if (!waiter.Until(pacer.Due(slot, previous), s.cancel)) return false;
+        previous = Clock::now();
+        ++slot;
+        const int error = from != nullptr ? from->SendUnicast(data, size, to, port) : -1;
+        if (error == 0) {
+            s.sent.fetch_add(1, std::memory_order_relaxed);
+            return true;
+        }
+        s.failed.fetch_add(1, std::memory_order_relaxed);
+        if (!errorSeen) {
+            errorSeen = true;
+            const std::string text = error < 0 ? "no socket could be opened to send from" : std::strerror(error);
+            const std::string ip = SearchTargetAddressText(to);
+            {
+                std::lock_guard<std::mutex> lock(s.mutex);
+                s.error = text + " (" + ip + ":" + std::to_string(port) + ")";
+            }
+            io_printf("Sweep Targets : Send Error : %s, IP : %s, Port : %d  ", text.c_str(), ip.c_str(), port);
+        }
+        return true;
+    }
+
+    Plan plan;
+    CSearchTargetList targets;
+    CSearchTargetSweep::Pacer pacer;
+    RouteFinder routes;
+    Waiter waiter;
+    std::uint64_t slot = 0;
+    Clock::time_point previous;
+    bool errorSeen = false;
+};
+
+}  // namespace
+
+Clock::time_point CSearchTargetSweep::Pacer::Due(std::uint64_t index, Clock::time_point previous) const {
+    const std::uint64_t rate = static_cast<std::uint64_t>(nRate);
+    // index / rate whole seconds plus the rest, exact in integers for any index.
+    const auto offset = std::chrono::seconds(index / rate) + std::chrono::nanoseconds(index % rate * 1000000000 / rate);
+    const Clock::time_point due = tStart + std::chrono::duration_cast<Clock::duration>(offset);
+    if (index == 0) return due;
+    // Behind schedule: about two thirds of the gap, and at least 3 us more
+    // than half of it, for the jitter between here and the wire.
+    const auto spacing = std::max(std::chrono::nanoseconds(650000000 / rate),
+                                  std::chrono::nanoseconds(500000000 / rate + 3000));
+    return std::max(due, previous + std::chrono::duration_cast<Clock::duration>(spacing));
+}
+
+int CSearchTargetSweep::SetTargets(const CSearchTargetList& targets, int rate) {
+    if (rate < kSearchRateMin || rate > kSearchRateMax) return -1;
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.targets = targets;
+    s.rate = rate;
+    return 0;
+}
+
+CSearchTargetList CSearchTargetSweep::GetTargets() {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.targets;
+}
+
+int CSearchTargetSweep::GetRate() {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.rate;
+}
+
+int CSearchTargetSweep::Start() {
+    Cancel();
+    State& s = S();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    if (s.stopped || CSearchDeviceClient::m_vSearchDeviceThread.empty()) return -1;
+    if (s.targets.Empty()) return 1;
+    io_printf("Sweep Targets : %llu Addresses, Rate %d  ", static_cast<unsigned long long>(s.targets.Count()),
+              s.rate);
+    Plan plan = MakePlan(s);
+    s.done = 0;
+    s.sent = 0;
+    s.failed = 0;
+    s.cancel = false;
+    s.total = s.targets.Count();
+    s.sweepRate = s.rate;
+    s.started = s.ended = Clock::now();
+    s.state = SEARCH_SWEEP_RUNNING;
+    ++s.number;
+    s.error.clear();
+    try {
+        auto sweep = std::make_shared<Sweep>(std::move(plan), s.targets, s.rate, s.started);
+        // Detached: a cancel waits for the sweep's end, not for the thread.
+        std::thread([sweep] { sweep->Run(); }).detach();
+    } catch (const std::exception& e) {
+        s.state = SEARCH_SWEEP_CANCELLED;
+        s.error = e.what();
+        io_printf("Sweep Targets : Create Thread Error : %s  ", e.what());
+        lock.unlock();
+        s.changed.notify_all();
+        return -1;
+    }
+    return 0;
+}
+
+void CSearchTargetSweep::Cancel() {
+    State& s = S();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    if (s.state != SEARCH_SWEEP_RUNNING) return;
+    s.cancel = true;
+    s.changed.wait(lock, [&s] { return s.state != SEARCH_SWEEP_RUNNING; });
+}
+
+bool CSearchTargetSweep::Wait(int timeoutMs) {
+    State& s = S();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    const auto idle = [&s] { return s.state != SEARCH_SWEEP_RUNNING; };
+    if (timeoutMs < 0) {
+        s.changed.wait(lock, idle);
+        return true;
+    }
+    return s.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), idle);
+}
+
+sweepprogress CSearchTargetSweep::Progress() {
+    State& s = S();
+    sweepprogress p{};
+    std::lock_guard<std::mutex> lock(s.mutex);
+    p.done = s.done.load();
+    p.total = s.total;
+    p.sent = s.sent.load();
+    p.failed = s.failed.load();
+    p.rate = s.sweepRate;
+    p.state = s.state;
+    p.number = s.number;
+    std::snprintf(p.error, sizeof p.error, "%s", s.error.c_str());
+    if (s.number == 0) return p;
+    const Clock::time_point end = s.state == SEARCH_SWEEP_RUNNING ? Clock::now() : s.ended;
+    p.elapsed = std::chrono::duration<double>(end - s.started).count();
+    if (p.elapsed > 0) p.achieved = static_cast<double>(p.sent + p.failed) / p.elapsed;
+    if (s.state == SEARCH_SWEEP_RUNNING && s.sweepRate > 0)
+        p.remaining = static_cast<double>(2 * (p.total - p.done)) / s.sweepRate;
+    return p;
+}
+
+void CSearchTargetSweep::Stop() {
+    Cancel();
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.stopped = true;
+    for (CSearchDeviceThread* own : {s.ownBroadcast, s.ownSsdp})
+        if (own != nullptr && own->StartSucceeded()) own->ExitSearchThread();
+}

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string>
+
+#include "LanguageTexts.h"
+#include "SearchTargets.h"
+
+// Why a list of search targets was refused, naming the offending item, in
+// the language of texts (English where it has no entry).
+std::string searchTargetsErrorText(const SearchTargetError& error, const LanguageTexts& texts);

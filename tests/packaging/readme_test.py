@@ -1,0 +1,103 @@
+#!/usr/bin/env python3
+"""Runs every command of README.md's sh and console blocks as a user would after
+`make demo` and `make test` (not run, nor other test runs):  readme_test.py REPO
+
+Each runs from the top of the tree inside tests/lab/lab.sh with the demo network
+playing (lab.sh commands build their own lab). What would change the machine
+runs in a safe form: `sudo` is dropped, `make` installs into a scratch DESTDIR
+whose bin/ comes first on PATH afterwards, `apt-get install` only simulates.
+Programs that run until stopped are stopped (as with Ctrl-C) once their sample
+output has shown, or after 5 s without one. A sample must not name a demo
+device address that the real run did not print."""
+import json, os, re, shlex, subprocess, sys, tempfile, time
+
+# Targets never run: the set-up itself, whole test runs (no recursion), long
+# runs, and what deletes the build or rewrites files of the tree.
+NOT_RUN = {"demo", "test", "test-default", "test-asan", "test-tsan", "coverage", "bench", "fuzz", "clean", "screenshot"}
+ADDRESS = re.compile(r"\b\d+\.\d+\.\d+\.\d+\b")
+# Command words, and the option that makes such a command end by itself.
+ENDLESS = ((["nasscout-cli", "watch"], "--rounds"), (["nasscout-sim", "run"], "--duration"), (["nasscout"], None),
+           (["make", "run"], None))
+PRELUDE = ('ready=$(mktemp -u); $LAB_IN_LAN nasscout-sim run --config demo/network.json --ready-file $ready & '
+           'until grep -qs ready $ready; do kill -0 $! || exit 97; sleep 0.05; done; export PATH="$1/usr/local/bin:$PATH"; ')
+
+
+def commands(readme):
+    """(command, sample output lines) of the runnable blocks, in order."""
+    for kind, body in re.findall(r"^```(sh|console|bash|shell)\n(.*?)^```", readme, re.S | re.M):
+        pending, sample = None, []
+        for line in body.splitlines():
+            if pending is not None and not complete(pending):
+                pending += "\n" + line
+            elif kind != "console" or line.startswith("$ "):
+                if pending is not None:
+                    yield pending, sample
+                pending, sample = line[2:] if kind == "console" else line, []
+            elif pending is not None:
+                sample.append(line)
+        if pending is not None:
+            yield pending, sample
+
+
+def complete(text):
+    try:
+        return not text.endswith("\\") and shlex.split(text, comments=True) is not None
+    except ValueError:  # an open quote goes on in the next line
+        return False
+
+
+def run(repo, command, sample, stage, demo):
+    words = shlex.split(command, comments=True)
+    if words[0] == "sudo":
+        command, words = command.split("sudo", 1)[1], words[1:]
+    if words[0] == "make":  # the build itself is done by the set-up commands
+        command = " ".join(["make", "-o", "deps", "-o", "build"] + words[1:] + ["DESTDIR=" + stage])
+    elif words[:2] == ["apt-get", "install"]:
+        command = " ".join(words[:2] + ["--simulate"] + words[2:])  # globs stay for the shell
+    args = ["bash", "-c", command] if words[0] == "tests/lab/lab.sh" else [
+        os.path.join(repo, "tests/lab/lab.sh"), "bash", "-c", PRELUDE + command, "readme", stage]
+    endless = any(words[:len(start)] == start and end not in words for start, end in ENDLESS)
+    wanted = set(ADDRESS.findall("\n".join(sample))) & demo
+    out = tempfile.TemporaryFile()
+    proc = subprocess.Popen(args, cwd=repo, stdout=out, stderr=subprocess.STDOUT,
+                            env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+    started = time.monotonic()
+    while proc.poll() is None and time.monotonic() < started + 90:
+        out.seek(0)
+        if endless and (wanted <= set(ADDRESS.findall(out.read().decode(errors="replace"))) if wanted
+                        else time.monotonic() > started + 5):
+            break
+        time.sleep(0.2)
+    stopped = proc.poll() is None
+    proc.kill()
+    proc.wait()
+    out.seek(0)
+    text = out.read().decode(errors="replace")
+    missing = wanted - set(ADDRESS.findall(text))
+    if (proc.returncode != 0 and not (endless and stopped)) or missing:
+        return "exit %s, sample addresses not printed: %s\n%s" % (proc.returncode, sorted(missing), text[-3000:])
+    return None
+
+
+def main():
+    repo = os.path.abspath(sys.argv[1])
+    if subprocess.run([os.path.join(repo, "tests/lab/lab.sh"), "true"]).returncode == 77:
+        return 77
+    demo = {d["address"] for d in json.load(open(os.path.join(repo, "demo/network.json")))["devices"]}
+    failures = 0
+    with tempfile.TemporaryDirectory(prefix="readme-") as stage:
+        for command, sample in commands(open(os.path.join(repo, "README.md")).read()):
+            words = [w for w in shlex.split(command, comments=True) if w != "sudo"]
+            if not words:
+                continue
+            skip = words[0] == "make" and bool(NOT_RUN & set(words[1:]))
+            problem = None if skip else run(repo, command, sample, stage, demo)
+            print("%s  %s" % ("skip" if skip else "FAIL" if problem else "ok  ", command.splitlines()[0]), flush=True)
+            if problem:
+                failures += 1
+                print(problem)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
