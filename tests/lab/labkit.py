@@ -8,10 +8,12 @@ count); the limits only turn a hang into a failure."""
 import atexit, contextlib, json, os, queue, shutil, signal, socket, subprocess, sys, tempfile, threading, time
 
 IN_LAN = os.environ.get("LAB_IN_LAN", "").split()
+IN_ROUTED = os.environ.get("LAB_IN_ROUTED", "").split()
 GROUP, ST = "239.143.255.250", "urn:schemas-upnp-org:device:LarkvatDevice:1"
 NET1, NET2 = "198.51.100", "203.0.113"
 HOST1, HOST2 = NET1 + ".1", NET2 + ".1"
-CLI = SIM = LAB_HOST = WORK = ""
+CLI = SIM = LAB_HOST = WINDOW = WORK = ""
+LAB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lab.sh")
 CHILDREN = []
 
 
@@ -51,11 +53,12 @@ def device(ident, address, host=None, maker="ORVALE", **keys):
 
 
 @contextlib.contextmanager
-def sim(devices=None, config=None):
-    """nasscout-sim run in the LAN namespace: ready when the block starts, stopped after it."""
+def sim(devices=None, config=None, where=None):
+    """nasscout-sim run in the LAN namespace (or `where`, a command prefix such as
+    IN_ROUTED): ready when the block starts, stopped after it."""
     path = scratch(config or {"devices": devices}, ".json")
     err = open(path + ".err", "w+")
-    proc = spawn(IN_LAN + [SIM, "run", "--config", path, "--ready-file", path + ".ready"],
+    proc = spawn((where or IN_LAN) + [SIM, "run", "--config", path, "--ready-file", path + ".ready"],
                  stdout=subprocess.DEVNULL, stderr=err)
     try:
         wait_for(lambda: os.path.exists(path + ".ready"), "nasscout-sim to get ready", proc=proc)
@@ -80,8 +83,8 @@ def raw(to, datagrams, sender=None):
         run_sim("raw", "--to", to, *(["--from", sender] if sender else []), *paths[i:i + 200], status=0)
 
 
-def scan(*args):
-    r = subprocess.run([CLI, "scan", "--format", "json", "--timeout", "2", *args], capture_output=True, timeout=60)
+def scan(*args, timeout="2"):
+    r = subprocess.run([CLI, "scan", "--format", "json", "--timeout", timeout, *args], capture_output=True, timeout=60)
     stderr = r.stderr.decode(errors="replace")
     check(r.returncode == 0, "scan exited %d: %s" % (r.returncode, stderr))
     try:
@@ -175,21 +178,23 @@ def _reap():
         shutil.rmtree(WORK, ignore_errors=True)
 
 
-def main(cases):
-    """Runs the case named on the command line; exit 0 pass, 1 fail, 77 outside the lab."""
-    global CLI, SIM, LAB_HOST, WORK
+def main(cases, outside=()):
+    """Runs the case named on the command line; exit 0 pass, 1 fail, 77 outside the lab.
+    The cases named in `outside` build labs themselves and run outside one."""
+    global CLI, SIM, LAB_HOST, WINDOW, WORK
     name = os.path.basename(sys.argv[0])
-    if not IN_LAN or len(sys.argv) < 3 or sys.argv[2] not in cases:
+    case = sys.argv[2] if len(sys.argv) > 2 else ""
+    if case not in cases or bool(IN_LAN) == (case in outside):
         print("%s: run as tests/lab/lab.sh %s BUILD_DIR {%s}" % (name, name, ",".join(cases)), file=sys.stderr)
-        sys.exit(77 if not IN_LAN else 2)
+        sys.exit(77 if not IN_LAN and case in cases else 2)
     build = sys.argv[1]
     CLI, SIM = os.path.join(build, "tools/cli/nasscout-cli"), os.path.join(build, "tools/sim/nasscout-sim")
-    LAB_HOST = os.path.join(build, "tests/hostile/lab_host")
+    LAB_HOST, WINDOW = os.path.join(build, "tests/hostile/lab_host"), os.path.join(build, "src/nasscout")
     WORK = tempfile.mkdtemp(prefix="nasscout-lab-")
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))  # a CTest timeout still reaps the children
     try:
-        cases[sys.argv[2]](*sys.argv[3:])
+        cases[case](*sys.argv[3:])
     except (Failure, AssertionError, subprocess.TimeoutExpired, queue.Empty) as e:
-        print("FAIL %s: %s" % (sys.argv[2], e), file=sys.stderr)
+        print("FAIL %s: %s" % (case, e), file=sys.stderr)
         sys.exit(1)
-    print("PASS " + sys.argv[2])
+    print("PASS " + case)
