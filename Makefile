@@ -12,15 +12,17 @@ DEB_PACKAGES := cmake make g++ pkg-config \
   qt6-base-dev qt6-base-dev-tools libgl-dev libcli11-dev nlohmann-json3-dev \
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
   iproute2 util-linux procps python3 xvfb xauth libcap2-bin fonts-dejavu-core file dpkg-dev \
-  libqt6svg6 lintian appstream desktop-file-utils
+  libqt6svg6 lintian appstream desktop-file-utils gcovr
 
-.PHONY: all deps build test test-default test-asan test-tsan demo run install package bench fuzz screenshot clean help
+.PHONY: all deps build test test-default test-asan test-tsan coverage demo run install package bench fuzz screenshot clean help
 all: build
 
 help:
 	@echo "make deps        install the Debian packages that are missing"
 	@echo "make build       configure and build into build/"
 	@echo "make test        deps + build + every test, also under ASan/UBSan and TSan"
+	@echo "make coverage    the default tests on an instrumented build; line and branch coverage"
+	@echo "                 per directory, HTML report in build-coverage/coverage/index.html"
 	@echo "make demo        the product on a simulated network in private namespaces (window or CLI)"
 	@echo "make run         the window on the real network"
 	@echo "make install     install under PREFIX (default /usr/local), DESTDIR honoured;"
@@ -63,6 +65,13 @@ test-tsan: deps
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan -j $(JOBS)
 
+coverage: deps
+	cmake --preset coverage
+	cmake --build --preset coverage -j $(JOBS)
+	find build-coverage -name '*.gcda' -delete
+	ctest --preset coverage -j $(JOBS)
+	scripts/coverage.sh build-coverage
+
 # Only the three programs (target "programs"): the tests and benchmarks are not needed to watch.
 demo: deps
 	cmake --preset default
@@ -102,4 +111,4 @@ screenshot: build
 	scripts/screenshot.sh
 
 clean:
-	rm -rf build build-asan build-tsan build-bench build-fuzz
+	rm -rf build build-asan build-tsan build-bench build-fuzz build-coverage

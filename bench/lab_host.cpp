@@ -45,6 +45,7 @@
 #include <thread>
 #include <vector>
 
+#include "CoverageDump.h"
 #include "DeviceSearchInterface.h"
 
 namespace {
@@ -254,6 +255,7 @@ int runEngine(const Args& a) {
     std::fprintf(g_out, "]}\n");
     std::fflush(g_out);
     // Detached receive threads may still run: leave without static teardown.
+    FlushCoverage();
     _exit(0);
 }
 

@@ -67,15 +67,17 @@ TEST(CliText, DeviceTextCannotReachTheTerminalOrAddRows) {
     EXPECT_EQ(DisplayText("\x1B[31mred\x7F\xC2\x9B"
                           "1m\n"),
               "?[31mred??1m?");
-    EXPECT_EQ(DisplayText("caf\xC3\xA9 \xC2\xA0x\xFE"), "caf\xC3\xA9 \xC2\xA0x\xEF\xBF\xBD");
+    EXPECT_EQ(DisplayText("caf\xC3\xA9 \xC2\xA0x\xFE\xC1\x81"),
+              "caf\xC3\xA9 \xC2\xA0x\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
     std::string table =
         FormatTable({Device("198.51.100.10", "nas-office"), Device("203.0.113.9", "n\xC3\xA4s", "MX-2"),
-                     Device("203.0.113.10", "evil\nFAKE 1.2.3.4\x1B]0;x\x07")});
+                     Device("203.0.113.10", "evil\nFAKE 1.2.3.4\x1B]0;x\x07"), Device("203.0.113.11", "x", "", "")});
     EXPECT_EQ(table,
               "HOST NAME                IP ADDRESS     DEVICE TYPE  MAKER\n"
               "nas-office               198.51.100.10  DS-220       ORVALE\n"
               "n\xC3\xA4s                      203.0.113.9    MX-2         ORVALE\n"
-              "evil?FAKE 1.2.3.4?]0;x?  203.0.113.10   DS-220       ORVALE\n");
+              "evil?FAKE 1.2.3.4?]0;x?  203.0.113.10   DS-220       ORVALE\n"
+              "x                        203.0.113.11\n");
     EXPECT_EQ(FormatTable({}), "No devices found.\n");
     deviceinfo nameless = Device("198.51.100.10", "");
     EXPECT_EQ(FormatEventText({Kind::Added, nameless}), "+ - 198.51.100.10 DS-220 ORVALE\n");
@@ -103,6 +105,11 @@ TEST(CliDiff, ByAddressRemovalsFirstAndNoNewsInAgeingKindOrAProtocolSwitch) {
     EXPECT_TRUE(DiffSnapshots({b}, {aged}).empty());
     EXPECT_TRUE(DiffSnapshots({b}, {viaSsdp}).empty());
     EXPECT_EQ(DiffSnapshots({viaSsdp}, {upgraded}).size(), 1u);
+    deviceinfo longName = a, longName2;  // 32 bytes without a terminator: the last one counts too
+    std::memset(longName.host, 'n', sizeof longName.host);
+    longName2 = longName;
+    longName2.host[31] = 'm';
+    EXPECT_EQ(DiffSnapshots({longName}, {longName2}).size(), 1u);
 }
 
 SearchWorkerStatus Status(SearchWorkerStatus::Kind kind, int port, std::string error, std::string ip = "") {

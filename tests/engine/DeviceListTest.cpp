@@ -1,5 +1,5 @@
-// The device record's equality and the front end's device list: maker filter,
-// merge by address, removal by id, ageing, the size cap and the host's listener.
+// The device record's equality and copy, and the front end's device list:
+// maker filter, merge by address, removal by id, ageing, the cap, the listener.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,6 +8,7 @@
 #include "DeviceSearchInterface.h"
 #include "SearchDeviceClient.h"
 #include "ShowLog.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -26,16 +27,23 @@ deviceinfo rec(const std::string& id, const std::string& ip, const char* maker =
 // The i-th of the seven 32-byte texts, which open the record.
 char* text(deviceinfo& d, int i) { return reinterpret_cast<char*>(&d) + 32 * i; }
 
-TEST(DeviceRecord, CompareCountsEveryTextUpToItsTerminatorAndTypeButNotLifetime) {
+TEST(DeviceRecord, CompareAndCopyTakeEachTextUpToItsTerminatorOrAll32BytesAndTypeButCompareNotLifetime) {
     const deviceinfo a = rec("0011AABB", "198.51.100.10");
     for (int i = 0; i < 7; ++i) {
-        deviceinfo stray = a, changed = a, longer = a;
+        deviceinfo stray = a, changed = a, longer = a, full = a, fullOther, copy = a;
         char* f = text(stray, i);
         f[std::strlen(f) + 1] = f[31] = 'Z';
         text(changed, i)[0] ^= 0x20;
         std::strcat(text(longer, i), "+");
+        std::memset(text(full, i), 'F', 32);  // no terminator: all 32 bytes count
+        fullOther = full;
+        text(fullOther, i)[31] = 'G';
         EXPECT_TRUE(a.compare(stray) && stray.compare(a)) << i;
-        EXPECT_FALSE(a.compare(changed) || a.compare(longer)) << i;
+        EXPECT_FALSE(a.compare(changed) || a.compare(longer) || full.compare(fullOther)) << i;
+        copy.alterValue(fullOther);
+        EXPECT_EQ(std::memcmp(text(copy, i), text(fullOther, i), 32), 0) << i;
+        copy.alterValue(stray);
+        EXPECT_EQ(std::memcmp(&copy, &a, 7 * 32), 0) << "bytes after a terminator become zero " << i;
     }
     deviceinfo aged = a, alive = a;
     aged.lifetime = 10;
@@ -51,7 +59,10 @@ protected:
         list()->ClearDeviceList();
         testing::internal::CaptureStdout();  // one line per add attempt
     }
-    void TearDown() override { testing::internal::GetCapturedStdout(); }
+    void TearDown() override {
+        testing::internal::GetCapturedStdout();
+        SearchDeviceShowLog::io_log_init(false, nullptr);
+    }
     static CDeviceSearchInterface* list() { return CDeviceSearchInterface::GetInstance(); }
     static void add(deviceinfo d) { list()->AddDeviceInfo(d); }
     static void handOver(deviceinfo d) { CDeviceSearchInterface::SearchDeviceRecallHandle(&d, 1900); }
@@ -63,8 +74,7 @@ protected:
     // "id:lifetime " for each stored record, in list order.
     static std::string summary() {
         std::string s;
-        for (const deviceinfo& d : snapshot())
-            s += std::string(d.id) + ":" + std::to_string(d.lifetime) + " ";
+        for (const deviceinfo& d : snapshot()) s += std::string(d.id) + ":" + std::to_string(d.lifetime) + " ";
         return s;
     }
 };
@@ -73,8 +83,8 @@ TEST_F(DeviceList, AcceptsTheFiveMakersInAnyCaseAndNothingElse) {
     deviceinfo lower = rec("a", "10.0.0.1", "orvale");
     list()->AddDeviceInfo(lower);
     EXPECT_STREQ(lower.factory, "ORVALE") << "the given record is upper-cased in place";
-    const char* makers[] = {"Kestil",  "TAMBU", "virno", "solBrix", "ORVALE ", "ORVALEX",
-                            " ORVALE", "",      "ORVAL", "NOBODY",  "orvale\t"};
+    const char* makers[] = {"Kestil", "TAMBU", "virno", "solBrix", "ORVALE ", "ORVALEX",
+                            " ORVALE", "",     "ORVAL", "NOBODY",  "orvale\t"};
     for (int i = 0; i < 11; ++i) add(rec("m" + std::to_string(i), "10.0.1." + std::to_string(i), makers[i]));
     add(rec("z", "10.0.0.1", "ACME"));  // would replace an accepted one
     EXPECT_EQ(summary(), "a:60 m0:60 m1:60 m2:60 m3:60 ");
@@ -112,8 +122,7 @@ TEST_F(DeviceList, ByebyeRemovesTheFirstRecordWithItsIdAndOtherKindsChangeNothin
 
 TEST_F(DeviceList, AgeingKeepsWhatStays46OrMoreAndRemovesRunsOfExpiredRecords) {
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-    const std::int64_t lifetimes[] = {60,  56,  55, 50, 45, std::numeric_limits<std::int64_t>::min(),
-                                      100, kMax};
+    const std::int64_t lifetimes[] = {60, 56, 55, 50, 45, std::numeric_limits<std::int64_t>::min(), 100, kMax};
     for (int i = 0; i < 8; ++i)
         add(rec(std::string(1, 'a' + i), "10.0.0." + std::to_string(i), "ORVALE", 1, lifetimes[i]));
     list()->RefreshDeviceList();
@@ -122,14 +131,18 @@ TEST_F(DeviceList, AgeingKeepsWhatStays46OrMoreAndRemovesRunsOfExpiredRecords) {
     EXPECT_EQ(summary(), "g:80 h:" + std::to_string(kMax - 20) + " ");
 }
 
-// The flood and its log lines are tests/hostile's; here, merging at the cap.
-TEST_F(DeviceList, WhenFullStillReplacesByAddressAndTakesNewDevicesOnlyIntoFreedRoom) {
+// A flood of forged addresses stops at the cap with one log line per search;
+// known addresses still merge, and freed room takes new devices.
+TEST_F(DeviceList, WhenFullRefusesNewAddressesWithOneLogLinePerSearchButStillMerges) {
+    testfiles::TempDir dir;
+    ASSERT_EQ(SearchDeviceShowLog::io_log_init(true, dir.slash().c_str()), 1);
     const std::size_t cap = CDeviceSearchInterface::kMaxDevices;
-    auto ipOf = [](std::size_t i) {
-        return "10.0." + std::to_string(i >> 8) + "." + std::to_string(i & 255);
-    };
+    auto ipOf = [](std::size_t i) { return "10.0." + std::to_string(i >> 8) + "." + std::to_string(i & 255); };
     for (std::size_t i = 0; i < cap; ++i) add(rec("n" + std::to_string(i), ipOf(i)));
-    add(rec("over", "192.0.2.1"));
+    for (int search = 1; search <= 2; ++search) {
+        list()->SendSearchDeviceCommand(nullptr);  // no worker: only the cap's report is reset
+        for (int n = 0; n < 3; ++n) handOver(rec("over", "192.0.2." + std::to_string(search * 10 + n)));
+    }
     add(rec("n0", ipOf(0), "ORVALE", kDeviceAlive));
     char gone[] = "n1";
     list()->DelDeviceInfo(gone);
@@ -138,6 +151,11 @@ TEST_F(DeviceList, WhenFullStillReplacesByAddressAndTakesNewDevicesOnlyIntoFreed
     ASSERT_EQ(now.size(), cap);
     EXPECT_EQ(std::string(now[0].id) + now[1].id + now.back().id, "n0n2late");
     EXPECT_EQ(now[0].type, kDeviceAlive);
+    const std::string log = testfiles::readFile(dir.slash() + testfiles::todaysLogName());
+    EXPECT_EQ(testfiles::countOf(log, "Device list full (4096 devices) : new device IP : "), 2u) << log;
+    EXPECT_EQ(testfiles::countOf(log, "new device IP : 192.0.2.10 dropped  *[") +
+                  testfiles::countOf(log, "new device IP : 192.0.2.20 dropped  *["),
+              2u);
 }
 
 std::vector<std::string> g_heard;  // "<port> <maker>" of each call
@@ -149,25 +167,21 @@ int listener(void* record, int port) {
     return 42;
 }
 
-TEST_F(DeviceList, ListenerHearsEveryMessageAsTheWorkerWroteIt) {
-    static const bool started = [] {  // given at engine start, once per process; no worker is made
-        CSearchDeviceClient::SetWorkerFactory([](SearchWorkerStatus::Kind) { return nullptr; });
-        list()->DeviceSearchDllInit(&listener, false, nullptr, false);
-        CSearchDeviceClient::SetWorkerFactory(nullptr);
-        return true;
-    }();
-    ASSERT_TRUE(started);
-    g_heard.clear();
-    const std::pair<int, const char*> messages[] = {
-        {1, "orvale"}, {2, "acme"}, {0, "orvale"}, {3, "orvale"}, {4, "x"}};
+TEST_F(DeviceList, StartsOnceAndItsListenerHearsEveryMessageAsTheWorkerWroteIt) {
+    int made = 0;  // no worker is really made
+    CSearchDeviceClient::SetWorkerFactory([&made](SearchWorkerStatus::Kind) { return ++made, nullptr; });
+    list()->DeviceSearchDllInit(&listener, false, nullptr, false);
+    list()->DeviceSearchDllInit(nullptr, false, nullptr, false);
+    CSearchDeviceClient::SetWorkerFactory(nullptr);
+    EXPECT_EQ(made, 2) << "a second start makes no second set of workers";
+    const std::pair<int, const char*> messages[] = {{1, "orvale"}, {2, "acme"}, {0, "orvale"}, {3, "orvale"}, {4, "x"}};
     for (auto [type, maker] : messages) {
         deviceinfo d = rec("a", "10.0.0.1", maker, type);
         g_expected = &d;
         EXPECT_EQ(CDeviceSearchInterface::SearchDeviceRecallHandle(&d, 1530 + type), 42);
         EXPECT_EQ(summary(), type == 4 ? "" : "a:60 ");
     }
-    EXPECT_EQ(g_heard,
-              (std::vector<std::string>{"1531 orvale", "1532 acme", "1530 orvale", "1533 orvale", "1534 x"}));
+    EXPECT_EQ(g_heard, (std::vector<std::string>{"1531 orvale", "1532 acme", "1530 orvale", "1533 orvale", "1534 x"}));
 }
 
 }  // namespace

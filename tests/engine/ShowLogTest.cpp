@@ -4,8 +4,6 @@
 
 #include <filesystem>
 #include <regex>
-#include <string>
-#include <vector>
 
 #include "ShowLog.h"
 #include "TestFiles.h"
@@ -13,11 +11,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testfiles::readFile;
-using testfiles::todaysLogName;
 using namespace SearchDeviceShowLog;
 
-const std::string kBanner = "------Start Log System-------\r\n";
 // "*[dd::hh:mm:ss]\r\n": always 17 characters.
 const std::string kStamp = R"(\*\[\d\d::\d\d:\d\d:\d\d\]\r\n)";
 
@@ -30,10 +25,7 @@ std::vector<std::string> filesUnder(const std::string& root) {
 
 class ShowLog : public ::testing::Test {
 protected:
-    void SetUp() override {
-        io_log_init(false, nullptr);
-        testing::internal::CaptureStdout();
-    }
+    void SetUp() override { testing::internal::CaptureStdout(); }
     void TearDown() override {
         io_log_init(false, nullptr);
         testing::internal::GetCapturedStdout();
@@ -43,62 +35,49 @@ protected:
         testing::internal::CaptureStdout();
         return out;
     }
-    // Starts the log in the scratch directory; returns what follows the banner.
-    std::string start() {
-        EXPECT_EQ(io_log_init(true, dir.slash().c_str()), 1);
-        file = dir.slash() + todaysLogName();
-        return body();
-    }
-    std::string body() {
-        std::string all = readFile(file);
-        EXPECT_EQ(all.compare(0, kBanner.size(), kBanner), 0) << all;
-        return all.substr(std::min(all.size(), kBanner.size()));
-    }
     testfiles::TempDir dir;
-    std::string file;
 };
 
-TEST_F(ShowLog, OffOrWithoutDirectoryWritesNothingAndWithAMissingOneOnlyEchoes) {
+TEST_F(ShowLog, LinesAreStampedEchoedAndAppendedOnlyWhenOnWithADirectory) {
     for (bool on : {false, true}) {
         EXPECT_EQ(io_log_init(on, on ? nullptr : dir.slash().c_str()), 0);
         EXPECT_EQ(io_printf("hello %d", 1) + io_printf_time("hello") + io_log("a", "b", 3, "c"), 0);
         io_log_exit();
     }
-    EXPECT_EQ(io_log_init(true, (dir.slash() + "missing/").c_str()), 1);
-    EXPECT_EQ(io_printf("worker %d up", 67), 1);
-    EXPECT_EQ(io_log("a", "b", 1, "c"), 0);
-    EXPECT_TRUE(std::regex_match(echoed(), std::regex("worker 67 up" + kStamp)));
-    EXPECT_TRUE(filesUnder(dir.path).empty());
+    EXPECT_TRUE(filesUnder(dir.path).empty() && echoed().empty());
+    EXPECT_EQ(io_log_init(true, dir.slash().c_str()), 1);
+    EXPECT_EQ(io_printf("worker %d up", 67) + io_printf_time("at %s", "noon") + io_log("a", "b", 1, "c"), 3);
+    io_log_exit();
+    const std::string time = R"(\[--\d\d:\d\d:\d\d(\.\d{6})?--\]\*at noon\r\n)";
+    EXPECT_TRUE(std::regex_match(echoed(), std::regex("worker 67 up" + kStamp + time)));
+    EXPECT_TRUE(std::regex_match(testfiles::readFile(dir.slash() + testfiles::todaysLogName()),
+                                 std::regex("------Start Log System-------\r\nworker 67 up" + kStamp + time +
+                                            "\\[a\\]:b\\(1\\): c\r\n------Exit Log System-------\r\n")));
 }
 
 TEST_F(ShowLog, EmptyOrOverlongLinesAreRefusedWholeNeverCut) {
-    start();
-    EXPECT_EQ(io_printf("%s", ""), 0);
-    EXPECT_EQ(io_printf_time("%s", ""), 0);
-    EXPECT_EQ(io_printf(static_cast<const char*>(nullptr)), 0);
-    EXPECT_EQ(io_log(nullptr, "b", 5, "c"), 0);
-    EXPECT_EQ(io_log("a", "b", 5, nullptr), 0);
+    EXPECT_EQ(io_log_init(true, dir.slash().c_str()), 1);
+    EXPECT_EQ(io_printf("%s", "") + io_printf_time("%s", "") + io_printf(static_cast<const char*>(nullptr)) +
+                  io_log(nullptr, "b", 5, "c") + io_log("a", "b", 5, nullptr),
+              0);
     const std::string fits(1006, 'm');  // + the 17-character stamp = 1023
     EXPECT_EQ(io_printf("%s", fits.c_str()), 1);
-    for (std::size_t len : {1007u, 1023u, 1024u, 5000u}) {
-        EXPECT_EQ(io_printf("%s", std::string(len, 'x').c_str()), 0) << len;
-        EXPECT_EQ(io_printf_time("%s", std::string(len, 'y').c_str()), 0) << len;
-    }
+    for (std::size_t len : {1007u, 1024u, 5000u})
+        EXPECT_EQ(io_printf("%s", std::string(len, 'x').c_str()) + io_printf_time("%s", std::string(len, 'y').c_str()),
+                  0)
+            << len;
     const std::string tail(1011, 'l');  // "[a]:b(1): " + 1011 + CR LF = 1023
     EXPECT_EQ(io_log("a", "b", 1, tail.c_str()), 1);
     EXPECT_EQ(io_log("a", "b", 1, (tail + "l").c_str()), 0);
     EXPECT_TRUE(std::regex_match(echoed(), std::regex(fits + kStamp)));
-    const std::string written = body();
+    const std::string written = testfiles::readFile(dir.slash() + testfiles::todaysLogName()).substr(31);
     ASSERT_EQ(written.size(), 2046u);
     EXPECT_EQ(written.substr(1023), "[a]:b(1): " + tail + "\r\n");
 }
 
-// Builds an existing directory whose text, final '/' included, has `length` characters.
+// An existing directory whose text, final '/' included, has `length` characters.
 std::string existingDirOfLength(std::string path, std::size_t length) {
-    while (path.size() < length) {
-        std::size_t room = length - path.size();
-        path += std::string(room > 256 ? 200 : room - 1, 'd') + "/";
-    }
+    while (path.size() < length) path += std::string(std::min<std::size_t>(200, length - path.size() - 1), 'd') + "/";
     fs::create_directories(path);
     return path;
 }
@@ -111,12 +90,8 @@ TEST_F(ShowLog, PathIsRefusedWholeWhenItWouldNotFitItsBuffer) {
     EXPECT_EQ(filesUnder(dir.path)[0].size(), 4095u);
     fs::remove(filesUnder(dir.path)[0]);
     echoed();
-
-    for (const std::string& tooLong :
-         {existingDirOfLength(dir.slash() + "b/", 4066), std::string(10000, 'z')}) {
-        EXPECT_EQ(io_log_init(true, tooLong.c_str()), 0);
-        EXPECT_EQ(io_printf("deep"), 0);
-        EXPECT_EQ(io_log("a", "b", 1, "c"), 0);
+    for (const std::string& tooLong : {existingDirOfLength(dir.slash() + "b/", 4066), std::string(10000, 'z')}) {
+        EXPECT_EQ(io_log_init(true, tooLong.c_str()) + io_printf("deep") + io_log("a", "b", 1, "c"), 0);
         EXPECT_EQ(echoed(), "");
         EXPECT_TRUE(filesUnder(dir.path).empty());
     }

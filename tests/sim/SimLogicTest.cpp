@@ -1,6 +1,5 @@
 // nasscout-sim's socket-free parts: configuration, request kinds and the
-// safety net that keeps its traffic inside the lab (its answers are compared
-// byte for byte by the lab runs).
+// safety net that keeps its traffic inside the lab.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -18,11 +17,10 @@ namespace {
 std::uint32_t ip(const char* text) { return *Endpoint::parseAddress(text); }
 
 std::string Describe(const DeviceProfile& d) {
-    std::string s = d.id + " " + Endpoint::addressText(d.address) + " " + d.host + "/" + d.maker + "/" +
-                    d.product + "/" + d.version + "/" + d.extra + (d.broadcast ? " B" : " -") +
-                    (d.ssdp ? "S " : "- ") + std::to_string(d.code) + " " +
-                    std::to_string(d.delay).substr(0, 4) + " " + std::to_string(d.maxDelay).substr(0, 4) +
-                    " " + std::to_string(d.answers);
+    std::string s = d.id + " " + Endpoint::addressText(d.address) + " " + d.host + "/" + d.maker + "/" + d.product +
+                    "/" + d.version + "/" + d.extra + (d.broadcast ? " B" : " -") + (d.ssdp ? "S " : "- ") +
+                    std::to_string(d.code) + " " + std::to_string(d.delay).substr(0, 4) + " " +
+                    std::to_string(d.maxDelay).substr(0, 4) + " " + std::to_string(d.answers);
     for (const Announcement& a : d.announce) s += " " + std::to_string(a.at).substr(0, 4) + ":" + a.nts;
     return s;
 }
@@ -49,14 +47,13 @@ TEST(ConfigParser, ReadsEveryKeyWithDefaultsAndGeneratedDevicesAfterTheListedOne
           "announce": [ {"at": 5.0, "nts": "alive"}, {"at": 20, "nts": "weird"} ] } ] })");
     std::vector<std::string> described;
     for (const DeviceProfile& d : devices) described.push_back(Describe(d));
-    EXPECT_EQ(described,
-              (std::vector<std::string>{
-                  "A1 198.51.100.10 /ORVALE/SIM-1/1.0/ BS 1 0.00 0.00 0",
-                  "B2 203.0.113.12 nas-office/acme/DS-220/2.1.7/rack -S 4 0.25 1.50 -1 5.00:alive 20.0:weird",
-                  "GEN1 198.51.100.253 gen-1/ACME/SIM-1/1.0/ B- 2 0.00 0.05 0",
-                  "GEN2 198.51.100.254 gen-2/ACME/SIM-1/1.0/ B- 2 0.00 0.05 0",
-                  "X1 203.0.113.10 gen-1/ORVALE/SIM-1/1.0/ BS 1 0.00 0.00 0",
-              }));
+    EXPECT_EQ(described, (std::vector<std::string>{
+                             "A1 198.51.100.10 /ORVALE/SIM-1/1.0/ BS 1 0.00 0.00 0",
+                             "B2 203.0.113.12 nas-office/acme/DS-220/2.1.7/rack -S 4 0.25 1.50 -1 5.00:alive 20.0:weird",
+                             "GEN1 198.51.100.253 gen-1/ACME/SIM-1/1.0/ B- 2 0.00 0.05 0",
+                             "GEN2 198.51.100.254 gen-2/ACME/SIM-1/1.0/ B- 2 0.00 0.05 0",
+                             "X1 203.0.113.10 gen-1/ORVALE/SIM-1/1.0/ BS 1 0.00 0.00 0",
+                         }));
 }
 
 TEST(ConfigParser, MistakesAreUsageErrorsThatNameThePlace) {
@@ -64,22 +61,16 @@ TEST(ConfigParser, MistakesAreUsageErrorsThatNameThePlace) {
     const std::pair<std::string, std::string> cases[] = {
         {R"({"devices": [)", "not valid JSON"},
         {R"([1, 2])", "top level: expected an object"},
-        {R"({"device": []})", "top level: unknown key \"device\""},
         {R"({"devices": [{"address": "198.51.100.10"}]})", "devices[0]: missing \"id\""},
-        {R"({"devices": [{"id": "A", "address": "198.51.100.300"}]})",
-         "devices[0].address: not an IPv4 address"},
+        {R"({"devices": [{"id": "A", "address": "198.51.100.300"}]})", "devices[0].address: not an IPv4 address"},
         {R"({"devices": [{"id": 7, "address": "198.51.100.10"}]})", "devices[0].id: expected a text"},
-        {a + R"("colour": "red"}]})", "devices[0]: unknown key \"colour\""},
         {a + R"("code": 256}]})", "devices[0].code: expected an integer 0..255"},
-        {a + R"("code": 1.5}]})", "devices[0].code: expected an integer"},
         {a + R"("delay": -1}]})", "devices[0].delay: expected sec"},
         {a + R"("answers": -2}]})", "devices[0].answers"},
         {a + R"("protocols": ["tcp"]}]})", "devices[0].protocols[0]: unknown protocol \"tcp\""},
         {a + R"("announce": [{"at": 1, "to": 2}]}]})", "devices[0].announce[0]: unknown key \"to\""},
         {R"({"generate": [{"count": 10, "net": "198.51.100", "first": 250}]})", "first + count - 1 = 259"},
         {R"({"generate": [{"count": 1, "net": "198.51", "first": 10}]})", "generate[0].net"},
-        {R"({"generate": [{"count": 1, "net": "198.51.100", "first": 10, "host": "h"}]})",
-         "generate[0]: unknown key"},
     };
     for (const auto& c : cases) {
         const std::string error = UsageError([&] { ConfigParser::parse(c.first); });
@@ -87,51 +78,37 @@ TEST(ConfigParser, MistakesAreUsageErrorsThatNameThePlace) {
         EXPECT_NE(error.find(c.second), std::string::npos) << error;
     }
     const std::string missing = UsageError([] { ConfigParser::load("/nonexistent/lan.json"); });
-    EXPECT_EQ(missing.rfind("2 ", 0), 0u);
-    EXPECT_NE(missing.find("/nonexistent/lan.json"), std::string::npos) << missing;
+    EXPECT_TRUE(missing.rfind("2 ", 0) == 0 && missing.find("/nonexistent/lan.json") != std::string::npos) << missing;
 }
 
-TEST(RequestClassifier, BroadcastIs148BytesWithOp11AndMSearchMustAskForTheDeviceTypeOrAll) {
+// The lab runs cover the plain requests; here the header spellings.
+TEST(RequestClassifier, AnMSearchMustAskForTheDeviceTypeOrAllInItsSTHeader) {
     using Kind = RequestClassifier::Kind;
-    auto request = [](char op, std::size_t size) { return std::string(1, op) + std::string(size - 1, '\0'); };
-    const std::string search = "M-SEARCH * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nST: " +
-                               std::string(MessageBuilder::kDeviceType) +
-                               "\r\nMAN: \"ssdp:discover\"\r\nMX: 3\r\n\r\n";
     const std::pair<std::string, Kind> cases[] = {
-        {request(11, 148), Kind::Broadcast},
-        {request(11, 147), Kind::None},
-        {request(11, 149), Kind::None},
-        {request(12, 148), Kind::None},
-        {"", Kind::None},
-        {search, Kind::Ssdp},
         {"M-SEARCH * HTTP/1.1\nhost: x\nst:\tssdp:all \n\n", Kind::Ssdp},
-        {"M-SEARCH * HTTP/1.1\r\nST: upnp:rootdevice\r\n\r\n", Kind::None},
+        {"M-SEARCH * HTTP/1.1\r\nST: " + std::string(MessageBuilder::kDeviceType) + "\r\n\r\n", Kind::Ssdp},
         {"M-SEARCH * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\n\r\n", Kind::None},
         {"M-SEARCH * HTTP/1.1\r\nXST: ssdp:all\r\n\r\n", Kind::None},
         {"NOTIFY * HTTP/1.1\r\nST: ssdp:all\r\n\r\n", Kind::None},
-        {"HTTP/1.1 200 OK\r\nST: ssdp:all\r\n\r\n", Kind::None},
+        {"", Kind::None},
     };
-    for (const auto& [datagram, kind] : cases)
-        EXPECT_EQ(RequestClassifier::classify(datagram), kind) << datagram;
+    for (const auto& [datagram, kind] : cases) EXPECT_EQ(RequestClassifier::classify(datagram), kind) << datagram;
 }
 
 TEST(DestinationGuard, OnlyLabAddressesTheGroupAndTheLimitedBroadcastUnlessAnyIsAllowed) {
     const DestinationGuard guard(false), any(true);
-    for (const char* allowed : {"198.51.100.1", "198.51.100.255", "203.0.113.0", "203.0.113.77",
-                                "239.143.255.250", "255.255.255.255"})
+    for (const char* allowed :
+         {"198.51.100.1", "198.51.100.255", "203.0.113.0", "203.0.113.77", "239.143.255.250", "255.255.255.255"})
         EXPECT_TRUE(guard.allowsDestination(ip(allowed))) << allowed;
-    for (const char* refused : {"10.0.0.1", "127.0.0.1", "198.51.101.1", "203.0.112.255", "239.255.255.250",
-                                "0.0.0.0", "192.168.1.255"}) {
+    for (const char* refused :
+         {"10.0.0.1", "127.0.0.1", "198.51.101.1", "203.0.112.255", "239.255.255.250", "0.0.0.0", "192.168.1.255"}) {
         EXPECT_FALSE(guard.allowsDestination(ip(refused))) << refused;
         EXPECT_TRUE(any.allowsDestination(ip(refused))) << refused;
     }
-    EXPECT_TRUE(guard.allowsSource(ip("203.0.113.10")));
+    EXPECT_TRUE(guard.allowsSource(ip("203.0.113.10")) && any.allowsSource(ip("192.168.1.20")));
     EXPECT_FALSE(guard.allowsSource(ip("239.143.255.250")));
-    EXPECT_TRUE(any.allowsSource(ip("192.168.1.20")));
-    EXPECT_NE(
-        UsageError([&] { guard.checkSource(ip("192.168.1.20"), "--from"); }).find("--allow-any-destination"),
-        std::string::npos);
-    EXPECT_EQ(UsageError([&] { guard.checkDestination(ip("10.0.0.1")); }).substr(0, 2), "2 ");
+    EXPECT_NE(UsageError([&] { guard.checkSource(ip("192.168.1.20"), "--from"); }).find("--allow-any-destination"),
+              std::string::npos);
 }
 
 }  // namespace

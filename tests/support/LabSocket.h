@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -74,6 +75,21 @@ public:
         if (sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
             static_cast<ssize_t>(bytes.size()))
             throw std::runtime_error(std::string("sendto: ") + std::strerror(errno));
+    }
+
+    void JoinGroup(const std::string& group) const {
+        ip_mreq m{};
+        m.imr_multiaddr = Address(group, 0).sin_addr;
+        if (setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) != 0)
+            throw std::runtime_error(std::string("join: ") + std::strerror(errno));
+    }
+    // The next datagram, or "" after 10 s without one.
+    std::string Receive() const {
+        timeval limit{10, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        char buffer[2048];
+        const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+        return std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
     }
 
 private:

@@ -21,10 +21,7 @@ struct FakeEngine : DeviceEngine {
     void init() override { calls.push_back("init"); }
     void search() override { calls.push_back("search"); }
     void deviceList(std::vector<deviceinfo>& out) override { out = list; }
-    void clearDeviceList() override {
-        calls.push_back("clear");
-        list.clear();
-    }
+    void clearDeviceList() override { calls.push_back("clear"), list.clear(); }
     std::vector<SearchWorkerStatus> workerStatus() override { return workers; }
     CSearchTargetList targets;
     SweepStatus sweep;  // what every poll reports
@@ -60,9 +57,7 @@ struct FakeTable : ArrayController, TableView {
 
     std::vector<RowPtr> display() const {
         std::vector<RowPtr> d = rows;
-        if (sortKey)
-            std::stable_sort(d.begin(), d.end(),
-                             [&](auto& a, auto& b) { return a->at(*sortKey) < b->at(*sortKey); });
+        if (sortKey) std::stable_sort(d.begin(), d.end(), [&](auto& a, auto& b) { return a->at(*sortKey) < b->at(*sortKey); });
         return d;
     }
     void addObject(const RowPtr& row) override { rows.push_back(row); }
@@ -98,18 +93,8 @@ struct FakeControl : Button, TextField {
 };
 
 // The rest of the desktop; parse operations run at once, on the calling thread.
-struct FakeDesktop : Timer,
-                     Workspace,
-                     SystemLog,
-                     Alert,
-                     FontCatalogue,
-                     Resources,
-                     Preferences,
-                     OperationQueue,
-                     FailureMessage,
-                     WindowFrame,
-                     Settings,
-                     TargetsDialog {
+struct FakeDesktop : Timer, Workspace, SystemLog, Alert, FontCatalogue, Resources, Preferences, OperationQueue,
+                     FailureMessage, WindowFrame, Settings, TargetsDialog {
     static constexpr double kDefaultSize = 9;
     std::function<void()> onTick;
     std::vector<std::string> urls, alerts, languages, failures;
@@ -150,8 +135,7 @@ struct FakeDesktop : Timer,
         if (name != "DejaVu Sans" && name != "DejaVu Serif") return std::nullopt;
         return Font{name, size > 0 ? size : kDefaultSize};
     }
-    std::optional<std::string> pathForResource(const std::string& name,
-                                               const std::string& type) const override {
+    std::optional<std::string> pathForResource(const std::string& name, const std::string& type) const override {
         return type == "xml" && files.count(name) ? std::optional("/lang/" + name + ".xml") : std::nullopt;
     }
     std::optional<std::vector<char>> contentsOfFile(const std::string& path) const override {
@@ -234,8 +218,8 @@ inline std::string languageFile(const std::vector<std::pair<std::string, std::st
 }
 
 inline const std::vector<std::pair<std::string, std::string>> kEnglish = {
-    {"List1", "Host name"},         {"List2", "IP address"},        {"List3", "Device type"},
-    {"Log In", "Log In"},           {"Refresh", "Refresh"},         {"My storage", "My storage"},
+    {"List1", "Host name"},  {"List2", "IP address"},        {"List3", "Device type"},
+    {"Log In", "Log In"},    {"Refresh", "Refresh"},         {"My storage", "My storage"},
     {"Device List", "Device List"}, {"Search Time", "Search time:"}};
 
 // The whole window on fakes.
@@ -262,7 +246,6 @@ struct Window {
     }
     // "+++" when all three buttons are enabled, "---" when none is.
     std::string buttons() const {
-        return std::string(login.enabled ? "+" : "-") + (refresh.enabled ? "+" : "-") +
-               (storage.enabled ? "+" : "-");
+        return std::string(login.enabled ? "+" : "-") + (refresh.enabled ? "+" : "-") + (storage.enabled ? "+" : "-");
     }
 };

@@ -101,6 +101,7 @@ TEST(Open, TheSelectedRowsAddressOnlyForExactlyOneRowAndAStrictIPv4Address) {
     w.controller->onLogin();
     w.table.sortKey = "HomeHost";  // alpha, bravo, charlie, evil
     w.controller->tableViewSortDescriptorsDidChange();
+    EXPECT_EQ(w.desktop.count("count=11111"), 1);
     w.table.selection = {0};
     w.controller->onGotoStorage();
     w.table.selection = {3};
@@ -189,17 +190,19 @@ TEST(Parse, NodesBecomeEntriesByKeyAtAnyDepthTheLaterDuplicateWinningAndAStrayKe
       <NODE><KEY KeyString="Refresh" String="new" Font="DejaVu Sans" Color="red" Size="12" Offset="3">x</KEY></NODE>
       <NODE></NODE><NODE><KEY String="no key"/></NODE>
       <!-- nesting does not matter --><x><NODE><KEY KeyString="Deep" String="d"/></NODE></x>
+      <NODE><KEY KeyString="Odd" String="Font" Font="DejaVu Sans" Size="12"/></NODE>
       <NODE><KEY KeyString="A" String="a" Font="DejaVu Sans" Size="11"/><KEY KeyString="A" String="a2"/></NODE>
       <KEY KeyString="Moved" String="rewritten"/>
     </LanguageCFG>)");
-    ASSERT_EQ(p.size(), 3u);
+    ASSERT_EQ(p.size(), 4u);
     EXPECT_EQ(fields(p.entry("Refresh")), "Refresh|new|DejaVu Sans|red|12|3|");
     ASSERT_NE(p.entry("Deep"), nullptr);
     ASSERT_NE(p.entry("A"), nullptr) << "the rewritten entry stays under its old key";
     EXPECT_EQ(fields(p.entry("A")), "Moved|rewritten|-|-|-|-|") << "a second KEY resets what it lacks";
+    EXPECT_EQ(fields(p.entry("Odd")), "Odd|Font|DejaVu Sans|-|12|-|") << "values that look like names";
     ASSERT_EQ(p.added.size(), 1u);
     EXPECT_EQ(p.added[0].object, p.controller->parseOperation().get());
-    EXPECT_EQ(p.desktop.count("KEY1=KEY"), 8);
+    EXPECT_EQ(p.desktop.count("KEY1=KEY"), 9);
 }
 
 TEST(Parse, WithoutTheEndOfLanguageCFGTheTableIsReadButNotAppliedAndErrorsArriveLater) {
@@ -228,15 +231,15 @@ TEST(Apply, SmallTableRaisesTheAlertAndIsStillAppliedWithWhatFontsItCan) {
       <NODE><KEY KeyString="Log In" String="Enter" Font="DejaVu Serif" Size=" 12.5pt"/></NODE>
       <NODE><KEY KeyString="Refresh" String="Again" Font="DejaVu Sans" Size="big"/></NODE>
       <NODE><KEY KeyString="My storage" String="Files" Font="No Such Font" Size="12"/></NODE>
-      <NODE><KEY KeyString="Device List" String="Boxes"/></NODE>
+      <NODE><KEY KeyString="Device List" String="Boxes" Font="DejaVu Sans"/></NODE>
     </LanguageCFG>)";
     w.start();
     EXPECT_EQ(w.desktop.alerts, Strings{"aaa|OK|bbb"});
     EXPECT_EQ(w.login.text + "|" + w.storage.text + "|" + w.caption.text, "Enter|Files|Boxes");
-    ASSERT_TRUE(w.login.font && w.refresh.font);
+    ASSERT_TRUE(w.login.font && w.refresh.font && w.caption.font);
     EXPECT_EQ(w.login.font->pointSize, 12.5);
-    EXPECT_EQ(w.refresh.font->pointSize, FakeDesktop::kDefaultSize);
-    EXPECT_FALSE(w.storage.font || w.caption.font) << "no font, or an unknown one, leaves the font alone";
+    EXPECT_EQ(w.refresh.font->pointSize + w.caption.font->pointSize, 2 * FakeDesktop::kDefaultSize);
+    EXPECT_FALSE(w.storage.font) << "an unknown font leaves the font alone";
     EXPECT_EQ(w.table.headers[0], "|read-only");
 }
 
@@ -278,26 +281,6 @@ TEST(Apply, ParsedOnItsOwnThreadTheTableStylesTheFirstThreeHeadersTheButtonsAndT
     EXPECT_EQ(w.countdown.text, "Search time: 9");
 }
 
-TEST(ShippedFiles, EachHasTheEightEntriesWithTextsAndKnownFontsAndParsesCleanly) {
-    for (const char* lang : {"en", "de", "fr", "es", "it", "nl", "da", "pl", "pt"}) {
-        std::stringstream text;
-        text << std::ifstream(std::string(NASSCOUT_LANG_DIR) + "/XML_" + lang + ".xml", std::ios::binary)
-                    .rdbuf();
-        Parsed p(text.str());
-        p.mainThread.pump();
-        EXPECT_TRUE(p.errors.empty() && p.added.size() == 1) << lang;
-        for (const auto& [key, english] : kEnglish) {
-            const FontNode* e = p.entry(key);
-            EXPECT_TRUE(e && !e->String.value_or("").empty() &&
-                        (key == "Search Time" || p.desktop.fontWithName(e->Font.value_or(""), 0)))
-                << lang << " " << key;
-        }
-    }
-}
-
-}  // namespace
-
-namespace {
 
 TEST(Status, TranslatedRefreshedAtEverySearchAndPointingToTheReadmeWhenNothingWasFound) {
     using K = SearchWorkerStatus::Kind;
@@ -351,10 +334,18 @@ std::string shippedFile(const std::string& lang) {
     return text.str();
 }
 
-TEST(ShippedFiles, EveryControlHasANameADescriptionAndADistinctAccessLetterFromItsTitle) {
+TEST(ShippedFiles, EachParsesCleanlyWithTextsKnownFontsAndForEveryControlANameADescriptionAndItsOwnLetter) {
     Parsed english(shippedFile("en"));  // every file has each of its entries
     for (const char* lang : {"en", "de", "fr", "es", "it", "nl", "da", "pl", "pt"}) {
         Parsed p(shippedFile(lang));
+        p.mainThread.pump();
+        EXPECT_TRUE(p.errors.empty() && p.added.size() == 1) << lang;
+        for (const auto& [key, text] : kEnglish) {
+            const FontNode* e = p.entry(key);
+            EXPECT_TRUE(e && !e->String.value_or("").empty() &&
+                        (key == "Search Time" || p.desktop.fontWithName(e->Font.value_or(""), 0)))
+                << lang << " " << key;
+        }
         p.controller->onOtherNetworks();
         const TargetsDialog::Texts& d = *p.desktop.dialog;
         auto lower = [](std::string s) {
@@ -386,9 +377,10 @@ TEST(ShippedFiles, EveryControlHasANameADescriptionAndADistinctAccessLetterFromI
         EXPECT_FALSE(p.desktop.title.empty()) << lang;
         for (const auto& [key, entry] : english.controller->parseOperation()->currentParseBatchDic())
             EXPECT_NE(p.entry(key), nullptr) << lang << " " << key;
-        if (std::string(lang) == "fr")  // French sets a no-break space before a colon
+        if (std::string(lang) == "fr") {  // French sets a no-break space before a colon
             for (const auto& [key, entry] : p.controller->parseOperation()->currentParseBatchDic())
                 EXPECT_EQ(entry->String.value_or("").find(" :"), std::string::npos) << key;
+        }
     }
 }
 

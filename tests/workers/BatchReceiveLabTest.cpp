@@ -22,11 +22,12 @@ public:
         return calls;
     }
     bool Running() { return ReceiveThreadRunning(); }
+    void RaiseExitFlag() { bExitSock = true; }
     std::mutex mutex;
     std::vector<std::string> calls;
 };
 
-TEST(BatchReceive, QueuedDatagramsArriveWholeCutAndInOrderAndAStopEndsTheWait) {
+TEST(BatchReceive, QueuedDatagramsArriveWholeCutAndInOrderAndAStopEndsTheWaitHandingNothingOn) {
     ASSERT_FALSE(SearchDeviceShowLog::io_log_enabled());
     lab::UdpSocket device(lab::kHostIp, 0);
     static auto* worker = new RecordingWorker;  // never deleted: its thread holds it
@@ -48,6 +49,16 @@ TEST(BatchReceive, QueuedDatagramsArriveWholeCutAndInOrderAndAStopEndsTheWait) {
 
     worker->ExitSearchThread();
     EXPECT_TRUE(workertest::Eventually([&] { return !worker->Running(); })) << "the wait was not released";
+
+    // The stop's flag goes up while the receive waits, and a datagram wakes it.
+    static auto* late = new RecordingWorker;
+    late->InitSearchThread(lab::kHostIp, 1641, false);
+    device.SendTo(lab::kHostIp, 1641, "first");  // handed on: the loop is waiting again
+    ASSERT_TRUE(workertest::Eventually([&] { return late->Calls().size() == 1; }));
+    late->RaiseExitFlag();
+    device.SendTo(lab::kHostIp, 1641, "late");
+    ASSERT_TRUE(workertest::Eventually([&] { return !late->Running(); }));
+    EXPECT_EQ(late->Calls().size(), 1u) << "a datagram that came with the stop was handed on";
 }
 
 }  // namespace

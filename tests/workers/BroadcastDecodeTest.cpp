@@ -79,7 +79,7 @@ TEST_F(BroadcastDecode, KeysMatchWholeAtPairBoundariesAndValuesStayInsideTheOpti
         {"uuid=X&id=A1&vendor=acme", "A1|||acme"},
         {"vendorid=7&id=9&subvendor=bad&vendor=good", "9|||good"},
         {"xhost=no&vendorid=7&product=box", "||box|"},
-        {"host=a&host=b&id=&vendor=v&other", "|a||v"},
+        {"host=a&host=b&id=&vendor=v&other&id=late", "|a||v"},
         {"name=x&model=y", "|||"},
         {noZero, std::string(31, 'i') + "|" + std::string(31, 'h') + "||acme"},
         {"x" + std::string(116, 'z') + "&product=ab", "||ab|"},

@@ -17,7 +17,7 @@ namespace {
 
 const std::string kLocation = "LOCATION: http://198.51.100.10:5000/desc.xml\r\n";
 const std::string kServer = "SERVER: Linux/5.10 UPnP/1.0 RUZO/2.1.7,build42, acme/nas-1/box/rack\r\n";
-const std::string kUsn = "USN: uuid:0011-2233::urn:schemas-upnp-org:device:LarkvatDevice:1\r\n";
+const std::string kUsn = "USN: uuid:0011:2233::urn:schemas-upnp-org:device:LarkvatDevice:1\r\n";
 const std::string kSearch =
     "M-SEARCH * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nST: urn:schemas-upnp-org:device:LarkvatDevice:1\r\n"
     "MAN: \"ssdp:discover\"\r\nMX: 3\r\n\r\n";
@@ -66,8 +66,8 @@ protected:
 };
 
 TEST_F(SsdpDecode, MessagesBecomeRecordsOrAreDropped) {
-    const std::string full = "0011-2233|198.51.100.10|nas-1|box|rack|2.1.7|acme|";
-    const std::string fromIp = "0011-2233|198.51.100.", parts = "|nas-1|box|rack|2.1.7|acme|1";
+    const std::string full = "0011:2233|198.51.100.10|nas-1|box|rack|2.1.7|acme|";
+    const std::string fromIp = "0011:2233|198.51.100.", parts = "|nas-1|box|rack|2.1.7|acme|1";
     const std::string bare = fromIp + "10||||||1";
     const std::string a40(40, 'a'), a31(31, 'a');
     std::string zeroBeforeUsn = Answer();
@@ -81,6 +81,7 @@ TEST_F(SsdpDecode, MessagesBecomeRecordsOrAreDropped) {
         {Answer("location: http://10.9.9.9:80/\r\n"), fromIp + "77" + parts},
         {Answer("LOCATION: http://198.51.100.12/desc.xml\r\n"), fromIp + "12" + parts},
         {Answer("LOCATION: http://198.51.100.13\r\n"), fromIp + "13" + parts},
+        {Answer("LOCATION: http://198.51.100.15 /desc.xml\r\n"), fromIp + "15" + parts},
         // Only a strict dotted quad is an address: anything else drops the answer.
         {Answer("LOCATION: http://" + a40 + ":80/\r\n"), "dropped"},
         {Answer("LOCATION: http://127.1:80/\r\n"), "dropped"},
@@ -91,8 +92,8 @@ TEST_F(SsdpDecode, MessagesBecomeRecordsOrAreDropped) {
         {Answer("LOCATION: desc.xml\r\n"), "dropped"},
         {"HTTP/1.1 200 OK\r\nRUZO\r\nUSN: uuid:1::2\r\nLOCATION: http://198.51.100.14", "dropped"},
         // The SERVER header is optional, and so is each of its pieces.
-        {Answer(kLocation, "", "USN: uuid:0011-2233::RUZO\r\n"), bare},
-        {Answer(kLocation, "SERVER: UPnP/1.0 other/1,x, acme/nas/box\r\n", "USN: uuid:0011-2233::RUZO\r\n"),
+        {Answer(kLocation, "", "USN: uuid:0011:2233::RUZO\r\n"), bare},
+        {Answer(kLocation, "SERVER: UPnP/1.0 other/1,x, acme/nas/box\r\n", "USN: uuid:0011:2233::RUZO\r\n"),
          bare},
         {Answer(kLocation, "SERVER: RUZO/3.0,only-one\r\n"), fromIp + "10||||3.0||1"},
         {Answer(kLocation, Server("acme")), fromIp + "10||||1.0||1"},

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "CliOutput.h"
+#include "CoverageDump.h"
 #include "DeviceSearchInterface.h"
 #include "SearchTargets.h"
 #include "ShowLog.h"
@@ -164,6 +165,7 @@ public:
         std::fflush(results);
         std::fflush(stdout);
         std::fflush(stderr);
+        FlushCoverage();
         _exit(status);
     }
 

@@ -1,0 +1,200 @@
+"""Plumbing shared by the lab drivers (cli, sim, hostile). They run only inside
+tests/lab/lab.sh, which builds the namespaces and exports LAB_IN_LAN:
+
+    DRIVER.py BUILD_DIR CASE [ARGS...]
+
+Every wait here ends on something observable (a ready file, an event, a
+count); the limits only turn a hang into a failure."""
+import atexit, contextlib, json, os, queue, shutil, signal, socket, subprocess, sys, tempfile, threading, time
+
+IN_LAN = os.environ.get("LAB_IN_LAN", "").split()
+IN_ROUTED = os.environ.get("LAB_IN_ROUTED", "").split()
+GROUP, ST = "239.143.255.250", "urn:schemas-upnp-org:device:LarkvatDevice:1"
+NET1, NET2 = "198.51.100", "203.0.113"
+HOST1, HOST2 = NET1 + ".1", NET2 + ".1"
+CLI = SIM = LAB_HOST = WINDOW = WORK = ""
+LAB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lab.sh")
+CHILDREN = []
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def wait_for(condition, what, limit=30, proc=None):
+    deadline = time.monotonic() + limit
+    while not condition():
+        if proc is not None and proc.poll() is not None:
+            raise Failure("%s: the process ended with %s" % (what, proc.returncode))
+        check(time.monotonic() < deadline, "gave up waiting for " + what)
+        time.sleep(0.02)
+
+
+def spawn(args, **kw):
+    CHILDREN.append(subprocess.Popen(args, **kw))
+    return CHILDREN[-1]
+
+
+def scratch(data, suffix=""):
+    """A new file in the work directory holding data (bytes, or JSON for anything else)."""
+    fd, path = tempfile.mkstemp(suffix=suffix, dir=WORK)
+    with os.fdopen(fd, "wb") as f:
+        f.write(data if isinstance(data, bytes) else json.dumps(data).encode())
+    return path
+
+
+def device(ident, address, host=None, maker="ORVALE", **keys):
+    return dict(id=ident, address=address, host=host or "h-" + ident, maker=maker, product="P-" + ident, **keys)
+
+
+@contextlib.contextmanager
+def sim(devices=None, config=None, where=None):
+    """nasscout-sim run in the LAN namespace (or `where`, a command prefix such as
+    IN_ROUTED): ready when the block starts, stopped after it."""
+    path = scratch(config or {"devices": devices}, ".json")
+    err = open(path + ".err", "w+")
+    proc = spawn((where or IN_LAN) + [SIM, "run", "--config", path, "--ready-file", path + ".ready"],
+                 stdout=subprocess.DEVNULL, stderr=err)
+    try:
+        wait_for(lambda: os.path.exists(path + ".ready"), "nasscout-sim to get ready", proc=proc)
+        yield proc
+    finally:
+        proc.send_signal(signal.SIGTERM)
+        status = proc.wait(10)
+    err.seek(0)
+    check(status == 0, "nasscout-sim ended with %s: %s" % (status, err.read()))
+
+
+def run_sim(*args, status=None):
+    r = subprocess.run(IN_LAN + [SIM, *args], capture_output=True, text=True, timeout=60)
+    check(status is None or r.returncode == status, "nasscout-sim %s: exit %d: %s" % (args, r.returncode, r.stderr))
+    return r
+
+
+def raw(to, datagrams, sender=None):
+    """Sends each datagram once, in order, from the LAN namespace."""
+    paths = [scratch(d) for d in datagrams]
+    for i in range(0, len(paths), 200):
+        run_sim("raw", "--to", to, *(["--from", sender] if sender else []), *paths[i:i + 200], status=0)
+
+
+def scan(*args, timeout="2"):
+    r = subprocess.run([CLI, "scan", "--format", "json", "--timeout", timeout, *args], capture_output=True, timeout=60)
+    stderr = r.stderr.decode(errors="replace")
+    check(r.returncode == 0, "scan exited %d: %s" % (r.returncode, stderr))
+    try:
+        devices = json.loads(r.stdout)
+    except ValueError as e:
+        raise Failure("stdout is not one JSON document (%s): %r" % (e, r.stdout[:400]))
+    return {d["ip"]: d for d in devices}, stderr
+
+
+class Watch:
+    """nasscout-cli watch --format jsonl: every event as (event, ip), every record reported per ip."""
+
+    def __init__(self, *args):
+        self.proc = spawn([CLI, "watch", "--format", "jsonl", *args], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, text=True)
+        self.lines, self.events, self.seen, self.current, self.most = queue.Queue(), [], {}, {}, 0
+        threading.Thread(target=lambda: [*map(self.lines.put, self.proc.stdout), self.lines.put(None)],
+                         daemon=True).start()
+
+    def _take(self, line):
+        event = json.loads(line)
+        check(set(event) == {"event", "device"}, "unexpected keys in %r" % line)
+        d = event["device"]
+        self.events.append((event["event"], d["ip"]))
+        if event["event"] == "removed":
+            self.current.pop(d["ip"], None)
+        else:
+            self.current[d["ip"]] = d
+            self.seen.setdefault(d["ip"], []).append(d)
+        self.most = max(self.most, len(self.current))
+
+    def until(self, predicate, limit=60):
+        deadline = time.monotonic() + limit
+        while not predicate(self):
+            try:
+                line = self.lines.get(timeout=max(0.01, deadline - time.monotonic()))
+            except queue.Empty:
+                raise Failure("gave up waiting; events so far: %s" % self.events[-20:])
+            if line is None:
+                raise Failure("watch ended early: %s" % self.proc.stderr.read())
+            self._take(line)
+
+    def ids(self, ip):
+        return [d["id"] for d in self.seen.get(ip, [])]
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        status = self.proc.wait(30)
+        for line in iter(lambda: self.lines.get(timeout=5), None):
+            self._take(line)
+        check(status == 0, "watch exited with %s: %s" % (status, self.proc.stderr.read()))
+
+
+def bound(ports=(67, 1900, 1530, 1550)):
+    """Waits until the engine's sockets are bound: datagrams sent before would be lost."""
+    def have():
+        with open("/proc/net/udp") as f:
+            return set(ports) <= {int(line.split()[1].split(":")[1], 16) for line in f.readlines()[1:]}
+    wait_for(have, "the engine to bind %s" % (ports,))
+
+
+def udp(bind, broadcast=False):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, int(broadcast))
+    s.bind(bind)
+    return s
+
+
+def collect(sock, count, grace=0.3, limit=10.0):
+    """Datagrams until `count` came (or `limit` passed), then `grace` seconds more for extras."""
+    got, end = [], time.monotonic() + (grace if count == 0 else limit)
+    while time.monotonic() < end:
+        sock.settimeout(max(0.01, end - time.monotonic()))
+        try:
+            got.append(sock.recvfrom(70000))
+        except socket.timeout:
+            continue
+        if len(got) == count:
+            end = time.monotonic() + grace
+    return got
+
+
+@atexit.register
+def _reap():
+    for proc in CHILDREN:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    if WORK:
+        shutil.rmtree(WORK, ignore_errors=True)
+
+
+def main(cases, outside=()):
+    """Runs the case named on the command line; exit 0 pass, 1 fail, 77 outside the lab.
+    The cases named in `outside` build labs themselves and run outside one."""
+    global CLI, SIM, LAB_HOST, WINDOW, WORK
+    name = os.path.basename(sys.argv[0])
+    case = sys.argv[2] if len(sys.argv) > 2 else ""
+    if case not in cases or bool(IN_LAN) == (case in outside):
+        print("%s: run as tests/lab/lab.sh %s BUILD_DIR {%s}" % (name, name, ",".join(cases)), file=sys.stderr)
+        sys.exit(77 if not IN_LAN and case in cases else 2)
+    build = sys.argv[1]
+    CLI, SIM = os.path.join(build, "tools/cli/nasscout-cli"), os.path.join(build, "tools/sim/nasscout-sim")
+    LAB_HOST, WINDOW = os.path.join(build, "tests/hostile/lab_host"), os.path.join(build, "src/nasscout")
+    WORK = tempfile.mkdtemp(prefix="nasscout-lab-")
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))  # a CTest timeout still reaps the children
+    try:
+        cases[case](*sys.argv[3:])
+    except (Failure, AssertionError, subprocess.TimeoutExpired, queue.Empty) as e:
+        print("FAIL %s: %s" % (case, e), file=sys.stderr)
+        sys.exit(1)
+    print("PASS " + case)
