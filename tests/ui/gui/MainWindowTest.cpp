@@ -1,23 +1,53 @@
 // The real window on the offscreen platform, with a fake engine: what the Qt
-// adapters add to the logic.
+// adapters add to the logic; and, in the lab only, with the real engine.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDeadlineTimer>
+#include <QDesktopServices>
+#include <QDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdlib>
 #include <fstream>
 
 #include "Fakes.h"
-#include "GuiTestSupport.h"
 #include "MainWindow.h"
 #include "QtDeviceTable.h"
+#include "QtSettings.h"
+#include "SearchEngine.h"
 #include "ui_MainWindow.h"
 
 namespace {
+
+// Runs the event loop until `done` holds; the deadline only stops a hung
+// test, it is no timing requirement.
+bool waitFor(const std::function<bool()>& done, int seconds = 30) {
+    QDeadlineTimer deadline(seconds * 1000);
+    while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// Receives what the window hands to the desktop for http and smb.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    UrlCatcher() {
+        for (const char* scheme : {"http", "smb"}) QDesktopServices::setUrlHandler(scheme, this, "open");
+    }
+    ~UrlCatcher() override {
+        for (const char* scheme : {"http", "smb"}) QDesktopServices::unsetUrlHandler(scheme);
+    }
+    std::vector<QString> urls;
+public slots:
+    void open(const QUrl& url) { urls.push_back(url.toString()); }
+};
 
 struct Gui : testing::Test {
     FakeEngine engine;
@@ -67,9 +97,10 @@ TEST_F(Gui, SmallLanguageTableRaisesANonModalAlertAndIsAppliedAsPlainText) {
     box->close();
 }
 
-TEST_F(Gui, KeyboardAloneReachesEveryButtonOpensRefreshesAndCloses) {
+TEST_F(Gui, KeyboardAloneReachesEveryButtonOpensTheNumericallySortedSelectionRefreshesAndCloses) {
     UrlCatcher catcher;
-    engine.list = {device("b", "198.51.100.100"), device("a", "198.51.100.11")};
+    for (const char* ip : {"198.51.100.100", "not an address", "198.51.100.11", "10.0.0.2", "198.51.100.2"})
+        engine.list.push_back(device("x", ip));
     Ui::MainWindow& ui = open();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     ASSERT_TRUE(waitFor([&] { return ui.loginbutton->isEnabled(); }));
@@ -84,9 +115,13 @@ TEST_F(Gui, KeyboardAloneReachesEveryButtonOpensRefreshesAndCloses) {
     QTest::keyClick(ui.tableview, Qt::Key_Backtab);
     EXPECT_EQ(QApplication::focusWidget(), ui.othersbutton);
 
+    ui.tableview->sortByColumn(1, Qt::AscendingOrder);
+    QStringList ips;
+    for (int r = 0; r < 5; ++r) ips << ui.tableview->model()->index(r, 1).data().toString();
+    EXPECT_EQ(ips.join(" "), "10.0.0.2 198.51.100.2 198.51.100.11 198.51.100.100 not an address");
     ui.tableview->selectRow(0);
     QTest::keyClick(ui.tableview, Qt::Key_Return);  // Enter does what Log In does
-    EXPECT_EQ(catcher.urls, std::vector<QString>{"http://198.51.100.100"});
+    EXPECT_EQ(catcher.urls, std::vector<QString>{"http://10.0.0.2"});
     QTest::keyClick(window.get(), Qt::Key_F5);
     QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);  // still counting down: nothing
     EXPECT_EQ(std::ranges::count(engine.calls, "clear"), 1);
@@ -100,21 +135,6 @@ TEST_F(Gui, KeyboardAloneReachesEveryButtonOpensRefreshesAndCloses) {
               "nasscout – Network Storage Finder|Devices found");
     EXPECT_EQ(ui.storagebutton->text() + "|" + ui.deviceListField->text(), "&My storage|&Device List");
     EXPECT_FALSE(ui.storagebutton->accessibleDescription().isEmpty());
-}
-
-TEST_F(Gui, IpColumnSortsByNumberWithNonAddressesLastAndTheSortedSelectionOpensItsOwnDevice) {
-    UrlCatcher catcher;
-    for (const char* ip : {"198.51.100.100", "not an address", "198.51.100.11", "10.0.0.2", "198.51.100.2"})
-        engine.list.push_back(device("x", ip));
-    Ui::MainWindow& ui = open();
-    ASSERT_TRUE(waitFor([&] { return ui.loginbutton->isEnabled(); }));
-    ui.tableview->sortByColumn(1, Qt::AscendingOrder);
-    QStringList ips;
-    for (int r = 0; r < 5; ++r) ips << ui.tableview->model()->index(r, 1).data().toString();
-    EXPECT_EQ(ips.join(" "), "10.0.0.2 198.51.100.2 198.51.100.11 198.51.100.100 not an address");
-    ui.tableview->selectRow(0);
-    ui.loginbutton->click();
-    EXPECT_EQ(catcher.urls, std::vector<QString>{"http://10.0.0.2"});
 }
 
 TEST_F(Gui, AFailedOpenShowsTheAddressAndCopiesIt) {
@@ -147,6 +167,59 @@ TEST_F(Gui, TornDownWhileTheParseWaitsForTheMainThread) {
     }
 }
 
+// The real engine, only inside the lab: window_lab.py runs this while the boxes
+// behind the lab's router (198.18.10.20 and .21) answer. Such a box hears only
+// unicast: it is listed once the dialog names it, and the next window, reading
+// the settings, asks it at start.
+TEST(LabWindow, OtherNetworksAreAskedOnlyWhenNamedAndKeptForTheNextStart) {
+    if (!std::getenv("LAB_LAN_PID")) GTEST_SKIP() << "the engine broadcasts: only inside tests/lab/lab.sh";
+    QTemporaryDir config;  // the user's own settings stay untouched
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    SearchEngine engine;
+    MainWindowOptions options;
+    options.tickIntervalMs = 100;
+    options.languageDirectories = {NASSCOUT_LANG_DIR};
+    options.exitProcess = [](int) {};
+    auto settings = std::make_unique<QtSettings>();
+    options.settings = settings.get();
+    auto window = std::make_unique<MainWindow>(engine, options);
+    window->show();
+    auto ended = [&] { return window->ui().loginbutton->isEnabled(); };
+    auto far = [&] {
+        QAbstractItemModel* model = window->ui().tableview->model();
+        return !model->match(model->index(0, 1), Qt::DisplayRole, "198.18.10.20").isEmpty();
+    };
+    ASSERT_TRUE(waitFor(ended));
+    EXPECT_FALSE(far()) << "listed without being named";
+
+    window->ui().othersbutton->click();
+    QPointer<QDialog> dialog = window->findChild<QDialog*>("targetsDialog");
+    ASSERT_TRUE(dialog);
+    auto* edit = dialog->findChild<QPlainTextEdit*>("targetsEdit");
+    auto* save = dialog->findChild<QPushButton*>("targetsSave");
+    edit->setPlainText("198.18.10.0/33");
+    save->click();
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->findChild<QLabel*>("targetsError")->text(),
+              "'198.18.10.0/33': a network must be /16 to /32");
+    edit->setPlainText("198.18.10.20");
+    save->click();
+    ASSERT_TRUE(waitFor([&] { return !dialog; }));
+    ASSERT_TRUE(waitFor(far));
+    ASSERT_TRUE(waitFor(ended));  // every answer is in before the list is emptied
+    QFile file(config.filePath("nasscout/nasscout.conf"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains("targets=198.18.10.20"));
+
+    window.reset();
+    engine.clearDeviceList();
+    settings = std::make_unique<QtSettings>();
+    options.settings = settings.get();
+    window = std::make_unique<MainWindow>(engine, options);
+    window->show();
+    EXPECT_TRUE(waitFor(far));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -155,3 +228,5 @@ int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+#include "MainWindowTest.moc"

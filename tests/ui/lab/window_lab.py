@@ -4,8 +4,8 @@ program: nasscout as installed: --help and --version with no display at all; a r
   until its countdown ends, whose picture is saved and whose diagnostic lines stay
   off the terminal; a run with --verbose, which copies them there and lists both
   simulated devices.
-targets PROGRAM DEVICES: runs PROGRAM (the real window with the real engine)
-  while the boxes of DEVICES answer behind the lab's router."""
+targets GUI_TESTS DEVICES: the lab's case of GUI_TESTS (the real window with the
+  real engine) while the boxes of DEVICES answer behind the lab's router."""
 import json, os, re, subprocess, sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "lab"))
@@ -35,9 +35,10 @@ def program():
         check(re.search(line, verbose), "no %r with --verbose: %s" % (line, verbose))
 
 
-def targets(test_program, devices):
+def targets(gui_tests, devices):
     with open(devices) as config, lab.sim(config=json.load(config), where=lab.IN_ROUTED):
-        check(subprocess.run([test_program], timeout=150).returncode == 0, "the lab window test failed")
+        r = subprocess.run([gui_tests, "--gtest_filter=LabWindow.*"], capture_output=True, text=True, timeout=150)
+    check(r.returncode == 0 and "[  PASSED  ] 1 test." in r.stdout, "the lab window test: " + r.stdout + r.stderr)
 
 
 lab.main({"program": program, "targets": targets})
