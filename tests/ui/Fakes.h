@@ -174,26 +174,22 @@ struct FakeMainThread : MainThread {
         if (wait && std::this_thread::get_id() == mainId) return work();
         std::packaged_task<void()> task(std::move(work));
         std::future<void> ran = task.get_future();
-        {
-            std::lock_guard l(m);
-            queue.push_back(std::move(task));
-        }
+        std::unique_lock l(m);
+        queue.push_back(std::move(task));
         cv.notify_all();
+        l.unlock();
         if (wait) ran.wait();
     }
     // Runs queued work on the main thread until `until` holds.
     void pump(const std::function<bool()>& until = [] { return true; }) {
         std::unique_lock l(m);
-        for (;;) {
-            while (!queue.empty()) {
-                auto work = std::move(queue.front());
-                queue.pop_front();
-                l.unlock();
-                work();
-                l.lock();
-            }
-            if (until()) return;
-            cv.wait_for(l, std::chrono::milliseconds(10));
+        while (!queue.empty() || !until()) {
+            if (!cv.wait_for(l, std::chrono::milliseconds(10), [&] { return !queue.empty(); })) continue;
+            auto work = std::move(queue.front());
+            queue.pop_front();
+            l.unlock();
+            work();
+            l.lock();
         }
     }
     void waitForWork() {
@@ -228,7 +224,12 @@ struct Window {
     NotificationCenter notifications;
     std::unique_ptr<Controller> controller;
 
-    Window() { desktop.files["XML_en"] = languageFile(kEnglish); }
+    // English, with the extra entries of a test.
+    explicit Window(std::initializer_list<std::pair<std::string, std::string>> extra = {}) {
+        auto entries = kEnglish;
+        entries.insert(entries.end(), extra);
+        desktop.files["XML_en"] = languageFile(entries);
+    }
     void start() {
         FakeDesktop& d = desktop;
         controller = std::make_unique<Controller>(

@@ -26,13 +26,10 @@ std::string shown(const FakeTable& t) {
 
 // A phrase missing from the language file stays English; a value is never read as a marker.
 TEST(Countdown, RunsTenToZeroThenEnablesTheButtonsOnEveryTickWithTheStatusLineTranslated) {
-    Window w;
-    auto entries = kEnglish;
-    entries.insert(entries.end(), {{"Status Rights", "Port {port} braucht root"},
-                                   {"Status Nothing Found", "Nichts da, siehe {readme}"},
-                                   {"Open Failed", "{address} geht nicht"},
-                                   {"Copy address", "Kopieren"}});
-    w.desktop.files["XML_en"] = languageFile(entries);
+    Window w({{"Status Rights", "Port {port} braucht root"},
+              {"Status Nothing Found", "Nichts da, siehe {readme}"},
+              {"Open Failed", "{address} geht nicht"},
+              {"Copy address", "Kopieren"}});
     w.engine.workers = {{K::Broadcast, "", 67, false, "bind: Permission denied"},
                         {K::Multicast, "", 1900, true, ""},
                         {K::Command, "198.51.100.1", 1530, false, "busy {port}"}};
@@ -129,10 +126,7 @@ TEST(Table, RebuiltOnlyWhenTheListSizeChangesUntilTheCountdownEndsAndOpensOneRow
 }
 
 TEST(OtherNetworks, TheDialogRefusesWhatTheCommandLineRefusesKeepsWhatItSavesAndTheCountdownWaitsForIt) {
-    Window w;
-    auto entries = kEnglish;
-    entries.push_back({"Other networks.Bad prefix", "{item}: nur /16 bis /32"});
-    w.desktop.files["XML_en"] = languageFile(entries);
+    Window w({{"Other networks.Bad prefix", "{item}: nur /16 bis /32"}});
     w.desktop.settings[Controller::kTargetsSetting] = "10.0.0.0/8";  // edited by hand
     w.start();
     EXPECT_EQ(w.status.text, "Other networks not searched: 10.0.0.0/8: nur /16 bis /32");
