@@ -57,15 +57,15 @@ struct Gui : testing::Test {
     MainWindowOptions base;
     std::vector<int> exits;
 
-    Ui::MainWindow& open(std::string langDir = NASSCOUT_LANG_DIR) {
+    Ui::MainWindow& open(std::string langDir = NASSCOUT_LANG_DIR, DeviceEngine* real = nullptr) {
         preferences.languages = {"en"};
         MainWindowOptions options = base;
-        options.tickIntervalMs = 10;
+        options.tickIntervalMs = real ? 100 : 10;  // the real engine's answers need real time
         options.languageDirectories = {langDir};
         options.preferences = &preferences;
         options.notifications = &notifications;
         options.exitProcess = [this](int status) { exits.push_back(status); };
-        window = std::make_unique<MainWindow>(engine, options);
+        window = std::make_unique<MainWindow>(real ? *real : engine, options);
         window->show();
         return window->ui();
     }
@@ -171,19 +171,14 @@ TEST_F(Gui, TornDownWhileTheParseWaitsForTheMainThread) {
 // behind the lab's router (198.18.10.20 and .21) answer. Such a box hears only
 // unicast: it is listed once the dialog names it, and the next window, reading
 // the settings, asks it at start.
-TEST(LabWindow, OtherNetworksAreAskedOnlyWhenNamedAndKeptForTheNextStart) {
+TEST_F(Gui, InTheLabOtherNetworksAreAskedOnlyWhenNamedAndKeptForTheNextStart) {
     if (!std::getenv("LAB_LAN_PID")) GTEST_SKIP() << "the engine broadcasts: only inside tests/lab/lab.sh";
     QTemporaryDir config;  // the user's own settings stay untouched
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    SearchEngine engine;
-    MainWindowOptions options;
-    options.tickIntervalMs = 100;
-    options.languageDirectories = {NASSCOUT_LANG_DIR};
-    options.exitProcess = [](int) {};
+    SearchEngine real;
     auto settings = std::make_unique<QtSettings>();
-    options.settings = settings.get();
-    auto window = std::make_unique<MainWindow>(engine, options);
-    window->show();
+    base.settings = settings.get();
+    open(NASSCOUT_LANG_DIR, &real);
     auto ended = [&] { return window->ui().loginbutton->isEnabled(); };
     auto far = [&] {
         QAbstractItemModel* model = window->ui().tableview->model();
@@ -212,11 +207,10 @@ TEST(LabWindow, OtherNetworksAreAskedOnlyWhenNamedAndKeptForTheNextStart) {
     EXPECT_TRUE(file.readAll().contains("targets=198.18.10.20"));
 
     window.reset();
-    engine.clearDeviceList();
+    real.clearDeviceList();
     settings = std::make_unique<QtSettings>();
-    options.settings = settings.get();
-    window = std::make_unique<MainWindow>(engine, options);
-    window->show();
+    base.settings = settings.get();
+    open(NASSCOUT_LANG_DIR, &real);
     EXPECT_TRUE(waitFor(far));
 }
 

@@ -37,7 +37,7 @@ def program():
 
 def targets(gui_tests, devices):
     with open(devices) as config, lab.sim(config=json.load(config), where=lab.IN_ROUTED):
-        r = subprocess.run([gui_tests, "--gtest_filter=LabWindow.*"], capture_output=True, text=True, timeout=150)
+        r = subprocess.run([gui_tests, "--gtest_filter=*InTheLab*"], capture_output=True, text=True, timeout=150)
     check(r.returncode == 0 and "[  PASSED  ] 1 test." in r.stdout, "the lab window test: " + r.stdout + r.stderr)
 
 
