@@ -77,7 +77,9 @@ struct Gui : testing::Test {
 TEST_F(Gui, SmallLanguageTableRaisesANonModalAlertAndIsAppliedAsPlainText) {
     QTemporaryDir dir;
     std::ofstream(dir.filePath("XML_en.xml").toStdString())
-        << languageFile({{"Log In", "Enter &amp; go"}, {"List2", "Address"}, {"Device List", "&lt;b&gt;Boxes"},
+        << languageFile({{"Log In", "Enter &amp; go"},
+                         {"List2", "Address"},
+                         {"Device List", "&lt;b&gt;Boxes"},
                          {"Search Time", "&lt;i&gt;Time:"}});
     Ui::MainWindow& ui = open(dir.path().toStdString());
     QMessageBox* box = nullptr;

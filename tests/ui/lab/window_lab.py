@@ -31,14 +31,15 @@ def program():
             check(shot.read(8) == b"\x89PNG\r\n\x1a\n", "no PNG written")
         check(not re.search("awakeFromNib|fileToOpen|KEY1=|vListDevice", quiet), "diagnostics without --verbose")
         verbose = window("--verbose", tick="300")  # time for the delayed device
-    for line in (r"nasscout.*application awakeFromNib\.{8}", "fileToOpen = .*/lang/XML_", r"vListDevice\.size\(\) = 2"):
+    for line in (r"nasscout.*application awakeFromNib\.{8}", "fileToOpen = .*/lang/XML_",
+                 r"vListDevice\.size\(\) = 2"):
         check(re.search(line, verbose), "no %r with --verbose: %s" % (line, verbose))
 
 
 def targets(gui_tests, devices):
     with open(devices) as config, lab.sim(config=json.load(config), where=lab.IN_ROUTED):
         r = subprocess.run([gui_tests, "--gtest_filter=*InTheLab*"], capture_output=True, text=True, timeout=150)
-    check(r.returncode == 0 and "[  PASSED  ] 1 test." in r.stdout, "the lab window test: " + r.stdout + r.stderr)
+    check(r.returncode == 0 and "[  PASSED  ] 1 test." in r.stdout, "the lab window case: " + r.stdout + r.stderr)
 
 
 lab.main({"program": program, "targets": targets})
