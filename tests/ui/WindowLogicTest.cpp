@@ -159,7 +159,7 @@ TEST(OtherNetworks, TheDialogRefusesWhatTheCommandLineRefusesKeepsWhatItSavesAnd
     w.desktop.tick();
     EXPECT_EQ(w.buttons(), "+++");
     EXPECT_EQ(w.desktop.save("198.18.10.77, 198.18.10.0/24, 198.18.11.5"), "");  // the same: no new search
-    w.controller->onRefreash();
+    w.controller->onRefreash();  // sweeping again
     w.desktop.settingsWritable = false;
     EXPECT_EQ(w.desktop.save(""), "");  // none left: the running sweep is stopped
     w.controller->onRefreash();
