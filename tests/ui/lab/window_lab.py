@@ -4,8 +4,8 @@ program (under with-sim.sh with devices.json): nasscout as installed: --help and
   --version with no display at all; a run until its countdown ends, whose picture
   is saved and whose diagnostic lines stay off the terminal; a run with --verbose,
   which copies them there and lists both simulated devices.
-targets GUI_TESTS DEVICES: the lab's case of GUI_TESTS (the real window with the
-  real engine) while the boxes of DEVICES answer behind the lab's router."""
+targets DEVICES: nasscout while the boxes of DEVICES answer behind the lab's router,
+  first with no other networks, then with one named in its settings."""
 import json, os, re, subprocess, sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "lab"))
@@ -35,10 +35,14 @@ def program():
         check(re.search(line, verbose), "no %r with --verbose: %s" % (line, verbose))
 
 
-def targets(gui_tests, devices):
+def targets(devices):
+    """A box behind the router hears only unicast: it is listed once the settings name it."""
     with open(devices) as config, lab.sim(config=json.load(config), where=lab.IN_ROUTED):
-        r = subprocess.run([gui_tests, "--gtest_filter=*InTheLab*"], capture_output=True, text=True, timeout=150)
-    check(r.returncode == 0 and "[  PASSED  ] 1 test." in r.stdout, "the lab window case: " + r.stdout + r.stderr)
+        check(not re.search(r"vListDevice\.size\(\) = [1-9]", window("--verbose")), "listed without being named")
+        os.makedirs(os.path.join(lab.WORK, "nasscout"))
+        with open(os.path.join(lab.WORK, "nasscout", "nasscout.conf"), "w") as settings:
+            settings.write("[General]\ntargets=198.18.10.20\n")
+        check("vListDevice.size() = 1" in window("--verbose"), "the box named in the settings was not listed")
 
 
 lab.main({"program": program, "targets": targets})
