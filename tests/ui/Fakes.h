@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <future>
 #include <map>
 #include <mutex>
 #include <set>
@@ -44,30 +45,22 @@ inline deviceinfo device(const char* host, const char* ip) {
     return d;
 }
 
-// Array controller and table view in one: rows shown in source order, or
-// sorted by one key.
+// Array controller and table view in one, rows in the order added.
 struct FakeTable : ArrayController, TableView {
     std::vector<RowPtr> rows;
-    std::optional<std::string> sortKey;
-    std::set<int> selection;  // display indices
+    std::set<int> selection;
     int reloads = 0, columns = 3;
     std::map<int, std::string> headers;  // "|read-only|title|font"
     AccessTexts access;
     void setAccess(const AccessTexts& a) override { access = a; }
-
-    std::vector<RowPtr> display() const {
-        std::vector<RowPtr> d = rows;
-        if (sortKey) std::stable_sort(d.begin(), d.end(), [&](auto& a, auto& b) { return a->at(*sortKey) < b->at(*sortKey); });
-        return d;
-    }
     void addObject(const RowPtr& row) override { rows.push_back(row); }
     void removeObjects(const std::vector<RowPtr>& gone) override {
         std::erase_if(rows, [&](const RowPtr& r) { return std::ranges::find(gone, r) != gone.end(); });
     }
     std::vector<RowPtr> selectedObjects() const override {
-        std::vector<RowPtr> out, d = display();
+        std::vector<RowPtr> out;
         for (int i : selection)
-            if (i < static_cast<int>(d.size())) out.push_back(d[i]);
+            if (i < numberOfRows()) out.push_back(rows[i]);
         return out;
     }
     void reloadData() override { ++reloads; }
@@ -175,30 +168,28 @@ struct FakeMainThread : MainThread {
     std::thread::id mainId = std::this_thread::get_id();
     std::mutex m;
     std::condition_variable cv;
-    std::deque<std::function<void()>> queue;
-    int done = 0, posted = 0;
+    std::deque<std::packaged_task<void()>> queue;
 
     void perform(std::function<void()> work, bool wait) override {
         if (wait && std::this_thread::get_id() == mainId) return work();
+        std::packaged_task<void()> task(std::move(work));
+        std::future<void> ran = task.get_future();
         std::unique_lock l(m);
-        queue.push_back(std::move(work));
-        const int ticket = ++posted;
+        queue.push_back(std::move(task));
         cv.notify_all();
-        cv.wait(l, [&] { return !wait || done >= ticket; });
+        l.unlock();
+        if (wait) ran.wait();
     }
     // Runs queued work on the main thread until `until` holds.
     void pump(const std::function<bool()>& until = [] { return true; }) {
         std::unique_lock l(m);
-        for (;;) {
-            for (; !queue.empty(); ++done, cv.notify_all()) {
-                auto work = std::move(queue.front());
-                queue.pop_front();
-                l.unlock();
-                work();
-                l.lock();
-            }
-            if (until()) return;
-            cv.wait_for(l, std::chrono::milliseconds(10));
+        while (!queue.empty() || !until()) {
+            if (!cv.wait_for(l, std::chrono::milliseconds(10), [&] { return !queue.empty(); })) continue;
+            auto work = std::move(queue.front());
+            queue.pop_front();
+            l.unlock();
+            work();
+            l.lock();
         }
     }
     void waitForWork() {
@@ -233,7 +224,12 @@ struct Window {
     NotificationCenter notifications;
     std::unique_ptr<Controller> controller;
 
-    Window() { desktop.files["XML_en"] = languageFile(kEnglish); }
+    // English, with the extra entries of a test.
+    explicit Window(std::initializer_list<std::pair<std::string, std::string>> extra = {}) {
+        auto entries = kEnglish;
+        entries.insert(entries.end(), extra);
+        desktop.files["XML_en"] = languageFile(entries);
+    }
     void start() {
         FakeDesktop& d = desktop;
         controller = std::make_unique<Controller>(

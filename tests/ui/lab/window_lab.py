@@ -1,0 +1,48 @@
+#!/usr/bin/env python3
+"""The window in the lab: tests/lab/lab.sh window_lab.py BUILD_DIR CASE [ARGS]
+program (under with-sim.sh with devices.json): nasscout as installed: --help and
+  --version with no display at all; a run until its countdown ends, whose picture
+  is saved and whose diagnostic lines stay off the terminal; a run with --verbose,
+  which copies them there and lists both simulated devices.
+targets DEVICES: nasscout while the boxes of DEVICES answer behind the lab's router,
+  first with no other networks, then with one named in its settings."""
+import json, os, re, subprocess, sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "lab"))
+import labkit as lab
+from labkit import check
+
+
+def window(*args, env=None, tick="100"):
+    env = env or dict(os.environ, QT_QPA_PLATFORM="offscreen", NASSCOUT_TICK_MS=tick, XDG_CONFIG_HOME=lab.WORK,
+                      NASSCOUT_SCREENSHOT=os.path.join(lab.WORK, "window.png"))  # the user's settings stay out
+    r = subprocess.run([lab.WINDOW, *args], env=env, capture_output=True, text=True, timeout=60)
+    check(r.returncode == 0, "nasscout %s exited with %d: %s" % (args, r.returncode, r.stdout + r.stderr))
+    return r.stdout + r.stderr
+
+
+def program():
+    bare = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+    check(window("--help", env=bare).startswith("Usage: nasscout"), "--help printed no usage")
+    check(re.match(r"nasscout \d+\.\d+", window("--version", env=bare)), "--version printed no version")
+    quiet = window()
+    with open(os.path.join(lab.WORK, "window.png"), "rb") as shot:
+        check(shot.read(8) == b"\x89PNG\r\n\x1a\n", "no PNG written")
+    check(not re.search("awakeFromNib|fileToOpen|KEY1=|vListDevice", quiet), "diagnostics without --verbose")
+    verbose = window("--verbose", tick="300")  # time for the delayed device
+    for line in (r"nasscout.*application awakeFromNib\.{8}", "fileToOpen = .*/lang/XML_",
+                 r"vListDevice\.size\(\) = 2"):
+        check(re.search(line, verbose), "no %r with --verbose: %s" % (line, verbose))
+
+
+def targets(devices):
+    """A box behind the router hears only unicast: it is listed once the settings name it."""
+    with open(devices) as config, lab.sim(config=json.load(config), where=lab.IN_ROUTED):
+        check(not re.search(r"vListDevice\.size\(\) = [1-9]", window("--verbose")), "listed without being named")
+        os.makedirs(os.path.join(lab.WORK, "nasscout"))
+        with open(os.path.join(lab.WORK, "nasscout", "nasscout.conf"), "w") as settings:
+            settings.write("[General]\ntargets=198.18.10.20\n")
+        check("vListDevice.size() = 1" in window("--verbose"), "the box named in the settings was not listed")
+
+
+lab.main({"program": program, "targets": targets})
