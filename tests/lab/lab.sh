@@ -54,16 +54,24 @@ fi
 
 # ---- now inside the host namespace -------------------------------------
 fail() { echo "lab.sh: SKIP: $*" >&2; exit 77; }
+holders=()
+trap 'kill "${holders[@]}" 2>/dev/null || true' EXIT
+holder() {  # holder VAR: VAR = PID of a process that holds a new network namespace
+  unshare --net sleep infinity &
+  holders+=("$!")
+  printf -v "$1" %s "$!"
+  for _ in $(seq 100); do  # until it is in its own namespace
+    [ "$(readlink /proc/$!/ns/net 2>/dev/null)" != "$(readlink /proc/self/ns/net)" ] && break
+    sleep 0.01
+  done
+}
+devices() {  # devices NET DEV: the device addresses of one subnet, for ip -batch
+  for k in $(seq 1 "$ADDRS"); do echo "addr add $1.$((9 + k))/24 dev $2"; done
+}
+
 ip link set lo up || fail "cannot bring up loopback"
 ip link add lan0 type veth peer name dev0 && ip link add lan1 type veth peer name dev1 || fail "cannot create veth pairs"
-unshare --net sleep infinity &
-LAN_PID=$!
-trap 'kill "$LAN_PID" 2>/dev/null || true' EXIT
-for _ in $(seq 100); do  # until the holder is in its own namespace
-  [ "$(readlink /proc/$LAN_PID/ns/net 2>/dev/null)" != "$(readlink /proc/self/ns/net)" ] && break
-  sleep 0.01
-done
-
+holder LAN_PID
 ip link set dev0 netns "$LAN_PID"
 ip link set dev1 netns "$LAN_PID"
 ip addr add 198.51.100.1/24 dev lan0
@@ -73,31 +81,24 @@ ip link set lan1 up
 ip route add default dev lan0
 {
   echo "link set lo up"
-  for k in $(seq 1 "$ADDRS"); do
-    echo "addr add 198.51.100.$((9 + k))/24 dev dev0"
-    echo "addr add 203.0.113.$((9 + k))/24 dev dev1"
-  done
+  devices 198.51.100 dev0
+  devices 203.0.113 dev1
   printf 'link set dev0 up\nlink set dev1 up\nroute add default dev dev0\n'
 } | nsenter -t "$LAN_PID" -n ip -batch - || fail "cannot configure the LAN namespace"
 
 # The routed subnet. Routers forward unicast only: the kernel never forwards
 # the limited broadcast, and without a multicast routing daemon no group
 # traffic crosses either.
-unshare --net sleep infinity &
-ROUTED_PID=$!
-trap 'kill "$LAN_PID" "$ROUTED_PID" 2>/dev/null || true' EXIT
-for _ in $(seq 100); do
-  [ "$(readlink /proc/$ROUTED_PID/ns/net 2>/dev/null)" != "$(readlink /proc/self/ns/net)" ] && break
-  sleep 0.01
-done
-nsenter -t "$LAN_PID" -n ip link add rt0 type veth peer name rt1 || fail "cannot create the routed veth pair"
-nsenter -t "$LAN_PID" -n ip link set rt1 netns "$ROUTED_PID" || fail "cannot move rt1 into the routed namespace"
+holder ROUTED_PID
+in_lan=(nsenter -t "$LAN_PID" -n)
+"${in_lan[@]}" ip link add rt0 type veth peer name rt1 && "${in_lan[@]}" ip link set rt1 netns "$ROUTED_PID" ||
+  fail "cannot create the routed veth pair"
 printf 'addr add 198.51.100.254/24 dev dev0\naddr add 198.18.10.1/24 dev rt0\nlink set rt0 up\n' |
-  nsenter -t "$LAN_PID" -n ip -batch - || fail "cannot configure the router"
-nsenter -t "$LAN_PID" -n sh -c 'echo 1 >/proc/sys/net/ipv4/ip_forward' || fail "cannot turn on forwarding"
+  "${in_lan[@]}" ip -batch - && "${in_lan[@]}" sh -c 'echo 1 >/proc/sys/net/ipv4/ip_forward' ||
+  fail "cannot configure the router"
 {
   echo "link set lo up"
-  for k in $(seq 1 "$ADDRS"); do echo "addr add 198.18.10.$((9 + k))/24 dev rt1"; done
+  devices 198.18.10 rt1
   printf 'link set rt1 up\nroute add default via 198.18.10.1\n'
 } | nsenter -t "$ROUTED_PID" -n ip -batch - || fail "cannot configure the routed namespace"
 ip route add 198.18.10.0/24 via 198.51.100.254 || fail "cannot route to the routed subnet"

@@ -1,11 +1,7 @@
-"""Plumbing shared by the lab drivers (cli, sim, hostile). They run only inside
-tests/lab/lab.sh, which builds the namespaces and exports LAB_IN_LAN:
-
-    DRIVER.py BUILD_DIR CASE [ARGS...]
-
-Every wait here ends on something observable (a ready file, an event, a
-count); the limits only turn a hang into a failure."""
-import atexit, contextlib, json, os, queue, shutil, signal, socket, subprocess, sys, tempfile, threading, time
+"""Plumbing shared by the lab drivers, which run only inside tests/lab/lab.sh as
+DRIVER.py BUILD_DIR CASE [ARGS...]. Every wait ends on something observable (a
+ready file, an event, a count); the limits only turn a hang into a failure."""
+import atexit, contextlib, glob, json, os, queue, shutil, signal, socket, subprocess, sys, tempfile, threading, time
 
 IN_LAN = os.environ.get("LAB_IN_LAN", "").split()
 IN_ROUTED = os.environ.get("LAB_IN_ROUTED", "").split()
@@ -76,44 +72,46 @@ def run_sim(*args, status=None):
     return r
 
 
-def raw(to, datagrams, sender=None):
-    """Sends each datagram once, in order, from the LAN namespace."""
-    paths = [scratch(d) for d in datagrams]
-    for i in range(0, len(paths), 200):
-        run_sim("raw", "--to", to, *(["--from", sender] if sender else []), *paths[i:i + 200], status=0)
+def cli(*args, limit=60):
+    """nasscout-cli run to its end (within `limit` seconds): exit status, stdout and stderr."""
+    r = subprocess.run([CLI, *args], capture_output=True, text=True, errors="replace", timeout=limit)
+    return r.returncode, r.stdout, r.stderr
 
 
-def scan(*args, timeout="2"):
-    r = subprocess.run([CLI, "scan", "--format", "json", "--timeout", timeout, *args], capture_output=True, timeout=60)
-    stderr = r.stderr.decode(errors="replace")
-    check(r.returncode == 0, "scan exited %d: %s" % (r.returncode, stderr))
+def scan(*args, timeout="2", limit=60):
+    """A JSON scan that logs: the devices by address (none listed twice), stderr, and {log file name: text}."""
+    logdir = tempfile.mkdtemp(dir=WORK)
+    status, out, err = cli("scan", "--format", "json", "--timeout", timeout, "--log-dir", logdir, *args, limit=limit)
+    check(status == 0, "scan %s exited %d: %s" % (args, status, err))
     try:
-        devices = json.loads(r.stdout)
+        devices = json.loads(out)
     except ValueError as e:
-        raise Failure("stdout is not one JSON document (%s): %r" % (e, r.stdout[:400]))
-    return {d["ip"]: d for d in devices}, stderr
+        raise Failure("stdout is not one JSON document (%s): %r" % (e, out[:400]))
+    found = {d["ip"]: d for d in devices}
+    check(len(found) == len(devices), "an address listed twice: %s" % devices)
+    return found, err, {os.path.basename(f): open(f, errors="replace", newline="").read() for f in glob.glob(logdir + "/*")}
 
 
 class Watch:
-    """nasscout-cli watch --format jsonl: every event as (event, ip), every record reported per ip."""
+    """nasscout-cli watch --format jsonl: every event as (event, ip), the ids reported per ip."""
 
     def __init__(self, *args):
         self.proc = spawn([CLI, "watch", "--format", "jsonl", *args], stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, text=True)
-        self.lines, self.events, self.seen, self.current, self.most = queue.Queue(), [], {}, {}, 0
+        self.lines, self.events, self.seen, self.current, self.most = queue.Queue(), [], {}, set(), 0
         threading.Thread(target=lambda: [*map(self.lines.put, self.proc.stdout), self.lines.put(None)],
                          daemon=True).start()
 
     def _take(self, line):
         event = json.loads(line)
         check(set(event) == {"event", "device"}, "unexpected keys in %r" % line)
-        d = event["device"]
-        self.events.append((event["event"], d["ip"]))
-        if event["event"] == "removed":
-            self.current.pop(d["ip"], None)
+        kind, ip = event["event"], event["device"]["ip"]
+        self.events.append((kind, ip))
+        if kind == "removed":
+            self.current.discard(ip)
         else:
-            self.current[d["ip"]] = d
-            self.seen.setdefault(d["ip"], []).append(d)
+            self.current.add(ip)
+            self.seen.setdefault(ip, set()).add(event["device"]["id"])
         self.most = max(self.most, len(self.current))
 
     def until(self, predicate, limit=60):
@@ -126,9 +124,6 @@ class Watch:
             if line is None:
                 raise Failure("watch ended early: %s" % self.proc.stderr.read())
             self._take(line)
-
-    def ids(self, ip):
-        return [d["id"] for d in self.seen.get(ip, [])]
 
     def stop(self):
         self.proc.send_signal(signal.SIGTERM)
@@ -154,17 +149,13 @@ def udp(bind, broadcast=False):
     return s
 
 
-def collect(sock, count, grace=0.3, limit=10.0):
-    """Datagrams until `count` came (or `limit` passed), then `grace` seconds more for extras."""
-    got, end = [], time.monotonic() + (grace if count == 0 else limit)
-    while time.monotonic() < end:
-        sock.settimeout(max(0.01, end - time.monotonic()))
-        try:
+def collect(sock, count, grace=0.3):
+    """Datagrams until `count` came (none for 10 s ends it early), then any more within `grace` seconds."""
+    got = []
+    with contextlib.suppress(socket.timeout):
+        while True:
+            sock.settimeout(grace if len(got) >= count else 10)
             got.append(sock.recvfrom(70000))
-        except socket.timeout:
-            continue
-        if len(got) == count:
-            end = time.monotonic() + grace
     return got
 
 

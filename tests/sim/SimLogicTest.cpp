@@ -81,10 +81,15 @@ TEST(ConfigParser, MistakesAreUsageErrorsThatNameThePlace) {
     EXPECT_TRUE(missing.rfind("2 ", 0) == 0 && missing.find("/nonexistent/lan.json") != std::string::npos) << missing;
 }
 
-// The lab runs cover the plain requests; here the header spellings.
-TEST(RequestClassifier, AnMSearchMustAskForTheDeviceTypeOrAllInItsSTHeader) {
+TEST(RequestClassifier, ARequestIsExactly148BytesWithItsOpAndAnMSearchAsksForTheTypeOrAll) {
     using Kind = RequestClassifier::Kind;
+    std::string request(148, '\0');
+    request[0] = 11;
     const std::pair<std::string, Kind> cases[] = {
+        {request, Kind::Broadcast},
+        {request + '\0', Kind::None},
+        {request.substr(0, 147), Kind::None},
+        {'\x0c' + request.substr(1), Kind::None},
         {"M-SEARCH * HTTP/1.1\nhost: x\nst:\tssdp:all \n\n", Kind::Ssdp},
         {"M-SEARCH * HTTP/1.1\r\nST: " + std::string(MessageBuilder::kDeviceType) + "\r\n\r\n", Kind::Ssdp},
         {"M-SEARCH * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\n\r\n", Kind::None},
