@@ -1,7 +1,7 @@
 """Plumbing shared by the lab drivers, which run only inside tests/lab/lab.sh as
 DRIVER.py BUILD_DIR CASE [ARGS...]. Every wait ends on something observable (a
 ready file, an event, a count); the limits only turn a hang into a failure."""
-import atexit, contextlib, glob, json, os, queue, shutil, signal, socket, subprocess, sys, tempfile, threading, time
+import atexit, contextlib, glob, json, os, shutil, signal, socket, subprocess, sys, tempfile, time
 
 IN_LAN = os.environ.get("LAB_IN_LAN", "").split()
 IN_ROUTED = os.environ.get("LAB_IN_ROUTED", "").split()
@@ -93,44 +93,28 @@ def scan(*args, timeout="2", limit=60):
 
 
 class Watch:
-    """nasscout-cli watch --format jsonl: every event as (event, ip), the ids reported per ip."""
+    """nasscout-cli watch --format jsonl, its events read from a file as it grows."""
 
     def __init__(self, *args):
-        self.proc = spawn([CLI, "watch", "--format", "jsonl", *args], stdout=subprocess.PIPE,
+        self.out = scratch(b"", ".jsonl")
+        self.proc = spawn([CLI, "watch", "--format", "jsonl", *args], stdout=open(self.out, "w"),
                           stderr=subprocess.PIPE, text=True)
-        self.lines, self.events, self.seen, self.current, self.most = queue.Queue(), [], {}, set(), 0
-        threading.Thread(target=lambda: [*map(self.lines.put, self.proc.stdout), self.lines.put(None)],
-                         daemon=True).start()
 
-    def _take(self, line):
-        event = json.loads(line)
-        check(set(event) == {"event", "device"}, "unexpected keys in %r" % line)
-        kind, ip = event["event"], event["device"]["ip"]
-        self.events.append((kind, ip))
-        if kind == "removed":
-            self.current.discard(ip)
-        else:
-            self.current.add(ip)
-            self.seen.setdefault(ip, set()).add(event["device"]["id"])
-        self.most = max(self.most, len(self.current))
+    def events(self):
+        """(event, ip, id) of every whole line so far."""
+        events = [json.loads(line) for line in open(self.out).read().split("\n")[:-1]]
+        check(all(set(e) == {"event", "device"} for e in events), "unexpected keys: %s" % events[-5:])
+        return [(e["event"], e["device"]["ip"], e["device"]["id"]) for e in events]
 
     def until(self, predicate, limit=60):
-        deadline = time.monotonic() + limit
-        while not predicate(self):
-            try:
-                line = self.lines.get(timeout=max(0.01, deadline - time.monotonic()))
-            except queue.Empty:
-                raise Failure("gave up waiting; events so far: %s" % self.events[-20:])
-            if line is None:
-                raise Failure("watch ended early: %s" % self.proc.stderr.read())
-            self._take(line)
+        wait_for(lambda: predicate(self.events()), "the watch's events", limit, self.proc)
 
     def stop(self):
+        """Ends it as a service manager would; its events."""
         self.proc.send_signal(signal.SIGTERM)
         status = self.proc.wait(30)
-        for line in iter(lambda: self.lines.get(timeout=5), None):
-            self._take(line)
         check(status == 0, "watch exited with %s: %s" % (status, self.proc.stderr.read()))
+        return self.events()
 
 
 def bound(ports=(67, 1900, 1530, 1550)):
@@ -185,7 +169,7 @@ def main(cases, outside=()):
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))  # a CTest timeout still reaps the children
     try:
         cases[case](*sys.argv[3:])
-    except (Failure, AssertionError, subprocess.TimeoutExpired, queue.Empty) as e:
+    except (Failure, AssertionError, subprocess.TimeoutExpired) as e:
         print("FAIL %s: %s" % (case, e), file=sys.stderr)
         sys.exit(1)
     print("PASS " + case)
