@@ -2,7 +2,7 @@
 """nasscout-cli against nasscout-sim in situations of real desktops (two subnets,
 a routed one, an unresolvable host name, a shared port 1900, Ctrl-C, no
 descriptors left), only inside tests/lab/lab.sh:  cli_lab.py BUILD_DIR CASE"""
-import datetime, json, os, pty, resource, select, signal, socket, subprocess, sys, time
+import datetime, json, os, pty, resource, select, signal, socket, subprocess, sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lab"))
 import labkit as lab
@@ -19,16 +19,6 @@ def announcer(ident, address):
     """A box that never answers a search and says alive every half second."""
     return device(ident, address, "ann-" + ident, answers=-1,
                   announce=[{"at": 0.5 * k, "nts": "alive"} for k in range(1, 60)])
-
-
-def started(*args, **kw):
-    """nasscout-cli with its output in files, for reading while it runs."""
-    out, err = (os.path.join(lab.WORK, "%s.%d" % (s, time.monotonic_ns())) for s in ("out", "err"))
-    return lab.spawn([lab.CLI, *args], stdout=open(out, "w"), stderr=open(err, "w"), **kw), out, err
-
-
-def appears(path, text):
-    lab.wait_for(lambda: os.path.exists(path) and text in open(path).read(), "%r in %s" % (text, path))
 
 
 def handed_over(logs, ip):
@@ -148,7 +138,7 @@ def unreachable_resolver_delays_neither_scan_nor_window():
     queries = os.path.join(lab.WORK, "queries")
     subprocess.run(lab.IN_LAN + ["ip", "addr", "add", RESOLVER + "/24", "dev", "dev0"], check=True)
     lab.spawn(lab.IN_LAN + [sys.executable, "-c", HOLDER, RESOLVER, queries])
-    appears(queries, "")
+    lab.appears(queries, "")
     with lab.sim([device("A10", "198.51.100.10", "nas-a")]):
         found = lab.scan(timeout="1", limit=15)[0]
         check(list(found) == ["198.51.100.10"], "found %s" % found)
@@ -188,9 +178,9 @@ def ports_1900_and_67_shared_or_taken():
             holder = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
             if not reuse:  # then port 67 is taken too
                 holder.bind(("0.0.0.0", 67))
-            proc, out, err = started("scan", "--timeout", "3", "--format", "json", "--verbose", *extra)
+            proc, out, err = lab.started("scan", "--timeout", "3", "--format", "json", "--verbose", *extra)
             if after:  # --verbose alone shows the trace, so the start can be seen
-                appears(err, "SendThread 1900 : Begin Search Device Work Thread")
+                lab.appears(err, "SendThread 1900 : Begin Search Device Work Thread")
                 sock = neighbour(reuse)
             check(select.select([sock], [], [], 10)[0] and sock.recv(2048), "the neighbour hears nothing beside nasscout")
             proc.wait(30)
@@ -205,8 +195,8 @@ def ports_1900_and_67_shared_or_taken():
 def interrupted_scan_prints_what_it_found():
     with lab.sim([device("A10", "198.51.100.10", "nas-a")]):
         for sig, fmt in ((signal.SIGINT, "json"), (signal.SIGTERM, "table")):
-            proc, out, err = started("scan", "--timeout", "60", "--format", fmt, "--verbose")
-            appears(err, "NewDeviceInfo.factory = ORVALE")
+            proc, out, err = lab.started("scan", "--timeout", "60", "--format", fmt, "--verbose")
+            lab.appears(err, "NewDeviceInfo.factory = ORVALE")
             proc.send_signal(sig)
             check(proc.wait(10) == 128 + sig, "%s: exit %d" % (sig.name, proc.returncode))
             text = open(out).read()
@@ -216,11 +206,11 @@ def interrupted_scan_prints_what_it_found():
 def any_address_workers_come_at_a_later_search():
     with lab.sim([device("B11", "198.51.100.11", "bcast-only", protocols=["broadcast"])]):
         soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
-        proc, out, err = started("watch", "--interval", "1", "--format", "jsonl", "--verbose",
+        proc, out, err = lab.started("watch", "--interval", "1", "--format", "jsonl", "--verbose",
                                  preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (5, hard)))
-        appears(err, "Create Search Device Worker Error : port 67")  # no descriptor left for a worker
+        lab.appears(err, "Create Search Device Worker Error : port 67")  # no descriptor left for a worker
         resource.prlimit(proc.pid, resource.RLIMIT_NOFILE, (soft, hard))
-        appears(out, '"ip":"198.51.100.11"')
+        lab.appears(out, '"ip":"198.51.100.11"')
 
 
 def hosts_file_is_readable_by_everyone():

@@ -92,13 +92,21 @@ def scan(*args, timeout="2", limit=60):
     return found, err, {os.path.basename(f): open(f, errors="replace", newline="").read() for f in glob.glob(logdir + "/*")}
 
 
+def started(*args, **kw):
+    """nasscout-cli with its output in files, for reading while it runs: the process and both paths."""
+    out, err = scratch(b""), scratch(b"")
+    return spawn([CLI, *args], stdout=open(out, "w"), stderr=open(err, "w"), **kw), out, err
+
+
+def appears(path, text):
+    wait_for(lambda: os.path.exists(path) and text in open(path).read(), "%r in %s" % (text, path))
+
+
 class Watch:
     """nasscout-cli watch --format jsonl, its events read from a file as it grows."""
 
     def __init__(self, *args):
-        self.out = scratch(b"", ".jsonl")
-        self.proc = spawn([CLI, "watch", "--format", "jsonl", *args], stdout=open(self.out, "w"),
-                          stderr=subprocess.PIPE, text=True)
+        self.proc, self.out, self.err = started("watch", "--format", "jsonl", *args)
 
     def events(self):
         """(event, ip, id) of every whole line so far."""
@@ -113,7 +121,7 @@ class Watch:
         """Ends it as a service manager would; its events."""
         self.proc.send_signal(signal.SIGTERM)
         status = self.proc.wait(30)
-        check(status == 0, "watch exited with %s: %s" % (status, self.proc.stderr.read()))
+        check(status == 0, "watch exited with %s: %s" % (status, open(self.err).read()))
         return self.events()
 
 
