@@ -228,8 +228,7 @@ def lab_processes_end_with_it():
 
 if __name__ == "__main__":
     cases = {f.__name__: f for f in (
-        scan_lists_accepted_devices_as_clean_json_and_logs,
-        bad_arguments_exit_2_with_one_clear_message,
+        scan_lists_accepted_devices_as_clean_json_and_logs, bad_arguments_exit_2_with_one_clear_message,
         unreachable_resolver_delays_neither_scan_nor_window, ports_1900_and_67_shared_or_taken,
         interrupted_scan_prints_what_it_found, any_address_workers_come_at_a_later_search,
         hosts_file_is_readable_by_everyone, lab_processes_end_with_it)}
