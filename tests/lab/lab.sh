@@ -54,50 +54,45 @@ fi
 
 # ---- now inside the host namespace -------------------------------------
 fail() { echo "lab.sh: SKIP: $*" >&2; exit 77; }
-ip link set lo up || fail "cannot bring up loopback"
-ip link add lan0 type veth peer name dev0 && ip link add lan1 type veth peer name dev1 || fail "cannot create veth pairs"
-unshare --net sleep infinity &
-LAN_PID=$!
-trap 'kill "$LAN_PID" 2>/dev/null || true' EXIT
-for _ in $(seq 100); do  # until the holder is in its own namespace
-  [ "$(readlink /proc/$LAN_PID/ns/net 2>/dev/null)" != "$(readlink /proc/self/ns/net)" ] && break
-  sleep 0.01
-done
+holders=()
+trap 'kill "${holders[@]}" 2>/dev/null || true' EXIT
+netns() {  # netns: REPLY = PID of a new process that holds a new network namespace
+  unshare --net sleep infinity &
+  holders+=("$!") REPLY=$!
+  # until it is in its own namespace (or gone)
+  while [ "$(readlink /proc/$REPLY/ns/net 2>/dev/null)" = "$(readlink /proc/self/ns/net)" ]; do sleep 0.01; done
+}
+devices() {  # devices NET DEV: the device addresses of one subnet, for ip -batch
+  for k in $(seq 1 "$ADDRS"); do echo "addr add $1.$((9 + k))/24 dev $2"; done
+}
 
-ip link set dev0 netns "$LAN_PID"
-ip link set dev1 netns "$LAN_PID"
-ip addr add 198.51.100.1/24 dev lan0
-ip addr add 203.0.113.1/24 dev lan1
-ip link set lan0 up
-ip link set lan1 up
-ip route add default dev lan0
+netns && LAN_PID=$REPLY && netns && ROUTED_PID=$REPLY
+ip -batch - <<EOF || fail "cannot configure the host namespace"
+link set lo up
+link add lan0 type veth peer name dev0
+link add lan1 type veth peer name dev1
+link set dev0 netns $LAN_PID
+link set dev1 netns $LAN_PID
+addr add 198.51.100.1/24 dev lan0
+addr add 203.0.113.1/24 dev lan1
+link set lan0 up
+link set lan1 up
+route add default dev lan0
+EOF
+# The LAN namespace is also the router to the routed subnet. Routers forward
+# unicast only: the kernel never forwards the limited broadcast, and without a
+# multicast routing daemon no group traffic crosses either.
 {
   echo "link set lo up"
-  for k in $(seq 1 "$ADDRS"); do
-    echo "addr add 198.51.100.$((9 + k))/24 dev dev0"
-    echo "addr add 203.0.113.$((9 + k))/24 dev dev1"
-  done
-  printf 'link set dev0 up\nlink set dev1 up\nroute add default dev dev0\n'
-} | nsenter -t "$LAN_PID" -n ip -batch - || fail "cannot configure the LAN namespace"
-
-# The routed subnet. Routers forward unicast only: the kernel never forwards
-# the limited broadcast, and without a multicast routing daemon no group
-# traffic crosses either.
-unshare --net sleep infinity &
-ROUTED_PID=$!
-trap 'kill "$LAN_PID" "$ROUTED_PID" 2>/dev/null || true' EXIT
-for _ in $(seq 100); do
-  [ "$(readlink /proc/$ROUTED_PID/ns/net 2>/dev/null)" != "$(readlink /proc/self/ns/net)" ] && break
-  sleep 0.01
-done
-nsenter -t "$LAN_PID" -n ip link add rt0 type veth peer name rt1 || fail "cannot create the routed veth pair"
-nsenter -t "$LAN_PID" -n ip link set rt1 netns "$ROUTED_PID" || fail "cannot move rt1 into the routed namespace"
-printf 'addr add 198.51.100.254/24 dev dev0\naddr add 198.18.10.1/24 dev rt0\nlink set rt0 up\n' |
-  nsenter -t "$LAN_PID" -n ip -batch - || fail "cannot configure the router"
-nsenter -t "$LAN_PID" -n sh -c 'echo 1 >/proc/sys/net/ipv4/ip_forward' || fail "cannot turn on forwarding"
+  devices 198.51.100 dev0
+  devices 203.0.113 dev1
+  printf 'link set dev0 up\nlink set dev1 up\nroute add default dev dev0\naddr add 198.51.100.254/24 dev dev0\n'
+  printf 'link add rt0 type veth peer name rt1 netns %s\naddr add 198.18.10.1/24 dev rt0\nlink set rt0 up\n' "$ROUTED_PID"
+} | nsenter -t "$LAN_PID" -n ip -batch - && nsenter -t "$LAN_PID" -n sh -c 'echo 1 >/proc/sys/net/ipv4/ip_forward' ||
+  fail "cannot configure the LAN namespace and its router"
 {
   echo "link set lo up"
-  for k in $(seq 1 "$ADDRS"); do echo "addr add 198.18.10.$((9 + k))/24 dev rt1"; done
+  devices 198.18.10 rt1
   printf 'link set rt1 up\nroute add default via 198.18.10.1\n'
 } | nsenter -t "$ROUTED_PID" -n ip -batch - || fail "cannot configure the routed namespace"
 ip route add 198.18.10.0/24 via 198.51.100.254 || fail "cannot route to the routed subnet"
@@ -108,8 +103,9 @@ chmod 644 "$hosts"  # mktemp's 0600 would send every other user to DNS for "lab-
 printf '127.0.0.1 localhost\n198.51.100.1 lab-host\n' >"$hosts"
 mount --bind "$hosts" /etc/hosts || fail "cannot bind-mount /etc/hosts"
 rm -f "$hosts"  # the bind mount keeps the file alive
-for _ in $(seq 200); do  # links come up asynchronously
-  ip link show lan0 | grep -q 'state UP' && ip link show lan1 | grep -q 'state UP' && break
+for _ in $(seq 200); do  # links come up asynchronously: lan0 lan1, dev0 dev1 rt0, rt1
+  links=$(ip -br link; nsenter -t "$LAN_PID" -n ip -br link; nsenter -t "$ROUTED_PID" -n ip -br link)
+  [ "$(grep -c ' UP ' <<<"$links")" = 6 ] && break
   sleep 0.01
 done
 

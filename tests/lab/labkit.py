@@ -1,11 +1,7 @@
-"""Plumbing shared by the lab drivers (cli, sim, hostile). They run only inside
-tests/lab/lab.sh, which builds the namespaces and exports LAB_IN_LAN:
-
-    DRIVER.py BUILD_DIR CASE [ARGS...]
-
-Every wait here ends on something observable (a ready file, an event, a
-count); the limits only turn a hang into a failure."""
-import atexit, contextlib, json, os, queue, shutil, signal, socket, subprocess, sys, tempfile, threading, time
+"""Plumbing shared by the lab drivers, which run only inside tests/lab/lab.sh as
+DRIVER.py BUILD_DIR CASE [ARGS...]. Every wait ends on something observable (a
+ready file, an event, a count); the limits only turn a hang into a failure."""
+import atexit, contextlib, glob, json, os, shutil, signal, socket, subprocess, sys, tempfile, time
 
 IN_LAN = os.environ.get("LAB_IN_LAN", "").split()
 IN_ROUTED = os.environ.get("LAB_IN_ROUTED", "").split()
@@ -76,66 +72,57 @@ def run_sim(*args, status=None):
     return r
 
 
-def raw(to, datagrams, sender=None):
-    """Sends each datagram once, in order, from the LAN namespace."""
-    paths = [scratch(d) for d in datagrams]
-    for i in range(0, len(paths), 200):
-        run_sim("raw", "--to", to, *(["--from", sender] if sender else []), *paths[i:i + 200], status=0)
+def cli(*args, limit=60):
+    """nasscout-cli run to its end (within `limit` seconds): exit status, stdout and stderr."""
+    r = subprocess.run([CLI, *args], capture_output=True, text=True, errors="replace", timeout=limit)
+    return r.returncode, r.stdout, r.stderr
 
 
-def scan(*args, timeout="2"):
-    r = subprocess.run([CLI, "scan", "--format", "json", "--timeout", timeout, *args], capture_output=True, timeout=60)
-    stderr = r.stderr.decode(errors="replace")
-    check(r.returncode == 0, "scan exited %d: %s" % (r.returncode, stderr))
+def scan(*args, timeout="2", limit=60):
+    """A JSON scan that logs: the devices by address (none listed twice), stderr, and {log file name: text}."""
+    logdir = tempfile.mkdtemp(dir=WORK)
+    status, out, err = cli("scan", "--format", "json", "--timeout", timeout, "--log-dir", logdir, *args, limit=limit)
+    check(status == 0, "scan %s exited %d: %s" % (args, status, err))
     try:
-        devices = json.loads(r.stdout)
+        devices = json.loads(out)
     except ValueError as e:
-        raise Failure("stdout is not one JSON document (%s): %r" % (e, r.stdout[:400]))
-    return {d["ip"]: d for d in devices}, stderr
+        raise Failure("stdout is not one JSON document (%s): %r" % (e, out[:400]))
+    found = {d["ip"]: d for d in devices}
+    check(len(found) == len(devices), "an address listed twice: %s" % devices)
+    return found, err, {os.path.basename(f): open(f, errors="replace", newline="").read() for f in glob.glob(logdir + "/*")}
+
+
+def started(*args, **kw):
+    """nasscout-cli with its output in files, for reading while it runs: the process and both paths."""
+    out, err = scratch(b""), scratch(b"")
+    return spawn([CLI, *args], stdout=open(out, "w"), stderr=open(err, "w"), **kw), out, err
+
+
+def appears(path, text):
+    wait_for(lambda: os.path.exists(path) and text in open(path).read(), "%r in %s" % (text, path))
 
 
 class Watch:
-    """nasscout-cli watch --format jsonl: every event as (event, ip), every record reported per ip."""
+    """nasscout-cli watch --format jsonl, its events read from a file as it grows."""
 
     def __init__(self, *args):
-        self.proc = spawn([CLI, "watch", "--format", "jsonl", *args], stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, text=True)
-        self.lines, self.events, self.seen, self.current, self.most = queue.Queue(), [], {}, {}, 0
-        threading.Thread(target=lambda: [*map(self.lines.put, self.proc.stdout), self.lines.put(None)],
-                         daemon=True).start()
+        self.proc, self.out, self.err = started("watch", "--format", "jsonl", *args)
 
-    def _take(self, line):
-        event = json.loads(line)
-        check(set(event) == {"event", "device"}, "unexpected keys in %r" % line)
-        d = event["device"]
-        self.events.append((event["event"], d["ip"]))
-        if event["event"] == "removed":
-            self.current.pop(d["ip"], None)
-        else:
-            self.current[d["ip"]] = d
-            self.seen.setdefault(d["ip"], []).append(d)
-        self.most = max(self.most, len(self.current))
+    def events(self):
+        """(event, ip, id) of every whole line so far."""
+        events = [json.loads(line) for line in open(self.out).read().split("\n")[:-1]]
+        check(all(set(e) == {"event", "device"} for e in events), "unexpected keys: %s" % events[-5:])
+        return [(e["event"], e["device"]["ip"], e["device"]["id"]) for e in events]
 
     def until(self, predicate, limit=60):
-        deadline = time.monotonic() + limit
-        while not predicate(self):
-            try:
-                line = self.lines.get(timeout=max(0.01, deadline - time.monotonic()))
-            except queue.Empty:
-                raise Failure("gave up waiting; events so far: %s" % self.events[-20:])
-            if line is None:
-                raise Failure("watch ended early: %s" % self.proc.stderr.read())
-            self._take(line)
-
-    def ids(self, ip):
-        return [d["id"] for d in self.seen.get(ip, [])]
+        wait_for(lambda: predicate(self.events()), "the watch's events", limit, self.proc)
 
     def stop(self):
+        """Ends it as a service manager would; its events."""
         self.proc.send_signal(signal.SIGTERM)
         status = self.proc.wait(30)
-        for line in iter(lambda: self.lines.get(timeout=5), None):
-            self._take(line)
-        check(status == 0, "watch exited with %s: %s" % (status, self.proc.stderr.read()))
+        check(status == 0, "watch exited with %s: %s" % (status, open(self.err).read()))
+        return self.events()
 
 
 def bound(ports=(67, 1900, 1530, 1550)):
@@ -154,17 +141,13 @@ def udp(bind, broadcast=False):
     return s
 
 
-def collect(sock, count, grace=0.3, limit=10.0):
-    """Datagrams until `count` came (or `limit` passed), then `grace` seconds more for extras."""
-    got, end = [], time.monotonic() + (grace if count == 0 else limit)
-    while time.monotonic() < end:
-        sock.settimeout(max(0.01, end - time.monotonic()))
-        try:
+def collect(sock, count, grace=0.3):
+    """Datagrams until `count` came (none for 10 s ends it early), then any more within `grace` seconds."""
+    got = []
+    with contextlib.suppress(socket.timeout):
+        while True:
+            sock.settimeout(grace if len(got) >= count else 10)
             got.append(sock.recvfrom(70000))
-        except socket.timeout:
-            continue
-        if len(got) == count:
-            end = time.monotonic() + grace
     return got
 
 
@@ -194,7 +177,7 @@ def main(cases, outside=()):
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))  # a CTest timeout still reaps the children
     try:
         cases[case](*sys.argv[3:])
-    except (Failure, AssertionError, subprocess.TimeoutExpired, queue.Empty) as e:
+    except (Failure, AssertionError, subprocess.TimeoutExpired) as e:
         print("FAIL %s: %s" % (case, e), file=sys.stderr)
         sys.exit(1)
     print("PASS " + case)

@@ -4,27 +4,24 @@
 # offers every option that each command's --help lists, and the right values.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
-declare -A program=([nasscout-cli]=$1 [nasscout-sim]=$2)
 fail=0
 complete_words() {  # complete_words NAME WORD...: what TAB offers after the words
     local name=$1; shift
-    COMP_WORDS=("$name" "$@") COMP_CWORD=$#
-    COMPREPLY=()
+    COMP_WORDS=("$name" "$@") COMP_CWORD=$# COMPREPLY=()
     "_${name//-/_}"
     echo "${COMPREPLY[*]}"
 }
-for name in nasscout-cli nasscout-sim; do
+for entry in "nasscout-cli $1 scan watch" "nasscout-sim $2 run raw flood"; do
+    read -r name program commands <<<"$entry"
     source "$here/resources/completions/$name"
-    [ "$name" = nasscout-cli ] && commands="scan watch" || commands="run raw flood"
     for cmd in $commands; do
         offered=" $(complete_words "$name" "$cmd" --) "
-        for option in $("${program[$name]}" "$cmd" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+        for option in $("$program" "$cmd" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
             [[ $offered == *" $option "* ]] || { echo "$name $cmd: --help lists $option, completion lacks it"; fail=1; }
         done
     done
 done
 while IFS='|' read -r expected words; do
-    name=${words%% *}
     got=$(complete_words $words "")
     [ "$got" = "$expected" ] || { echo "after '$words': got '$got', want '$expected'"; fail=1; }
 done <<'CASES'

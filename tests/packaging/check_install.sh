@@ -13,15 +13,10 @@ expected="bin/nasscout-cli bin/nasscout-sim share/man/man1/nasscout.1.gz share/m
   share/bash-completion/completions/nasscout-sim"
 if grep -q '^NASSCOUT_GUI:BOOL=ON' "$build/CMakeCache.txt"; then
   expected="$expected bin/nasscout share/applications/nasscout.desktop share/icons/hicolor/scalable/apps/nasscout.svg
-    share/metainfo/io.github.nasscout.nasscout.metainfo.xml"
-  for lang in en de fr es it nl da pl pt; do expected="$expected share/nasscout/lang/XML_$lang.xml"; done
+    share/metainfo/io.github.nasscout.nasscout.metainfo.xml $(printf 'share/nasscout/lang/XML_%s.xml ' en de fr es it nl da pl pt)"
 fi
-missing=0
-for f in $expected; do [ -e "$stage/usr/$f" ] || { echo "missing: /usr/$f"; missing=1; }; done
-[ "$missing" = 0 ] || exit 1
-
-"$stage/usr/bin/nasscout-cli" --version | grep -q '[0-9]\.[0-9]'
-"$stage/usr/bin/nasscout-sim" --version | grep -q '[0-9]\.[0-9]'
+for f in $expected; do [ -e "$stage/usr/$f" ] || { echo "missing: /usr/$f"; exit 1; }; done
+for program in nasscout-cli nasscout-sim; do "$stage/usr/bin/$program" --version | grep -q '[0-9]\.[0-9]'; done
 if command -v man >/dev/null; then
   for page in "$stage"/usr/share/man/man1/*.1.gz; do man -l "$page" >/dev/null 2>&1 || { echo "man page does not render: $page"; exit 1; }; done
 fi

@@ -1,14 +1,13 @@
 #!/usr/bin/env python3
 """Runs every command of README.md's sh and console blocks as a user would after
-`make demo` and `make test` (not run, nor other test runs):  readme_test.py REPO
+`make demo` and `make test`, from the top of the tree inside tests/lab/lab.sh
+with the demo network playing:  readme_test.py REPO
 
-Each runs from the top of the tree inside tests/lab/lab.sh with the demo network
-playing (lab.sh commands build their own lab). What would change the machine
-runs in a safe form: `sudo` is dropped, `make` installs into a scratch DESTDIR
-whose bin/ comes first on PATH afterwards, `apt-get install` only simulates.
-Programs that run until stopped are stopped (as with Ctrl-C) once their sample
-output has shown, or after 5 s without one. A sample must not name a demo
-device address that the real run did not print."""
+What would change the machine runs in a safe form: `sudo` is dropped, `make`
+installs into a scratch DESTDIR whose bin/ comes first on PATH afterwards,
+`apt-get install` only simulates. Programs that run until stopped are stopped
+once their sample output has shown, or after 5 s without one. A sample must
+not name a demo device address that the real run did not print."""
 import json, os, re, shlex, subprocess, sys, tempfile, time
 
 # Targets never run: the set-up itself, whole test runs (no recursion), long
@@ -23,20 +22,17 @@ PRELUDE = ('ready=$(mktemp -u); $LAB_IN_LAN nasscout-sim run --config demo/netwo
 
 
 def commands(readme):
-    """(command, sample output lines) of the runnable blocks, in order."""
+    """[command, sample output lines] of the runnable blocks, in order."""
     for kind, body in re.findall(r"^```(sh|console|bash|shell)\n(.*?)^```", readme, re.S | re.M):
-        pending, sample = None, []
+        found = []
         for line in body.splitlines():
-            if pending is not None and not complete(pending):
-                pending += "\n" + line
+            if found and not complete(found[-1][0]):
+                found[-1][0] += "\n" + line
             elif kind != "console" or line.startswith("$ "):
-                if pending is not None:
-                    yield pending, sample
-                pending, sample = line[2:] if kind == "console" else line, []
-            elif pending is not None:
-                sample.append(line)
-        if pending is not None:
-            yield pending, sample
+                found.append([line[2:] if kind == "console" else line, []])
+            elif found:
+                found[-1][1].append(line)
+        yield from found
 
 
 def complete(text):
@@ -46,14 +42,13 @@ def complete(text):
         return False
 
 
-def run(repo, command, sample, stage, demo):
-    words = shlex.split(command, comments=True)
-    if words[0] == "sudo":
-        command, words = command.split("sudo", 1)[1], words[1:]
+def run(repo, command, words, sample, stage, demo):
     if words[0] == "make":  # the build itself is done by the set-up commands
         command = " ".join(["make", "-o", "deps", "-o", "build"] + words[1:] + ["DESTDIR=" + stage])
     elif words[:2] == ["apt-get", "install"]:
         command = " ".join(words[:2] + ["--simulate"] + words[2:])  # globs stay for the shell
+    elif command.startswith("sudo"):
+        command = command[4:]
     args = ["bash", "-c", command] if words[0] == "tests/lab/lab.sh" else [
         os.path.join(repo, "tests/lab/lab.sh"), "bash", "-c", PRELUDE + command, "readme", stage]
     endless = any(words[:len(start)] == start and end not in words for start, end in ENDLESS)
@@ -88,13 +83,11 @@ def main():
     with tempfile.TemporaryDirectory(prefix="readme-") as stage:
         for command, sample in commands(open(os.path.join(repo, "README.md")).read()):
             words = [w for w in shlex.split(command, comments=True) if w != "sudo"]
-            if not words:
-                continue
-            skip = words[0] == "make" and bool(NOT_RUN & set(words[1:]))
-            problem = None if skip else run(repo, command, sample, stage, demo)
+            skip = not words or words[0] == "make" and bool(NOT_RUN & set(words[1:]))
+            problem = None if skip else run(repo, command, words, sample, stage, demo)
             print("%s  %s" % ("skip" if skip else "FAIL" if problem else "ok  ", command.splitlines()[0]), flush=True)
+            failures += bool(problem)
             if problem:
-                failures += 1
                 print(problem)
     return 1 if failures else 0
 

@@ -23,8 +23,7 @@ def Answers():
                   device("Q", "203.0.113.11", extra="x", version="2.1"),
                   device("S", "203.0.113.12", protocols=["broadcast"])]):
         s = udp(("198.51.100.1", 67), broadcast=True)
-        for wrong in (REQUEST[:147], REQUEST + b"\0", bytes([12]) + REQUEST[1:], REQUEST):
-            s.sendto(wrong, ("255.255.255.255", 68))
+        s.sendto(REQUEST, ("255.255.255.255", 68))  # the unit tables hold the requests that are none
         answers = collect(s, 2)
         got = {a[0]: d for d, a in answers}
         check(sorted(a[0] for _, a in answers) == ["198.51.100.10", "198.51.100.11"], "answered by %s" % answers)
@@ -64,8 +63,8 @@ def Errors():
 
     blocker = in_lan_python("import socket,time; s=socket.socket(2,2); s.bind(('0.0.0.0',68)); "
                             "print('up',flush=True); time.sleep(30)")
+    # The unit tables hold the configuration mistakes; here what takes the host to see.
     for devices, status, message in (([device("X", "10.0.0.5")], 2, "10.0.0.5"),
-                                     ([device("A", "198.51.100.10", colour="red")], 2, 'unknown key "colour"'),
                                      ([device("A", "198.51.100.250")], 2, "198.51.100.250 is not on this host"),
                                      ([device("A", "198.51.100.10")], 1, "port 68")):
         r = lab.run_sim("run", "--config", lab.scratch({"devices": devices}), "--duration", "5", status=status)
