@@ -2,7 +2,6 @@
 // never opened a socket.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -18,9 +17,6 @@ namespace {
 const std::string kLocation = "LOCATION: http://198.51.100.10:5000/desc.xml\r\n";
 const std::string kServer = "SERVER: Linux/5.10 UPnP/1.0 RUZO/2.1.7,build42, acme/nas-1/box/rack\r\n";
 const std::string kUsn = "USN: uuid:0011:2233::urn:schemas-upnp-org:device:LarkvatDevice:1\r\n";
-const std::string kSearch =
-    "M-SEARCH * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nST: urn:schemas-upnp-org:device:LarkvatDevice:1\r\n"
-    "MAN: \"ssdp:discover\"\r\nMX: 3\r\n\r\n";
 
 std::string Answer(const std::string& location = kLocation, const std::string& server = kServer,
                    const std::string& usn = kUsn) {
@@ -39,16 +35,14 @@ protected:
         StartRecording();
         worker.nPort = 1900;
     }
-    // Feeds the text as the receive loop would, in a zeroed 1025-byte buffer;
-    // the number of records handed over.
+    // Feeds the text with no zero byte after it, so nothing may be read past
+    // its length; the number of records handed over.
     std::size_t Feed(const std::string& text) {
-        std::array<char, 1025> buffer{};
-        return FeedRaw(buffer.data(), text.copy(buffer.data(), 1024));
-    }
-    std::size_t FeedRaw(char* data, std::size_t n) {
+        auto exact = std::make_unique<char[]>(text.size());
+        text.copy(exact.get(), text.size());
         const std::size_t before = Records().size();
         std::string sender = "198.51.100.77";
-        worker.HandleReceiveInfo(data, static_cast<int>(n), sender);
+        worker.HandleReceiveInfo(exact.get(), static_cast<int>(text.size()), sender);
         return Records().size() - before;
     }
     // The one record's fields after forgetting the last one, or "dropped".
@@ -76,35 +70,31 @@ TEST_F(SsdpDecode, MessagesBecomeRecordsOrAreDropped) {
         std::string text, expect;
     } cases[] = {
         {Answer(), full + "1"},
-        // The address: from LOCATION, up to its port or path, else the sender.
+        // The address: from LOCATION, up to its port, path or a blank, else the sender.
         {Answer(""), fromIp + "77" + parts},
         {Answer("location: http://10.9.9.9:80/\r\n"), fromIp + "77" + parts},
         {Answer("LOCATION: http://198.51.100.12/desc.xml\r\n"), fromIp + "12" + parts},
         {Answer("LOCATION: http://198.51.100.13\r\n"), fromIp + "13" + parts},
         {Answer("LOCATION: http://198.51.100.15 /desc.xml\r\n"), fromIp + "15" + parts},
         // Only a strict dotted quad is an address: anything else drops the answer.
-        {Answer("LOCATION: http://" + a40 + ":80/\r\n"), "dropped"},
         {Answer("LOCATION: http://127.1:80/\r\n"), "dropped"},
         {Answer("LOCATION: http://0x7f.0.0.1:80/\r\n"), "dropped"},
-        {Answer("LOCATION: http://[::1]:80/\r\n"), "dropped"},
         {Answer("LOCATION: http://1.2.3.4@evil:80/\r\n"), "dropped"},
         {Answer("LOCATION: http://198.51.100.010:80/\r\n"), "dropped"},
         {Answer("LOCATION: desc.xml\r\n"), "dropped"},
         {"HTTP/1.1 200 OK\r\nRUZO\r\nUSN: uuid:1::2\r\nLOCATION: http://198.51.100.14", "dropped"},
         // The SERVER header is optional, and so is each of its pieces.
         {Answer(kLocation, "", "USN: uuid:0011:2233::RUZO\r\n"), bare},
-        {Answer(kLocation, "SERVER: UPnP/1.0 other/1,x, acme/nas/box\r\n", "USN: uuid:0011:2233::RUZO\r\n"),
-         bare},
+        {Answer(kLocation, "SERVER: UPnP/1.0 other/1,x, acme/nas/box\r\n", "USN: uuid:0011:2233::RUZO\r\n"), bare},
         {Answer(kLocation, "SERVER: RUZO/3.0,only-one\r\n"), fromIp + "10||||3.0||1"},
         {Answer(kLocation, Server("acme")), fromIp + "10||||1.0||1"},
         {Answer(kLocation, Server("acme/nas")), fromIp + "10||||1.0|acme|1"},
-        {Answer(kLocation, Server("acme/nas/box")), fromIp + "10|nas|box||1.0|acme|1"},
         {Answer(kLocation, Server("acme/nas/box/rack/7")), fromIp + "10|nas|box|rack/7|1.0|acme|1"},
         // Fields are cut at 31 characters, the product part at 63 first.
         {Answer(kLocation, "SERVER: RUZO/" + a40 + ",x, f" + a40 + "/h/p/" + a40 + "\r\n"),
          fromIp + "10|h|p|" + std::string(17, 'a') + "|" + a31 + "|f" + std::string(30, 'a') + "|1"},
         {Answer(kLocation, Server(std::string(70, 'a') + "/b/c")), fromIp + "10||||1.0||1"},
-        // The identifier is required.
+        // The identifier is required, and ends at "::".
         {Answer(kLocation, kServer, "usn: uuid:0011::x\r\n"), "dropped"},
         {Answer(kLocation, kServer, "USN: 0011::x\r\n"), "dropped"},
         {Answer(kLocation, kServer, "USN: uuid:0011\r\n"), "dropped"},
@@ -112,8 +102,7 @@ TEST_F(SsdpDecode, MessagesBecomeRecordsOrAreDropped) {
         {zeroBeforeUsn, "dropped"},
         // The marker and a known start are required.
         {Answer(kLocation, "SERVER: ruzo/2.1.7,b, acme/nas-1/box\r\n"), "dropped"},
-        {kSearch, "dropped"},
-        {kSearch + kServer + kUsn, "dropped"},
+        {"M-SEARCH * HTTP/1.1\r\n" + kServer + kUsn, "dropped"},
         // Announcements: rootdevice and NTS required; NTS read after blanks and tabs.
         {Notify(" ssdp:alive"), full + "2"},
         {Notify(" \t \tssdp:byebye"), full + "4"},
@@ -124,28 +113,14 @@ TEST_F(SsdpDecode, MessagesBecomeRecordsOrAreDropped) {
     for (const auto& c : cases) EXPECT_EQ(Decode(c.text), c.expect) << c.text;
 }
 
-TEST_F(SsdpDecode, TextWithoutATerminatorIsReadOnlyUpToItsLength) {
-    const std::pair<std::string, std::size_t> cases[] = {
-        {Answer(), 1}, {"HTTP/1.1 200 OK\r\nRUZO\r\nUSN: uuid:abc::\r\nLOCATION: http://1.2.3.4", 0}};
-    for (const auto& [text, handed] : cases) {
-        auto exact = std::make_unique<char[]>(text.size());  // no zero byte after it
-        text.copy(exact.get(), text.size());
-        worker.ClearOldDeviceInfo();
-        EXPECT_EQ(FeedRaw(exact.get(), text.size()), handed) << text;
-    }
-}
-
 TEST_F(SsdpDecode, OfARunOfIdenticalMessagesEverySecondIsDropped) {
     LogTail log;
     worker.ClearOldDeviceInfo();
-    const std::string alive = Notify(" ssdp:alive"),
-                      other = Answer(kLocation, kServer, "USN: uuid:other::x\r\n");
+    const std::string alive = Notify(" ssdp:alive"), other = Answer(kLocation, kServer, "USN: uuid:other::x\r\n");
     for (std::size_t expected : {1, 0, 1}) EXPECT_EQ(Feed(alive), expected);
-    EXPECT_EQ(log.Count("SendThread 1900 : Handle Mulitcast Recive Information Fail : Old Device, type = 2 "),
-              1u);
+    EXPECT_EQ(log.Count("SendThread 1900 : Handle Mulitcast Recive Information Fail : Old Device, type = 2 "), 1u);
     EXPECT_EQ(log.Count("SendThread 1900 : Handle Mulitcast Recive Information Success, type = 2 "), 2u);
-    for (const std::string& text : {other, alive, other})
-        EXPECT_EQ(Feed(text), 1u) << "devices alternate freely";
+    for (const std::string& text : {other, alive, other}) EXPECT_EQ(Feed(text), 1u) << "devices alternate freely";
 }
 
 // The receive thread decodes while the client clears the last record before
