@@ -31,7 +31,7 @@ public:
 };
 
 TEST(ReceiveLoop, DatagramsArriveCutAndInOrderAndAStopEndsTheWaitHandingNothingOn) {
-    lab::UdpSocket device(lab::kHostIp, 0);
+    auto device = lab::Bound(lab::kHostIp, 0);
     static auto* worker = new RecordingWorker;  // never deleted: its thread holds it
     worker->InitSearchThread(lab::kHostIp, 1660, false);
     ASSERT_TRUE(worker->StartSucceeded()) << worker->LastStartError();
@@ -40,11 +40,11 @@ TEST(ReceiveLoop, DatagramsArriveCutAndInOrderAndAStopEndsTheWaitHandingNothingO
     // run queues up faster than one receive per datagram takes them.
     const std::string big(1500, 'x');
     std::vector<std::string> expected = {big.substr(0, 1024) + '\0' + "@198.51.100.1"};
-    device.SendTo(lab::kHostIp, 1660, big);
-    device.SendTo(lab::kHostIp, 1660, "");
+    lab::SendTo(device, lab::kHostIp, 1660, big);
+    lab::SendTo(device, lab::kHostIp, 1660, "");
     for (int i = 0; i < 300; ++i) {
         const std::string text = "answer " + std::to_string(i);
-        device.SendTo(lab::kHostIp, 1660, text);
+        lab::SendTo(device, lab::kHostIp, 1660, text);
         expected.push_back(text + '\0' + "@198.51.100.1");
     }
     ASSERT_TRUE(Eventually([&] { return worker->Calls().size() >= expected.size(); }));
@@ -52,13 +52,13 @@ TEST(ReceiveLoop, DatagramsArriveCutAndInOrderAndAStopEndsTheWaitHandingNothingO
 
     worker->ExitSearchThread();
     EXPECT_TRUE(Eventually([&] { return !worker->Running(); })) << "the wait was not released";
-    EXPECT_NO_THROW(lab::UdpSocket(lab::kHostIp, 1660)) << "the thread closed the socket on its way out";
+    EXPECT_NO_THROW(lab::Bound(lab::kHostIp, 1660)) << "the thread closed the socket on its way out";
     worker->ExitSearchThread();  // a second stop is harmless
 
     // The stop's flag goes up while the receive waits, and a datagram wakes it.
     static auto* late = new RecordingWorker;
     late->InitSearchThread(lab::kHostIp, 1661, false);
-    device.SendTo(lab::kHostIp, 1661, "first");
+    lab::SendTo(device, lab::kHostIp, 1661, "first");
     ASSERT_TRUE(Eventually([&] { return late->Calls().size() == 1; }));
     if (SearchDeviceShowLog::io_log_enabled()) {  // its line tells when the receive waits again
         ASSERT_TRUE(Eventually([] {
@@ -66,7 +66,7 @@ TEST(ReceiveLoop, DatagramsArriveCutAndInOrderAndAStopEndsTheWaitHandingNothingO
         }));
     }
     late->RaiseExitFlag();
-    device.SendTo(lab::kHostIp, 1661, "late");
+    lab::SendTo(device, lab::kHostIp, 1661, "late");
     ASSERT_TRUE(Eventually([&] { return !late->Running(); }));
     EXPECT_EQ(late->Calls().size(), 1u) << "a datagram that came with the stop was handed on";
 }

@@ -11,7 +11,8 @@
 #include "SearchDeviceMulticastThread.h"
 #include "WorkerTestSupport.h"
 
-using lab::UdpSocket;
+using lab::Bound;
+using lab::SendTo;
 using namespace workertest;
 
 namespace {
@@ -60,19 +61,22 @@ struct WorkerLab : ::testing::Test {
 };
 
 TEST_F(WorkerLab, TheSearchRequestGoesToTheGroupByteForByte) {
-    UdpSocket member("0.0.0.0", 1900);
-    member.JoinGroup("239.143.255.250");  // our own multicast comes back through the loop
+    auto member = Bound("0.0.0.0", 1900);
+    member.set_option(boost::asio::ip::multicast::join_group(boost::asio::ip::make_address_v4("239.143.255.250")));
     auto* worker = Start<Command>(lab::kHostIp, 1640, false);
-    worker->SendSearchCommandToDevice(unused);
-    EXPECT_EQ(member.Receive(),
+    worker->SendSearchCommandToDevice(unused);  // our own multicast comes back through the loop
+    ASSERT_TRUE(Eventually([&] { return member.available() > 0; }));
+    std::string got(2048, '\0');
+    got.resize(member.receive(boost::asio::buffer(got)));
+    EXPECT_EQ(got,
               "M-SEARCH * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nST: urn:schemas-upnp-org:device:LarkvatDevice:1"
               "\r\nMAN: \"ssdp:discover\"\r\nMX: 3\r\n\r\n");
     StopAndWait(worker);
 }
 
 TEST_F(WorkerLab, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
-    std::vector<UdpSocket> blockers;
-    blockers.emplace_back("0.0.0.0", 1900);
+    std::vector<lab::Udp::socket> blockers;
+    blockers.push_back(Bound("0.0.0.0", 1900));
     LogTail log;
     auto* moved = Start<Multicast>(nullptr, 1900, true);
     ASSERT_TRUE(moved->StartSucceeded()) << moved->LastStartError();
@@ -80,7 +84,7 @@ TEST_F(WorkerLab, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
     EXPECT_TRUE(log.Has("SendThread 1901 : Test Create Search Device Work Thread, testCount = 1, port = 1901  "));
     StopAndWait(moved);  // it would share 1901: the SSDP socket binds with address reuse
 
-    for (int port = 1901; port <= 1920; ++port) blockers.emplace_back("0.0.0.0", port);
+    for (int port = 1901; port <= 1920; ++port) blockers.push_back(Bound("0.0.0.0", port));
     LogTail full;
     auto* stuck = Start<Multicast>(nullptr, 1900, true);
     EXPECT_FALSE(stuck->StartSucceeded());
@@ -97,10 +101,10 @@ TEST_F(WorkerLab, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
     EXPECT_EQ(once.Count("Create Search Device Work Thread Error"), 1u);
 
     // A command worker moves on too, and answers count under its new number.
-    UdpSocket taken(lab::kHostIp, 1530), device(lab::kHostIp, 0);
+    auto taken = Bound(lab::kHostIp, 1530), device = Bound(lab::kHostIp, 0);
     auto* command = Start<Command>(lab::kHostIp, 1530, true);
     ASSERT_EQ(command->Port(), 1531) << command->LastStartError();
-    device.SendTo(lab::kHostIp, 1531, SsdpAnswer("moved"));
+    SendTo(device, lab::kHostIp, 1531, SsdpAnswer("moved"));
     ASSERT_TRUE(Eventually([] { return HandedBy(1531) == 1; }));
     EXPECT_STREQ(Records().back().info.id, "moved");
     StopAndWait(command);
@@ -108,12 +112,12 @@ TEST_F(WorkerLab, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
 
 // ThreadSanitizer watches the stop and sends meet the receive thread.
 TEST_F(WorkerLab, NothingIsHandedOnAfterAStopThatComesUnderTraffic) {
-    UdpSocket device(lab::kHostIp, 0);
+    auto device = Bound(lab::kHostIp, 0);
     auto* worker = Start<Command>(lab::kHostIp, 1620, false);
     ASSERT_TRUE(worker->StartSucceeded()) << worker->LastStartError();
     std::atomic<bool> flooding{true};
     std::thread flood([&] {
-        for (int i = 0; flooding; ++i) device.SendTo(lab::kHostIp, 1620, SsdpAnswer("flood-" + std::to_string(i % 2)));
+        for (int i = 0; flooding; ++i) SendTo(device, lab::kHostIp, 1620, SsdpAnswer("flood-" + std::to_string(i % 2)));
     });
     ASSERT_TRUE(Eventually([&] { return HandedBy(1620) >= 10; }));
     worker->SendSearchCommandToDevice(unused);
