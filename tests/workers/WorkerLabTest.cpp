@@ -3,7 +3,6 @@
 // ReceiveLoopLabTest.cpp.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 
 #include "LabSocket.h"
@@ -43,15 +42,6 @@ template <typename W>
 void StopAndWait(W* worker) {
     worker->ExitSearchThread();
     ASSERT_TRUE(Eventually([&] { return !worker->Running(); })) << "receive thread did not end";
-}
-
-std::string SsdpAnswer(const std::string& id) {
-    return "HTTP/1.1 200 OK\r\nSERVER: RUZO/2.0,b, acme/" + id + "/box\r\nUSN: uuid:" + id + "::x\r\n\r\n";
-}
-
-long HandedBy(int port) {
-    const auto r = Records();
-    return std::count_if(r.begin(), r.end(), [port](const HandedOver& h) { return h.port == port; });
 }
 
 dhcppacket unused{};
@@ -100,14 +90,8 @@ TEST_F(WorkerLab, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
     EXPECT_EQ(single->Port(), 1900);
     EXPECT_EQ(once.Count("Create Search Device Work Thread Error"), 1u);
 
-    // A command worker moves on too, and answers count under its new number.
-    auto taken = Bound(lab::kHostIp, 1530), device = Bound(lab::kHostIp, 0);
-    auto* command = Start<Command>(lab::kHostIp, 1530, true);
-    ASSERT_EQ(command->Port(), 1531) << command->LastStartError();
-    SendTo(device, lab::kHostIp, 1531, SsdpAnswer("moved"));
-    ASSERT_TRUE(Eventually([] { return HandedBy(1531) == 1; }));
-    EXPECT_STREQ(Records().back().info.id, "moved");
-    StopAndWait(command);
+    // Moved workers hand answers over under their new number: targets_lab's
+    // sweep_falls_back_when_ports_67_and_1900_are_taken sees that end to end.
 }
 
 // ThreadSanitizer watches the stop and sends meet the receive thread.
@@ -117,16 +101,17 @@ TEST_F(WorkerLab, NothingIsHandedOnAfterAStopThatComesUnderTraffic) {
     ASSERT_TRUE(worker->StartSucceeded()) << worker->LastStartError();
     std::atomic<bool> flooding{true};
     std::thread flood([&] {
-        for (int i = 0; flooding; ++i) SendTo(device, lab::kHostIp, 1620, SsdpAnswer("flood-" + std::to_string(i % 2)));
+        for (int i = 0; flooding; ++i)  // two devices, so none is a repeat
+            SendTo(device, lab::kHostIp, 1620, "HTTP/1.1 200 OK\r\nRUZO\r\nUSN: uuid:" + std::to_string(i % 2) + "::");
     });
-    ASSERT_TRUE(Eventually([&] { return HandedBy(1620) >= 10; }));
+    ASSERT_TRUE(Eventually([&] { return Records().size() >= 10; }));
     worker->SendSearchCommandToDevice(unused);
     StopAndWait(worker);
-    const auto handed = HandedBy(1620);
+    const auto handed = Records().size();
     worker->SendSearchCommandToDevice(unused);
     flooding = false;
     flood.join();
-    EXPECT_EQ(HandedBy(1620), handed);
+    EXPECT_EQ(Records().size(), handed);
 }
 
 // Another thread may ask whether the receive thread runs while the worker
