@@ -119,6 +119,7 @@ TEST_F(SearchClient, AddressesAreResolvedOnesThenUpInterfacesIPv4OnlyNoLoopbackN
     Start(true);
     EXPECT_THAT(Given(), ElementsAre("B - 67", "M - 1900", "C 127.0.1.1 1530 retry", "C 198.51.100.1 1550 retry",
                                      "C 203.0.113.1 1570 retry"));
+    EXPECT_EQ(Log("Get Current Local IP, IP = ").size(), 3u) << "each address is listed once";
 }
 
 TEST_F(SearchClient, LookupAndCreationFailuresAreLoggedAndRetriedAtTheNextSearch) {
