@@ -4,6 +4,7 @@
 // protocol sees the same either way. Inside the lab's namespaces only.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include "LabSocket.h"
@@ -30,22 +31,28 @@ public:
     std::vector<std::string> calls;
 };
 
+// ThreadSanitizer watches the receive thread meet the caller's: at the start
+// (another thread asks whether it runs), and at a stop amid traffic and sends.
 TEST(ReceiveLoop, DatagramsArriveCutAndInOrderAndAStopEndsTheWaitHandingNothingOn) {
     auto device = lab::Bound(lab::kHostIp, 0);
+    auto send = [&](int port, const std::string& bytes) { lab::SendTo(device, lab::kHostIp, port, bytes); };
     static auto* worker = new RecordingWorker;  // never deleted: its thread holds it
+    std::thread asker([] {
+        while (!worker->Running()) std::this_thread::yield();
+    });
     worker->InitSearchThread(lab::kHostIp, 1660, false);
+    asker.join();
     ASSERT_TRUE(worker->StartSucceeded()) << worker->LastStartError();
 
     // Cut to 1024 bytes, each followed by a zero, empty ones skipped; a quick
     // run queues up faster than one receive per datagram takes them.
     const std::string big(1500, 'x');
     std::vector<std::string> expected = {big.substr(0, 1024) + '\0' + "@198.51.100.1"};
-    lab::SendTo(device, lab::kHostIp, 1660, big);
-    lab::SendTo(device, lab::kHostIp, 1660, "");
+    send(1660, big);
+    send(1660, "");
     for (int i = 0; i < 300; ++i) {
-        const std::string text = "answer " + std::to_string(i);
-        lab::SendTo(device, lab::kHostIp, 1660, text);
-        expected.push_back(text + '\0' + "@198.51.100.1");
+        send(1660, "answer " + std::to_string(i));
+        expected.push_back("answer " + std::to_string(i) + '\0' + "@198.51.100.1");
     }
     ASSERT_TRUE(Eventually([&] { return worker->Calls().size() >= expected.size(); }));
     EXPECT_EQ(worker->Calls(), expected);
@@ -58,7 +65,7 @@ TEST(ReceiveLoop, DatagramsArriveCutAndInOrderAndAStopEndsTheWaitHandingNothingO
     // The stop's flag goes up while the receive waits, and a datagram wakes it.
     static auto* late = new RecordingWorker;
     late->InitSearchThread(lab::kHostIp, 1661, false);
-    lab::SendTo(device, lab::kHostIp, 1661, "first");
+    send(1661, "first");
     ASSERT_TRUE(Eventually([&] { return late->Calls().size() == 1; }));
     if (SearchDeviceShowLog::io_log_enabled()) {  // its line tells when the receive waits again
         ASSERT_TRUE(Eventually([] {
@@ -66,9 +73,26 @@ TEST(ReceiveLoop, DatagramsArriveCutAndInOrderAndAStopEndsTheWaitHandingNothingO
         }));
     }
     late->RaiseExitFlag();
-    lab::SendTo(device, lab::kHostIp, 1661, "late");
+    send(1661, "late");
     ASSERT_TRUE(Eventually([&] { return !late->Running(); }));
     EXPECT_EQ(late->Calls().size(), 1u) << "a datagram that came with the stop was handed on";
+
+    static auto* flooded = new RecordingWorker;
+    flooded->InitSearchThread(lab::kHostIp, 1662, false);
+    std::atomic<bool> flooding{true};
+    std::thread flood([&] {
+        while (flooding) send(1662, "flood");
+    });
+    ASSERT_TRUE(Eventually([&] { return flooded->Calls().size() >= 10; }));
+    dhcppacket unused{};
+    flooded->SendSearchCommandToDevice(unused);
+    flooded->ExitSearchThread();
+    ASSERT_TRUE(Eventually([&] { return !flooded->Running(); }));
+    const std::size_t handed = flooded->Calls().size();
+    flooded->SendSearchCommandToDevice(unused);
+    flooding = false;
+    flood.join();
+    EXPECT_EQ(flooded->Calls().size(), handed) << "nothing is handed on after the stop";
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
-// Socket edge cases of the search workers with the log on, inside the lab's
-// namespaces only; main() and the receive loop's own checks are in
-// ReceiveLoopLabTest.cpp.
+// The search request on the wire and ports taken by others, with the log on,
+// inside the lab's namespaces only; main(), the receive loop and its stops are
+// in ReceiveLoopLabTest.cpp.
 #include <gtest/gtest.h>
 
-#include <atomic>
 
 #include "LabSocket.h"
 #include "SearchDeviceMultiCommandThead.h"
@@ -92,38 +91,6 @@ TEST_F(WorkerLab, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
 
     // Moved workers hand answers over under their new number: targets_lab's
     // sweep_falls_back_when_ports_67_and_1900_are_taken sees that end to end.
-}
-
-// ThreadSanitizer watches the stop and sends meet the receive thread.
-TEST_F(WorkerLab, NothingIsHandedOnAfterAStopThatComesUnderTraffic) {
-    auto device = Bound(lab::kHostIp, 0);
-    auto* worker = Start<Command>(lab::kHostIp, 1620, false);
-    ASSERT_TRUE(worker->StartSucceeded()) << worker->LastStartError();
-    std::atomic<bool> flooding{true};
-    std::thread flood([&] {
-        for (int i = 0; flooding; ++i)  // two devices, so none is a repeat
-            SendTo(device, lab::kHostIp, 1620, "HTTP/1.1 200 OK\r\nRUZO\r\nUSN: uuid:" + std::to_string(i % 2) + "::");
-    });
-    ASSERT_TRUE(Eventually([&] { return Records().size() >= 10; }));
-    worker->SendSearchCommandToDevice(unused);
-    StopAndWait(worker);
-    const auto handed = Records().size();
-    worker->SendSearchCommandToDevice(unused);
-    flooding = false;
-    flood.join();
-    EXPECT_EQ(Records().size(), handed);
-}
-
-// Another thread may ask whether the receive thread runs while the worker
-// starts: ThreadSanitizer checks that the start publishes it under the lock.
-TEST_F(WorkerLab, RunningMayBeAskedWhileTheWorkerStarts) {
-    static auto* worker = new Command;  // never deleted, like every worker
-    std::thread asker([] {
-        while (!worker->Running()) std::this_thread::yield();
-    });
-    worker->InitSearchThread(lab::kHostIp, 1650, false);
-    asker.join();
-    StopAndWait(worker);
 }
 
 }  // namespace
