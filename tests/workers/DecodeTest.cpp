@@ -1,5 +1,5 @@
-// Broadcast answers and SSDP messages fed straight into workers that never
-// opened a socket.
+// Broadcast answers and SSDP messages fed straight into the workers that
+// decode them.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -25,39 +25,59 @@ std::string BroadcastAnswer(std::uint8_t op, std::uint8_t code, const std::strin
     return bytes;
 }
 
-class BroadcastDecode : public ::testing::Test {
+// Workers that never opened a socket, fed as the receive loop feeds them but
+// with no zero byte after the datagram, so nothing may be read past it.
+class Decoders : public ::testing::Test {
 protected:
     void SetUp() override {
         StartRecording();
-        worker.nPort = 67;
+        broadcast.nPort = 67;
+        ssdp.nPort = 1900;
     }
     // The fields of each record handed over because of one datagram.
-    std::vector<std::string> Feed(std::string bytes, std::string sender = "192.168.1.20") {
+    std::vector<std::string> Feed(CSearchDeviceThread& worker, const std::string& bytes, std::string sender) {
+        auto exact = std::make_unique<char[]>(bytes.size());
+        bytes.copy(exact.get(), bytes.size());
         const std::size_t before = Records().size();
-        worker.HandleReceiveInfo(bytes.data(), static_cast<int>(bytes.size()), sender);
+        worker.HandleReceiveInfo(exact.get(), static_cast<int>(bytes.size()), sender);
         std::vector<std::string> out;
         for (const HandedOver& h : Records()) {
-            EXPECT_TRUE(h.port == 67 && h.info.lifetime == 60);
+            EXPECT_TRUE(h.port == worker.Port() && h.info.lifetime == 60);
             out.push_back(Fields(h.info));
         }
         return {out.begin() + static_cast<long>(before), out.end()};
     }
-    struct : CSearchDeviceBroadcastThread {
-        using CSearchDeviceBroadcastThread::nPort;
-    } worker;
+    std::vector<std::string> Broadcast(const std::string& bytes, const std::string& sender = "192.168.1.20") {
+        return Feed(broadcast, bytes, sender);
+    }
+    std::vector<std::string> Ssdp(const std::string& text) { return Feed(ssdp, text, "198.51.100.77"); }
+    // The one record's fields after forgetting the last one, or "dropped".
+    std::string SsdpRecord(const std::string& text) {
+        ssdp.ClearOldDeviceInfo();
+        const auto got = Ssdp(text);
+        return got.size() == 1 ? got[0] : "dropped";
+    }
+    template <typename W>
+    struct Opened : W {
+        using W::nPort;
+    };
+    Opened<CSearchDeviceBroadcastThread> broadcast;
+    Opened<CSearchDeviceMulticastThread> ssdp;
 };
+using BroadcastDecode = Decoders;
+using SsdpDecode = Decoders;
 
 TEST_F(BroadcastDecode, OnlyExactly148BytesWithTheAnswerOpAreDecoded) {
     LogTail log;
     std::string big = BroadcastAnswer(12, 1, "id=A1&vendor=acme") + std::string(900, '\0');
-    for (std::size_t length : {0, 1, 147, 149, 1024}) EXPECT_TRUE(Feed(big.substr(0, length)).empty()) << length;
+    for (std::size_t length : {0, 1, 147, 149, 1024}) EXPECT_TRUE(Broadcast(big.substr(0, length)).empty()) << length;
     EXPECT_EQ(log.Count("SendThread 67 :"), 0u) << "wrong sizes are dropped without a line";
     for (int op : {11, 0}) {
         const std::string sender = "10.1.2." + std::to_string(op);
-        EXPECT_TRUE(Feed(BroadcastAnswer(op, 1, "id=A1&vendor=acme"), sender).empty());
+        EXPECT_TRUE(Broadcast(BroadcastAnswer(op, 1, "id=A1&vendor=acme"), sender).empty());
         EXPECT_TRUE(log.Has("SendThread 67 : Recive IP : " + sender + " is not Device "));
     }
-    EXPECT_EQ(Feed(big.substr(0, 148), std::string(40, '9')),
+    EXPECT_EQ(Broadcast(big.substr(0, 148), std::string(40, '9')),
               std::vector<std::string>{"A1|" + std::string(31, '9') + "|||||acme|1"});
     EXPECT_TRUE(log.Has("SendThread 67 : Handle Broadcast Recive Information Success "));
 }
@@ -89,22 +109,22 @@ TEST_F(BroadcastDecode, KeysMatchWholeAtPairBoundariesAndValuesStayInsideTheOpti
         {"id=A1&vendor=acme\0&host=hidden"s, Record("A1", "", "", "acme")},
     };
     for (const auto& c : cases) {
-        worker.ClearOldDeviceInfo();
-        EXPECT_EQ(Feed(BroadcastAnswer(12, 4, c.options)), std::vector<std::string>{c.expect}) << c.options;
+        broadcast.ClearOldDeviceInfo();
+        EXPECT_EQ(Broadcast(BroadcastAnswer(12, 4, c.options)), std::vector<std::string>{c.expect}) << c.options;
     }
 }
 
 TEST_F(BroadcastDecode, RepeatIsDroppedUntilTheNextSearchOrAnotherRecord) {
     LogTail log;
     const std::string answer = BroadcastAnswer(12, 1, "id=A1&vendor=acme");
-    for (std::size_t handed : {1, 0, 0}) EXPECT_EQ(Feed(answer).size(), handed) << "a repeat forgets nothing";
+    for (std::size_t handed : {1, 0, 0}) EXPECT_EQ(Broadcast(answer).size(), handed) << "a repeat forgets nothing";
     EXPECT_EQ(log.Count("SendThread 67 : Handle Broadcast Recive Information Fail "), 2u);
-    worker.ClearOldDeviceInfo();
-    EXPECT_EQ(Feed(answer).size(), 1u);
-    EXPECT_EQ(Feed(BroadcastAnswer(12, 1, "id=B2&vendor=acme")).size(), 1u);
-    EXPECT_EQ(Feed(answer).size(), 1u) << "only the last record is remembered";
-    EXPECT_EQ(Feed(answer, "192.168.1.21").size(), 1u);
-    EXPECT_EQ(Feed(BroadcastAnswer(12, 4, "id=A1&vendor=acme"), "192.168.1.21").size(), 1u);
+    broadcast.ClearOldDeviceInfo();
+    EXPECT_EQ(Broadcast(answer).size(), 1u);
+    EXPECT_EQ(Broadcast(BroadcastAnswer(12, 1, "id=B2&vendor=acme")).size(), 1u);
+    EXPECT_EQ(Broadcast(answer).size(), 1u) << "only the last record is remembered";
+    EXPECT_EQ(Broadcast(answer, "192.168.1.21").size(), 1u);
+    EXPECT_EQ(Broadcast(BroadcastAnswer(12, 4, "id=A1&vendor=acme"), "192.168.1.21").size(), 1u);
 }
 
 
@@ -123,36 +143,6 @@ std::string Notify(const std::string& nts, const std::string& nt = "upnp:rootdev
 }
 
 std::string Server(const std::string& part) { return "SERVER: RUZO/1.0,x, " + part + "\r\n"; }
-
-class SsdpDecode : public ::testing::Test {
-protected:
-    void SetUp() override {
-        StartRecording();
-        worker.nPort = 1900;
-    }
-    // Feeds the text with no zero byte after it, so nothing may be read past
-    // its length; the number of records handed over.
-    std::size_t Feed(const std::string& text) {
-        auto exact = std::make_unique<char[]>(text.size());
-        text.copy(exact.get(), text.size());
-        const std::size_t before = Records().size();
-        std::string sender = "198.51.100.77";
-        worker.HandleReceiveInfo(exact.get(), static_cast<int>(text.size()), sender);
-        return Records().size() - before;
-    }
-    // The one record's fields after forgetting the last one, or "dropped".
-    std::string Decode(const std::string& text) {
-        worker.ClearOldDeviceInfo();
-        if (Feed(text) != 1) return "dropped";
-        const HandedOver got = Records().back();
-        EXPECT_EQ(got.port, 1900);
-        EXPECT_EQ(got.info.lifetime, 60);
-        return Fields(got.info);
-    }
-    struct : CSearchDeviceMulticastThread {
-        using CSearchDeviceMulticastThread::nPort;
-    } worker;
-};
 
 TEST_F(SsdpDecode, MessagesBecomeRecordsOrAreDropped) {
     const std::string full = "0011:2233|198.51.100.10|nas-1|box|rack|2.1.7|acme|";
@@ -205,27 +195,27 @@ TEST_F(SsdpDecode, MessagesBecomeRecordsOrAreDropped) {
         {Notify(" ssdp:alive", "urn:schemas-upnp-org:device:LarkvatDevice:1"), "dropped"},
         {"NOTIFY * HTTP/1.1\r\nNT: upnp:rootdevice\r\nNTX: ssdp:alive\r\n" + kServer + kUsn, "dropped"},
     };
-    for (const auto& c : cases) EXPECT_EQ(Decode(c.text), c.expect) << c.text;
+    for (const auto& c : cases) EXPECT_EQ(SsdpRecord(c.text), c.expect) << c.text;
 }
 
 // The receive thread decodes while the client clears the last record before
 // each search: ThreadSanitizer checks they never touch it unguarded.
 TEST_F(SsdpDecode, OfARunOfIdenticalMessagesEverySecondIsDroppedAndClearingMeanwhileIsSafe) {
     LogTail log;
-    worker.ClearOldDeviceInfo();
+    ssdp.ClearOldDeviceInfo();
     const std::string alive = Notify(" ssdp:alive"), other = Answer(kLocation, kServer, "USN: uuid:other::x\r\n");
-    for (std::size_t expected : {1, 0, 1}) EXPECT_EQ(Feed(alive), expected);
+    for (std::size_t expected : {1, 0, 1}) EXPECT_EQ(Ssdp(alive).size(), expected);
     EXPECT_EQ(log.Count("SendThread 1900 : Handle Mulitcast Recive Information Fail : Old Device, type = 2 "), 1u);
     EXPECT_EQ(log.Count("SendThread 1900 : Handle Mulitcast Recive Information Success, type = 2 "), 2u);
-    for (const std::string& text : {other, alive, other}) EXPECT_EQ(Feed(text), 1u) << "devices alternate freely";
+    for (const std::string& text : {other, alive, other}) EXPECT_EQ(Ssdp(text).size(), 1u) << "devices alternate freely";
 
     LogTail race;
     std::atomic<bool> done{false};
     std::thread clearer([&] {
-        while (!done) worker.ClearOldDeviceInfo();
+        while (!done) ssdp.ClearOldDeviceInfo();
     });
     std::size_t handed = 0;
-    for (int i = 0; i < 1000; ++i) handed += Feed(alive);
+    for (int i = 0; i < 1000; ++i) handed += Ssdp(alive).size();
     done = true;
     clearer.join();
     EXPECT_GE(handed, 500u);
