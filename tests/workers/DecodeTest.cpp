@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "SearchDeviceBroadcastThread.h"
+#include "SearchDeviceClient.h"
 #include "SearchDeviceMulticastThread.h"
 #include "WorkerTestSupport.h"
 
@@ -25,27 +27,38 @@ std::string BroadcastAnswer(std::uint8_t op, std::uint8_t code, const std::strin
     return bytes;
 }
 
+std::vector<std::string> g_handed;  // "id|ip|host|product|extra|version|factory|type" of each hand-over
+int g_port = 0;                     // the port each must come with
+
+int Record(void* record, int port) {
+    const deviceinfo& d = *static_cast<deviceinfo*>(record);
+    std::string fields;
+    for (const char* text : {d.id, d.ip, d.host, d.product, d.extra, d.version, d.factory})
+        fields += std::string(text, strnlen(text, 32)) + "|";
+    g_handed.push_back(fields + std::to_string(d.type));
+    EXPECT_EQ(port, g_port);
+    EXPECT_EQ(d.lifetime, 60);
+    return 0;
+}
+
 // Workers that never opened a socket, fed as the receive loop feeds them but
 // with no zero byte after the datagram, so nothing may be read past it.
 class Decoders : public ::testing::Test {
 protected:
     void SetUp() override {
-        StartRecording();
+        LogText();
+        CSearchDeviceClient::SetDeviceCallback(&Record);
         broadcast.nPort = 67;
         ssdp.nPort = 1900;
     }
-    // The fields of each record handed over because of one datagram.
+    // What was handed over because of one datagram.
     std::vector<std::string> Feed(CSearchDeviceThread& worker, const std::string& bytes, std::string sender) {
         auto exact = std::make_unique<char[]>(bytes.size());
         bytes.copy(exact.get(), bytes.size());
-        const std::size_t before = Records().size();
+        g_handed.clear();
+        g_port = worker.Port();
         worker.HandleReceiveInfo(exact.get(), static_cast<int>(bytes.size()), sender);
-        std::vector<std::string> out;
-        for (const HandedOver& h : Records()) {
-            EXPECT_TRUE(h.port == worker.Port() && h.info.lifetime == 60);
-            out.push_back(Fields(h.info));
-        }
-        return {out.begin() + static_cast<long>(before), out.end()};
+        return g_handed;
     }
     std::vector<std::string> Broadcast(const std::string& bytes, const std::string& sender = "192.168.1.20") {
         return Feed(broadcast, bytes, sender);
