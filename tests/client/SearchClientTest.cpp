@@ -21,8 +21,8 @@ namespace {
 
 std::string g_journal;  // "<worker><call> " for every call any fake receives
 
-class FakeWorker : public CSearchDeviceThread {
-public:
+// Writes what it was given as "<B|M|C> <ip|-> <port>[ retry]".
+struct FakeWorker : CSearchDeviceThread {
     FakeWorker(int index, Kind kind) : index(index), kind(kind) {}
     void InitSearchThread(const char* ip, int port, bool retry) override {
         given = std::string(1, "BMC"[static_cast<int>(kind)]) + " " + (ip ? ip : "-") + " " + std::to_string(port) +
@@ -38,7 +38,6 @@ public:
         return 0;
     }
     void ClearOldDeviceInfo() override { g_journal += std::to_string(index) + "clear "; }
-
     int index;
     Kind kind;
     std::string given;
@@ -57,7 +56,6 @@ protected:
         });
         CSearchDeviceClient::SetAddressSources(
             [this] {
-                ++resolverCalls;
                 if (!resolverError.empty()) throw std::runtime_error(resolverError);
                 return resolved;
             },
@@ -88,47 +86,38 @@ protected:
     std::vector<std::unique_ptr<FakeWorker>> workers;
     std::vector<std::string> resolved{"192.168.1.5", "10.0.0.7"}, interfaces;
     std::string resolverError;
-    int resolverCalls = 0;
     bool commandCreationFails = false;
 };
 
-TEST_F(SearchClient, MultiAddressModeGivesEveryNewAddressACommandWorkerOnTheNextPort) {
-    EXPECT_EQ(SendMessageToDevice(nullptr), 0);
-    EXPECT_TRUE(g_journal.empty() && resolverCalls == 0) << "nothing before the start";
-
-    Start(true);
-    EXPECT_THAT(Given(), ElementsAre("B - 67", "M - 1900", "C 192.168.1.5 1530 retry", "C 10.0.0.7 1550 retry"));
-    EXPECT_THAT(Log(), ElementsAre("------Start Log System-------", "Get Current Local IP Info ",
-                                   "Get Current Local IP, IP = 192.168.1.5  ", "Get Current Local IP, IP = 10.0.0.7  "));
-    resolved = {"10.0.0.7", "172.16.0.2", "172.16.0.2"};  // one gone, one new twice
-    SendMessageToDevice(nullptr);
-    ASSERT_EQ(workers.size(), 5u);
-    EXPECT_EQ(workers[4]->given, "C 172.16.0.2 1570 retry");
-    EXPECT_EQ(CSearchDeviceClient::m_nPort, 1590);
-    EXPECT_EQ(g_journal, "0clear 0send 1clear 1send 2clear 2send 3clear 3send 4clear 4send ");
-
-    search_dll_exit();
-    EXPECT_EQ(g_journal.substr(g_journal.find("0exit")), "0exit 1exit 2exit 3exit 4exit ");
-    EXPECT_EQ(Log().back(), "------Exit Log System-------") << "the workers stop before the log closes";
-}
-
 TEST_F(SearchClient, SingleAddressModeKeepsTwoWorkersAndLetsTheMulticastOneRetry) {
+    EXPECT_EQ(SendMessageToDevice(nullptr), 0);
+    EXPECT_TRUE(g_journal.empty()) << "nothing before the start";
     Start(false);
     SendMessageToDevice(nullptr);
     EXPECT_THAT(Given(), ElementsAre("B - 67", "M - 1900 retry"));
-    EXPECT_EQ(resolverCalls, 0);
-    EXPECT_EQ(g_journal, "0clear 0send 1clear 1send ");
+    EXPECT_TRUE(Log("Get Current Local IP").empty()) << "no addresses looked up";
 }
 
-TEST_F(SearchClient, AddressesAreResolvedOnesThenUpInterfacesIPv4OnlyNoLoopbackNoDuplicates) {
+// Addresses: resolved ones, then those of interfaces that are up (the source
+// lists only those), IPv4 only, no loopback from interfaces, each once.
+TEST_F(SearchClient, MultiAddressModeGivesEveryNewLocalAddressACommandWorkerOnTheNextPort) {
     resolved = {"127.0.1.1", "198.51.100.1", "fe80::1", "not-an-address"};
     interfaces = {"198.51.100.1", "127.0.0.1", "203.0.113.1", "::1", "203.0.113.1"};
-    std::vector<std::string> ips{"stale"};
-    CSearchDeviceClient::GetCurrentDeviceLocalIP(ips);
-    EXPECT_THAT(ips, ElementsAre("127.0.1.1", "198.51.100.1", "203.0.113.1"));
     Start(true);
     EXPECT_THAT(Given(), ElementsAre("B - 67", "M - 1900", "C 127.0.1.1 1530 retry", "C 198.51.100.1 1550 retry",
                                      "C 203.0.113.1 1570 retry"));
+    EXPECT_THAT(Log(), ElementsAre("------Start Log System-------", "Get Current Local IP Info ",
+                                   "Get Current Local IP, IP = 127.0.1.1  ", "Get Current Local IP, IP = 198.51.100.1  ",
+                                   "Get Current Local IP, IP = 203.0.113.1  "));
+    resolved = {"198.51.100.1", "172.16.0.2", "172.16.0.2"};  // two gone, one new twice
+    interfaces.clear();
+    SendMessageToDevice(nullptr);
+    ASSERT_EQ(workers.size(), 6u);
+    EXPECT_EQ(workers[5]->given, "C 172.16.0.2 1590 retry");
+    EXPECT_EQ(g_journal, "0clear 0send 1clear 1send 2clear 2send 3clear 3send 4clear 4send 5clear 5send ");
+    search_dll_exit();
+    EXPECT_EQ(g_journal.substr(g_journal.find("0exit")), "0exit 1exit 2exit 3exit 4exit 5exit ");
+    EXPECT_EQ(Log().back(), "------Exit Log System-------") << "the workers stop before the log closes";
 }
 
 TEST_F(SearchClient, LookupAndCreationFailuresAreLoggedAndRetriedAtTheNextSearch) {
@@ -137,19 +126,15 @@ TEST_F(SearchClient, LookupAndCreationFailuresAreLoggedAndRetriedAtTheNextSearch
     Start(true);
     SendMessageToDevice(nullptr);
     EXPECT_EQ(g_journal, "0clear 0send 1clear 1send ");
-    EXPECT_THAT(Log("Add To Mulitcast Group Error"),
-                ElementsAre("Add To Mulitcast Group Error : Host not found (authoritative)   ",
-                            "Add To Mulitcast Group Error : Host not found (authoritative)   "));
+    EXPECT_EQ(Log("Add To Mulitcast Group Error : Host not found (authoritative)   ").size(), 2u);
     resolverError.clear();
     SendMessageToDevice(nullptr);
     EXPECT_EQ(Log("Create Search Device Worker Error").size(), 2u);
-    EXPECT_EQ(CSearchDeviceClient::m_nPort, 1530);
     commandCreationFails = false;
     CSearchDeviceClient::SetAddressSources([] { return std::vector<std::string>{"10.1.1.1"}; },
                                            []() -> std::vector<std::string> { throw std::runtime_error("no ifaddrs"); });
     SendMessageToDevice(nullptr);
-    ASSERT_EQ(workers.size(), 3u);
-    EXPECT_EQ(workers[2]->given, "C 10.1.1.1 1530 retry");
+    EXPECT_EQ(workers.back()->given, "C 10.1.1.1 1530 retry") << "failed creations take no port";
     EXPECT_EQ(Log("Add To Mulitcast Group Error").back(), "Add To Mulitcast Group Error : no ifaddrs   ");
 }
 
@@ -165,7 +150,6 @@ TEST_F(SearchClient, DefaultPacketAndACallersOwnPacketReachEveryWorkerUnchanged)
         EXPECT_EQ(std::memcmp(&w->sent[0], request, sizeof request), 0) << w->index;
         EXPECT_EQ(std::memcmp(&w->sent[1], &copy, sizeof copy), 0) << w->index;
     }
-    EXPECT_THAT(Log("SendMessage"), ElementsAre("SendMessage : pdhcp is NULL ", "SendMessage : pdhcp is not NULL "));
 }
 
 }  // namespace

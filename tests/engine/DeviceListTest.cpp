@@ -79,45 +79,27 @@ protected:
     }
 };
 
-TEST_F(DeviceList, AcceptsTheFiveMakersInAnyCaseAndNothingElse) {
-    deviceinfo lower = rec("a", "10.0.0.1", "orvale");
-    list()->AddDeviceInfo(lower);
-    EXPECT_STREQ(lower.factory, "ORVALE") << "the given record is upper-cased in place";
-    const char* makers[] = {"Kestil", "TAMBU", "virno", "solBrix", "ORVALE ", "ORVALEX",
-                            " ORVALE", "",     "ORVAL", "NOBODY",  "orvale\t"};
-    for (int i = 0; i < 11; ++i) add(rec("m" + std::to_string(i), "10.0.1." + std::to_string(i), makers[i]));
-    add(rec("z", "10.0.0.1", "ACME"));  // would replace an accepted one
-    EXPECT_EQ(summary(), "a:60 m0:60 m1:60 m2:60 m3:60 ");
-    EXPECT_STREQ(snapshot()[4].factory, "SOLBRIX");
-}
-
-TEST_F(DeviceList, MergesByAddressInPlaceAndAppendsNewAddresses) {
+// Which makers are accepted is cli_lab's scan_lists_accepted_devices_as_clean_json_and_logs.
+TEST_F(DeviceList, MergesByAddressInPlaceAppendsNewAddressesAndByebyeRemovesTheFirstWithItsId) {
     for (auto [id, ip] : {std::pair{"a", "10.0.0.1"}, std::pair{"b", "10.0.0.2"}, std::pair{"c", "10.0.0.3"}})
         add(rec(id, ip));
-    list()->RefreshDeviceList();  // all at 50
+    list()->RefreshDeviceList();           // all at 50
+    add(rec("z", "10.0.0.1", "ORVALEX"));  // refused: replaces nothing
     add(rec("a", "10.0.0.1"));    // identical: only the lifetime is refreshed
     deviceinfo alive = rec("b", "10.0.0.2", "orvale", kDeviceAlive);
     std::strcpy(alive.host, "renamed");
-    add(alive);                            // same address, new kind and name
+    list()->AddDeviceInfo(alive);  // same address, new kind and name
+    EXPECT_STREQ(alive.factory, "ORVALE") << "the given record is upper-cased in place";
     add(rec("c2", "10.0.0.3", "KESTIL"));  // same address, new id
     add(rec("a", "10.0.0.9"));             // same id, new address
     EXPECT_EQ(summary(), "a:60 b:60 c2:60 a:60 ");
     EXPECT_EQ(std::string(snapshot()[1].host) + snapshot()[1].factory, "renamedORVALE");
     EXPECT_EQ(snapshot()[1].type, kDeviceAlive);
-}
-
-TEST_F(DeviceList, ByebyeRemovesTheFirstRecordWithItsIdAndOtherKindsChangeNothing) {
-    add(rec("a", "10.0.0.1"));
-    add(rec("dup", "10.0.0.2"));
-    add(rec("dup", "10.0.0.3"));
-    for (int type : {0, 3, 5, 255, -1}) {
-        handOver(rec("x", "10.0.0.9", "ORVALE", type));
-        handOver(rec("a", "10.0.0.1", "KESTIL", type));
-    }
-    handOver(rec("dup", "0.0.0.0", "", kDeviceByebye));  // whatever its maker
+    for (int type : {0, 3, 5, 255, -1}) handOver(rec("x", "10.0.0.9", "ORVALE", type));  // changes nothing
+    handOver(rec("a", "0.0.0.0", "", kDeviceByebye));  // whatever its maker and address
     handOver(rec("unknown", "10.0.0.1", "ORVALE", kDeviceByebye));
-    EXPECT_EQ(summary(), "a:60 dup:60 ");
-    EXPECT_EQ(std::string(snapshot()[0].factory) + snapshot()[1].ip, "ORVALE10.0.0.3");
+    EXPECT_EQ(summary(), "b:60 c2:60 a:60 ");
+    EXPECT_STREQ(snapshot()[2].ip, "10.0.0.9");
 }
 
 TEST_F(DeviceList, AgeingKeepsWhatStays46OrMoreAndRemovesRunsOfExpiredRecords) {
@@ -137,20 +119,19 @@ TEST_F(DeviceList, WhenFullRefusesNewAddressesWithOneLogLinePerSearchButStillMer
     testfiles::TempDir dir;
     ASSERT_EQ(SearchDeviceShowLog::io_log_init(true, dir.slash().c_str()), 1);
     const std::size_t cap = CDeviceSearchInterface::kMaxDevices;
-    auto ipOf = [](std::size_t i) { return "10.0." + std::to_string(i >> 8) + "." + std::to_string(i & 255); };
-    for (std::size_t i = 0; i < cap; ++i) add(rec("n" + std::to_string(i), ipOf(i)));
+    for (std::size_t i = 0; i < cap; ++i) add(rec("n" + std::to_string(i), "10.0." + std::to_string(i >> 8) + "." +
+                                                                                 std::to_string(i & 255)));
     for (int search = 1; search <= 2; ++search) {
         list()->SendSearchDeviceCommand(nullptr);  // no worker: only the cap's report is reset
         for (int n = 0; n < 3; ++n) handOver(rec("over", "192.0.2." + std::to_string(search * 10 + n)));
     }
-    add(rec("n0", ipOf(0), "ORVALE", kDeviceAlive));
+    add(rec("n0", "10.0.0.0", "ORVALE", kDeviceAlive));
     char gone[] = "n1";
     list()->DelDeviceInfo(gone);
     add(rec("late", "192.0.2.3"));
     const std::vector<deviceinfo> now = snapshot();
     ASSERT_EQ(now.size(), cap);
-    EXPECT_EQ(std::string(now[0].id) + now[1].id + now.back().id, "n0n2late");
-    EXPECT_EQ(now[0].type, kDeviceAlive);
+    EXPECT_EQ(std::string(now[0].id) + now[1].id + now.back().id + std::to_string(now[0].type), "n0n2late2");
     const std::string log = testfiles::readFile(dir.slash() + testfiles::todaysLogName());
     EXPECT_EQ(testfiles::countOf(log, "Device list full (4096 devices) : new device IP : "), 2u) << log;
     EXPECT_EQ(testfiles::countOf(log, "new device IP : 192.0.2.10 dropped  *[") +

@@ -10,23 +10,22 @@
 #include <random>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "DeviceSearchInterface.h"
 #include "SearchDeviceClient.h"
-#include "ShowLog.h"
-#include "TestFiles.h"
 
 namespace {
 
-std::string g_logFile;
-bool logHas(const std::string& text) { return testfiles::readFile(g_logFile).find(text) != std::string::npos; }
-
 std::vector<std::pair<void*, int>> g_calls;  // record and port of each call
 deviceinfo g_seen;
+bool g_underLock = false;
 
 int recordingCallback(void* record, int port) {
     g_calls.emplace_back(record, port);
     std::memcpy(&g_seen, record, sizeof g_seen);
+    g_underLock = !CSearchDeviceClient::m_SearchMutex->try_lock();
+    if (!g_underLock) CSearchDeviceClient::m_SearchMutex->unlock();
     if (port == 1900) throw std::runtime_error("listener failed");
     std::memset(record, 'X', sizeof(deviceinfo));  // the worker's record must not change
     return 0;
@@ -34,72 +33,29 @@ int recordingCallback(void* record, int port) {
 
 class HandOver : public ::testing::Test {
 protected:
-    void SetUp() override {
-        EXPECT_EQ(SearchDeviceShowLog::io_log_init(true, dir.slash().c_str()), 1);
-        g_logFile = dir.slash() + testfiles::todaysLogName();
-        g_calls.clear();
-        CSearchDeviceClient::SetDeviceCallback(&recordingCallback);
-        testing::internal::CaptureStdout();  // the log echoes every line
-    }
-    void TearDown() override {
-        testing::internal::GetCapturedStdout();
-        SearchDeviceShowLog::io_log_init(false, nullptr);
-        CSearchDeviceClient::SetDeviceCallback(nullptr);
-    }
-    testfiles::TempDir dir;
+    void SetUp() override { CSearchDeviceClient::SetDeviceCallback(&recordingCallback); }
+    void TearDown() override { CSearchDeviceClient::SetDeviceCallback(nullptr); }
 };
 
-TEST_F(HandOver, CallbackGetsAPrivateTerminatedWholeCopyAndThePortWhateverTheLengthAndReleasesTheLockOnAThrow) {
+TEST_F(HandOver, CallbackGetsAPrivateTerminatedCopyAndThePortUnderTheLockWhichAThrowReleases) {
     deviceinfo garbage;
     std::memset(static_cast<void*>(&garbage), 'A', sizeof garbage);  // no terminator anywhere
     const deviceinfo original = garbage;
-    const std::string a31(31, 'A');
     for (int length : {static_cast<int>(sizeof garbage), 0, -1}) {
         g_calls.clear();
         CSearchDeviceClient::HandleDeviceMessage(&garbage, length, 1570);
-        ASSERT_EQ(g_calls.size(), 1u) << length;
+        ASSERT_EQ(g_calls, (std::vector<std::pair<void*, int>>{{g_calls[0].first, 1570}})) << length;
         EXPECT_NE(g_calls[0].first, static_cast<void*>(&garbage));
-        EXPECT_EQ(g_calls[0].second, 1570);
+        EXPECT_TRUE(g_underLock) << "records are handed over one at a time";
         EXPECT_EQ(std::memcmp(&garbage, &original, sizeof garbage), 0) << "the worker's record changed";
         for (const char* text :
              {g_seen.id, g_seen.ip, g_seen.host, g_seen.product, g_seen.extra, g_seen.version, g_seen.factory})
-            EXPECT_EQ(std::string(text, strnlen(text, 32)), a31);
+            EXPECT_EQ(std::string(text, strnlen(text, 32)), std::string(31, 'A'));
         EXPECT_EQ(g_seen.type + g_seen.lifetime, original.type + original.lifetime);
     }
-    EXPECT_TRUE(logHas("Handle 1570 : Search 1570 Thread Find Device ID : " + a31 + ", IP : " + a31 + "  *["));
-
     EXPECT_THROW(CSearchDeviceClient::HandleDeviceMessage(&garbage, sizeof garbage, 1900), std::runtime_error);
     ASSERT_TRUE(CSearchDeviceClient::m_SearchMutex->try_lock());  // probing keeps a failure from hanging
     CSearchDeviceClient::m_SearchMutex->unlock();
-}
-
-// The first callback holds the hand-over until the second worker has written
-// its "wait for mutex" line; that one may only get the lock after the first's
-// "Success Handle".
-int holdingCallback(void*, int port) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (port == 1530 && !logHas("Handle 1550 : Search 1550 Thread Find Device and wait for mutex  *[") &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return 0;
-}
-
-TEST_F(HandOver, SecondWorkerWaitsForTheFirst) {
-    CSearchDeviceClient::SetDeviceCallback(&holdingCallback);
-    deviceinfo a, b;
-    std::thread first([&] { CSearchDeviceClient::HandleDeviceMessage(&a, sizeof a, 1530); });
-    while (!logHas("Handle 1530 : Search 1530 Thread Find Device have Mutex"))
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    std::thread second([&] { CSearchDeviceClient::HandleDeviceMessage(&b, sizeof b, 1550); });
-    first.join();
-    second.join();
-    const std::string log = testfiles::readFile(g_logFile);
-    const std::size_t secondWaits = log.find("Handle 1550 : Search 1550 Thread Find Device and wait for mutex  ");
-    const std::size_t firstDone = log.find("Handle 1530 : Search 1530 Thread Find Device Success Handle  ");
-    const std::size_t secondHas = log.find("Handle 1550 : Search 1550 Thread Find Device have Mutex  ");
-    ASSERT_NE(secondHas, std::string::npos) << log;
-    EXPECT_LT(secondWaits, firstDone);
-    EXPECT_LT(firstDone, secondHas);
 }
 
 // exit() while worker-like threads hand records to the device list and a
@@ -110,16 +66,14 @@ TEST_F(HandOver, SecondWorkerWaitsForTheFirst) {
     std::freopen("/dev/null", "w", stdout);
     CSearchDeviceClient::SetDeviceCallback(&CDeviceSearchInterface::SearchDeviceRecallHandle);
     static std::atomic<long> handed{0};
-    for (int port : {67, 1900, 1530, 1550})
-        std::thread([port, seed] {
-            std::minstd_rand rng(seed + port);
-            for (;; ++handed) {
+    for (int port : {67, 1900, 1530})
+        std::thread([port] {
+            for (unsigned i = port;; ++i, ++handed) {
                 deviceinfo d;
-                const unsigned n = rng() % 16;
-                std::snprintf(d.id, sizeof d.id, "dev%u", n);
-                std::snprintf(d.ip, sizeof d.ip, "198.51.100.%u", 10 + n);
-                std::strcpy(d.factory, rng() % 2 ? "orvale" : "acme");
-                d.type = static_cast<int>(1 + rng() % 4);  // answer, alive, 3, byebye
+                std::snprintf(d.id, sizeof d.id, "dev%u", i % 16);
+                std::snprintf(d.ip, sizeof d.ip, "198.51.100.%u", 10 + i % 16);
+                std::strcpy(d.factory, i % 3 ? "orvale" : "acme");
+                d.type = static_cast<int>(1 + i % 4);  // answer, alive, 3, byebye
                 CSearchDeviceClient::HandleDeviceMessage(&d, sizeof d, port);
             }
         }).detach();
@@ -132,22 +86,17 @@ TEST_F(HandOver, SecondWorkerWaitsForTheFirst) {
             if (i % 101 == 0) front->ClearDeviceList();
         }
     }).detach();
-    std::minstd_rand rng(seed);
-    const long wanted = static_cast<long>(rng() % 200);
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (handed < wanted && std::chrono::steady_clock::now() < giveUp) std::this_thread::yield();
-    std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000));
+    while (handed < static_cast<long>(seed % 200)) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::microseconds(seed / 200 % 3000));
     std::exit(0);
 }
 
 TEST_F(HandOver, ExitAtAnyMomentOfHandOversIsClean) {
     GTEST_FLAG_SET(death_test_style, "fast");
-    std::random_device entropy;
-    const auto budgetEnd = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    for (int run = 0; run < 100 && std::chrono::steady_clock::now() < budgetEnd; ++run) {
-        const unsigned seed = entropy();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const unsigned first = std::random_device()();
+    for (unsigned seed = first; seed - first < 100 && std::chrono::steady_clock::now() < end; ++seed)
         EXPECT_EXIT(exitDuringHandOvers(seed), testing::ExitedWithCode(0), "") << "seed " << seed;
-    }
 }
 
 }  // namespace

@@ -1,115 +1,29 @@
-// Socket edge cases of the search workers, inside the lab's namespaces only.
+// Search workers and sweeps on real sockets, inside the lab's namespaces only.
+// CTest runs this program twice: as worker_lab with --log, where the log is on
+// and the receive loop takes each datagram alone and traces it, and as
+// quiet_lab, where the log is off and datagrams come in batches. The protocol
+// sees the same either way.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <tuple>
 
+#include "DeviceSearchInterface.h"
 #include "LabSocket.h"
+#include "SearchDeviceBroadcastThread.h"
+#include "SearchDeviceClient.h"
 #include "SearchDeviceMultiCommandThead.h"
 #include "SearchDeviceMulticastThread.h"
 #include "WorkerTestSupport.h"
 
-using lab::UdpSocket;
-using namespace workertest;
+using workertest::Eventually;
 
 namespace {
 
+// Sees what the receive loop hands to the protocol.
 template <typename Base>
 class LabWorker : public Base {
-public:
-    bool Running() { return this->ReceiveThreadRunning(); }
-    void RaiseExitFlag() { this->bExitSock = true; }
-};
-using Multicast = LabWorker<CSearchDeviceMulticastThread>;
-using Command = LabWorker<CSearchDeviceMultiCommandThead>;
-
-// Workers are never deleted: their detached threads hold plain pointers.
-template <typename W>
-W* Start(const char* ip, int port, bool retry) {
-    static auto* kept = new std::vector<W*>;
-    kept->push_back(new W);
-    kept->back()->InitSearchThread(ip, port, retry);
-    return kept->back();
-}
-
-template <typename W>
-void StopAndWait(W* worker) {
-    worker->ExitSearchThread();
-    ASSERT_TRUE(Eventually([&] { return !worker->Running(); })) << "receive thread did not end";
-}
-
-std::string SsdpAnswer(const std::string& id) {
-    return "HTTP/1.1 200 OK\r\nSERVER: RUZO/2.0,b, acme/" + id + "/box\r\nUSN: uuid:" + id + "::x\r\n\r\n";
-}
-
-long HandedBy(int port) {
-    const auto r = Records();
-    return std::count_if(r.begin(), r.end(), [port](const HandedOver& h) { return h.port == port; });
-}
-
-dhcppacket unused{};
-
-struct WorkerLab : ::testing::Test {
-    void SetUp() override { StartRecording(); }
-};
-
-TEST_F(WorkerLab, TheSearchRequestGoesToTheGroupByteForByte) {
-    UdpSocket member("0.0.0.0", 1900);
-    member.JoinGroup("239.143.255.250");  // our own multicast comes back through the loop
-    auto* worker = Start<Command>(lab::kHostIp, 1640, false);
-    worker->SendSearchCommandToDevice(unused);
-    EXPECT_EQ(member.Receive(),
-              "M-SEARCH * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nST: urn:schemas-upnp-org:device:LarkvatDevice:1"
-              "\r\nMAN: \"ssdp:discover\"\r\nMX: 3\r\n\r\n");
-    StopAndWait(worker);
-}
-
-TEST_F(WorkerLab, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
-    UdpSocket blocker("0.0.0.0", 1900);
-    LogTail log;
-    auto* moved = Start<Multicast>(nullptr, 1900, true);
-    ASSERT_TRUE(moved->StartSucceeded()) << moved->LastStartError();
-    EXPECT_EQ(moved->Port(), 1901);
-    const std::string inUse = "Create Search Device Work Thread Error : bind: Address already in use";
-    EXPECT_TRUE(log.Has("SendThread 1900 : " + inUse + "   "));
-    EXPECT_TRUE(log.Has("SendThread 1901 : Test Create Search Device Work Thread, testCount = 1, port = 1901  "));
-    EXPECT_TRUE(Eventually([&] { return log.Has("SendThread 1901 : Begin Search Device Work Thread  "); }));
-
-    StopAndWait(moved);  // it would share 1901: the SSDP socket binds with address reuse
-    std::vector<UdpSocket> blockers;
-    for (int port = 1901; port <= 1920; ++port) blockers.push_back(UdpSocket("0.0.0.0", port));
-    LogTail full;
-    auto* stuck = Start<Multicast>(nullptr, 1900, true);
-    EXPECT_FALSE(stuck->StartSucceeded());
-    EXPECT_EQ(stuck->Port(), 1920);
-    EXPECT_EQ(full.Count("Test Create Search Device Work Thread, testCount = "), 20u);
-    EXPECT_EQ(full.Count(inUse), 21u);
-    EXPECT_EQ(full.Count("Begin Search Device Work Thread"), 0u);
-    stuck->SendSearchCommandToDevice(unused);
-    stuck->ExitSearchThread();
-    EXPECT_TRUE(full.Has("SendThread 1920 : Send Search Device Error : send_to: Bad file descriptor   "));
-    EXPECT_TRUE(full.Has("SendThread 1920 : Exit Search Device Tread , bExitSock : 1  "));
-
-    LogTail once;
-    auto* single = Start<Multicast>(nullptr, 1900, false);
-    EXPECT_FALSE(single->StartSucceeded());
-    EXPECT_EQ(single->Port(), 1900);
-    EXPECT_EQ(once.Count("Create Search Device Work Thread Error"), 1u);
-    EXPECT_EQ(once.Count("Handle Create Search Device Work Thread Error"), 0u);
-
-    // A command worker moves on too, and answers count under its new number.
-    UdpSocket taken(lab::kHostIp, 1530), device(lab::kHostIp, 0);
-    auto* command = Start<Command>(lab::kHostIp, 1530, true);
-    ASSERT_EQ(command->Port(), 1531) << command->LastStartError();
-    device.SendTo(lab::kHostIp, 1531, SsdpAnswer("moved"));
-    ASSERT_TRUE(Eventually([] { return HandedBy(1531) == 1; }));
-    EXPECT_STREQ(Records().back().info.id, "moved");
-    StopAndWait(command);
-}
-
-// Sees what the receive loop hands to the protocol.
-class RecordingWorker : public Command {
 public:
     void HandleReceiveInfo(char* data, int length, std::string& senderIP) override {
         std::lock_guard<std::mutex> lock(mutex);
@@ -119,73 +33,172 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         return calls;
     }
+    bool Running() { return this->ReceiveThreadRunning(); }
+    void RaiseExitFlag() { this->bExitSock = true; }
     std::mutex mutex;
     std::vector<std::string> calls;
 };
+using Command = LabWorker<CSearchDeviceMultiCommandThead>;
+using Multicast = LabWorker<CSearchDeviceMulticastThread>;
 
-TEST_F(WorkerLab, ReceiveLoopCutsLongDatagramsAndSkipsEmptyOnes) {
-    UdpSocket device(lab::kHostIp, 0);
-    LogTail log;
-    auto* worker = Start<RecordingWorker>(lab::kHostIp, 1600, false);
-    ASSERT_TRUE(worker->StartSucceeded()) << worker->LastStartError();
-    std::string big(1500, '\0');
-    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('A' + i % 26);
-    for (const std::string& datagram : {std::string(), big, std::string("hello")})
-        device.SendTo(lab::kHostIp, 1600, datagram);
-    ASSERT_TRUE(Eventually([&] { return worker->Calls().size() >= 2; }));
-    EXPECT_EQ(worker->Calls(), (std::vector<std::string>{big.substr(0, 1024) + '\0' + "@198.51.100.1",
-                                                         std::string("hello\0@198.51.100.1", 19)}));
-    EXPECT_TRUE(log.Has("SendThread 1600 : Recive Socket Protocol IP : 198.51.100.1, nLen : 1024  "));
-    StopAndWait(worker);
+// Workers are never deleted: their detached threads hold plain pointers.
+template <typename W = Command>
+W* Make() {
+    static auto* kept = new std::vector<CSearchDeviceThread*>;  // reachable for the leak check
+    kept->push_back(new W);
+    return static_cast<W*>(kept->back());
 }
 
-TEST_F(WorkerLab, StopReleasesAWaitingReceiveAndWhatArrivesWithItIsNotHandedOn) {
-    LogTail log;
-    auto* idle = Start<Command>(lab::kHostIp, 1610, false);
-    ASSERT_TRUE(Eventually([&] { return log.Has("SendThread 1610 : Wait Reciver Socket Protocol Info  "); }));
-    StopAndWait(idle);
-    EXPECT_NO_THROW(UdpSocket(lab::kHostIp, 1610)) << "the thread closed the socket on its way out";
-    idle->ExitSearchThread();
-    EXPECT_EQ(log.Count("SendThread 1610 : Exit Search Device Tread , bExitSock : 1  "), 2u);
-
-    // The stop's flag goes up while the receive waits, and a datagram wakes it.
-    UdpSocket device(lab::kHostIp, 0);
-    auto* late = Start<RecordingWorker>(lab::kHostIp, 1615, false);
-    ASSERT_TRUE(Eventually([&] { return log.Has("SendThread 1615 : Wait Reciver Socket Protocol Info  "); }));
-    late->RaiseExitFlag();
-    device.SendTo(lab::kHostIp, 1615, "late");
-    ASSERT_TRUE(Eventually([&] { return !late->Running(); }));
-    EXPECT_TRUE(late->Calls().empty());
-
-    // Stops while answers arrive, with sends around the stop.
-    for (int port = 1620; port < 1622; ++port) {
-        auto* worker = Start<Command>(lab::kHostIp, port, false);
-        ASSERT_TRUE(worker->StartSucceeded()) << worker->LastStartError();
-        std::atomic<bool> flooding{true};
-        std::thread flood([&] {
-            for (int i = 0; flooding; ++i) device.SendTo(lab::kHostIp, port, SsdpAnswer("flood-" + std::to_string(i % 2)));
-        });
-        ASSERT_TRUE(Eventually([&] { return HandedBy(port) >= 10; }));
-        worker->SendSearchCommandToDevice(unused);
-        StopAndWait(worker);
-        const auto handed = HandedBy(port);
-        worker->SendSearchCommandToDevice(unused);
-        flooding = false;
-        flood.join();
-        EXPECT_EQ(HandedBy(port), handed) << "nothing is handed on after the stop";
-    }
+template <typename W = Command>
+W* Start(const char* ip, int port, bool retry = false) {
+    W* worker = Make<W>();
+    worker->InitSearchThread(ip, port, retry);
+    return worker;
 }
 
-// Another thread may ask whether the receive thread runs while the worker
-// starts: ThreadSanitizer checks that the start publishes it under the lock.
-TEST_F(WorkerLab, RunningMayBeAskedWhileTheWorkerStarts) {
-    static auto* worker = new Command;  // never deleted, like every worker
+void Stop(auto* worker) {
+    worker->ExitSearchThread();
+    ASSERT_TRUE(Eventually([&] { return !worker->Running(); })) << "the receive thread did not end";
+}
+
+dhcppacket unused{};
+
+// ThreadSanitizer watches the receive thread meet the caller's: at the start
+// (another thread asks whether it runs), and at a stop amid traffic and sends.
+TEST(Worker, ReceivesCutDatagramsInOrderAndAStopEndsTheWaitHandingNothingOn) {
+    auto device = lab::Bound(lab::kHostIp, 0);
+    auto send = [&](int port, const std::string& bytes) { lab::SendTo(device, lab::kHostIp, port, bytes); };
+    static Command* worker = Make();
     std::thread asker([] {
         while (!worker->Running()) std::this_thread::yield();
     });
-    worker->InitSearchThread(lab::kHostIp, 1650, false);
+    worker->InitSearchThread(lab::kHostIp, 1660, false);
     asker.join();
-    StopAndWait(worker);
+    ASSERT_TRUE(worker->StartSucceeded()) << worker->LastStartError();
+
+    // Cut to 1024 bytes, each followed by a zero, empty ones skipped; a quick
+    // run queues up faster than one receive per datagram takes them.
+    const std::string big(1500, 'x');
+    std::vector<std::string> expected = {big.substr(0, 1024) + '\0' + "@198.51.100.1"};
+    send(1660, big);
+    send(1660, "");
+    for (int i = 0; i < 300; ++i) {
+        send(1660, "answer " + std::to_string(i));
+        expected.push_back("answer " + std::to_string(i) + '\0' + "@198.51.100.1");
+    }
+    ASSERT_TRUE(Eventually([&] { return worker->Calls().size() >= expected.size(); }));
+    EXPECT_EQ(worker->Calls(), expected);
+    Stop(worker);  // releases a waiting receive
+    EXPECT_NO_THROW(lab::Bound(lab::kHostIp, 1660)) << "the thread closed the socket on its way out";
+    worker->ExitSearchThread();  // a second stop is harmless
+
+    // The stop's flag goes up while the receive waits, and a datagram wakes it.
+    Command* late = Start(lab::kHostIp, 1661);
+    send(1661, "first");
+    ASSERT_TRUE(Eventually([&] { return late->Calls().size() == 1; }));
+    if (SearchDeviceShowLog::io_log_enabled()) {  // its line tells when the receive waits again
+        ASSERT_TRUE(Eventually([] {
+            return testfiles::countOf(workertest::LogText(), "SendThread 1661 : Wait Reciver Socket") == 2;
+        }));
+    }
+    late->RaiseExitFlag();
+    send(1661, "late");
+    ASSERT_TRUE(Eventually([&] { return !late->Running(); }));
+    EXPECT_EQ(late->Calls().size(), 1u) << "a datagram that came with the stop was handed on";
+
+    // The search request goes to the group byte for byte (our own multicast
+    // comes back through the loop), sent while answers pour in.
+    auto member = lab::Bound("0.0.0.0", 1900);
+    member.set_option(boost::asio::ip::multicast::join_group(boost::asio::ip::make_address_v4("239.143.255.250")));
+    Command* flooded = Start(lab::kHostIp, 1662);
+    std::atomic<bool> flooding{true};
+    std::thread flood([&] {
+        while (flooding) send(1662, "flood");
+    });
+    ASSERT_TRUE(Eventually([&] { return flooded->Calls().size() >= 10; }));
+    flooded->SendSearchCommandToDevice(unused);
+    ASSERT_TRUE(Eventually([&] { return member.available() > 0; }));
+    std::string request(2048, '\0');
+    request.resize(member.receive(boost::asio::buffer(request)));
+    EXPECT_EQ(request,
+              "M-SEARCH * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nST: urn:schemas-upnp-org:device:LarkvatDevice:1"
+              "\r\nMAN: \"ssdp:discover\"\r\nMX: 3\r\n\r\n");
+    Stop(flooded);
+    const std::size_t handed = flooded->Calls().size();
+    flooded->SendSearchCommandToDevice(unused);
+    flooding = false;
+    flood.join();
+    EXPECT_EQ(flooded->Calls().size(), handed) << "nothing is handed on after the stop";
+}
+
+// The SSDP worker binds with address reuse, which another program's plain
+// socket still refuses; it then moves on, at most twenty ports.
+TEST(Worker, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
+    std::vector<lab::Udp::socket> blockers;
+    blockers.push_back(lab::Bound("0.0.0.0", 1900));
+    auto* moved = Start<Multicast>(nullptr, 1900, true);
+    ASSERT_TRUE(moved->StartSucceeded()) << moved->LastStartError();
+    EXPECT_EQ(moved->Port(), 1901);
+    Stop(moved);  // it would share 1901 with the next one
+
+    for (int port = 1901; port <= 1920; ++port) blockers.push_back(lab::Bound("0.0.0.0", port));
+    auto* stuck = Start<Multicast>(nullptr, 1900, true);
+    EXPECT_FALSE(stuck->StartSucceeded());
+    EXPECT_EQ(stuck->Port(), 1920);
+    stuck->SendSearchCommandToDevice(unused);  // no socket: only an error line
+    stuck->ExitSearchThread();
+    auto* single = Start<Multicast>(nullptr, 1900, false);
+    EXPECT_FALSE(single->StartSucceeded());
+    EXPECT_EQ(single->Port(), 1900);
+}
+
+// A sweep through the engine's interface, as a window drives it: started
+// without blocking, readable while it runs, cancelled by a new sweep, by a
+// cancel and by the engine's exit. Only with the log off, as the window runs.
+TEST(Sweep, RunsAloneUntilANewSweepACancelOrTheExitStopsIt) {
+    CDeviceSearchInterface* engine = CDeviceSearchInterface::GetInstance();
+    auto setTargets = [engine](const char* text, int rate) {
+        CSearchTargetList list;
+        SearchTargetError error;
+        EXPECT_TRUE(ParseSearchTargets(text, list, error)) << error.Describe();
+        return engine->SetSearchTargets(list, rate);
+    };
+    EXPECT_EQ(engine->SweepSearchTargets(), -1) << "no engine yet";
+    // The real workers, also kept here: the registry is destroyed at exit.
+    CSearchDeviceClient::SetWorkerFactory([](SearchWorkerStatus::Kind kind) -> CSearchDeviceThread* {
+        if (kind == SearchWorkerStatus::Kind::Broadcast) return Make<CSearchDeviceBroadcastThread>();
+        return Make<CSearchDeviceMulticastThread>();
+    });
+    engine->DeviceSearchDllInit(nullptr, false, nullptr, false);
+    EXPECT_EQ(engine->SweepSearchTargets(), 1) << "no targets yet";
+    EXPECT_EQ(setTargets("198.18.10.0/24", 0), -1);
+
+    // 508 datagrams at 2 per second: it runs for minutes unless stopped.
+    ASSERT_EQ(setTargets("198.18.10.0/24", 2), 0);
+    ASSERT_EQ(engine->SweepSearchTargets(), 0);
+    EXPECT_FALSE(engine->WaitSweep(50));
+    sweepprogress p = engine->GetSweepProgress();
+    EXPECT_EQ(std::tuple(p.state, p.total, p.rate), std::tuple(SEARCH_SWEEP_RUNNING, 254ull, 2));
+    EXPECT_GT(p.remaining, 200.0);
+    ASSERT_EQ(engine->SweepSearchTargets(), 0);
+    EXPECT_EQ(engine->GetSweepProgress().number, p.number + 1);
+    engine->CancelSweep();
+    p = engine->GetSweepProgress();
+    EXPECT_EQ(p.state, SEARCH_SWEEP_CANCELLED);
+    EXPECT_LT(p.done, p.total);
+    EXPECT_TRUE(engine->WaitSweep(0));
+
+    ASSERT_EQ(setTargets("198.18.10.77,198.18.10.78", kSearchRateMax), 0);
+    ASSERT_EQ(engine->SweepSearchTargets(), 0);
+    EXPECT_TRUE(engine->WaitSweep(-1));
+    p = engine->GetSweepProgress();
+    EXPECT_EQ(std::tuple(p.state, p.done, p.sent + p.failed), std::tuple(SEARCH_SWEEP_FINISHED, 2ull, 4ull));
+
+    ASSERT_EQ(setTargets("198.18.10.0/24", 2), 0);
+    ASSERT_EQ(engine->SweepSearchTargets(), 0);
+    engine->DeviceSearchDllExit();
+    EXPECT_EQ(engine->GetSweepProgress().state, SEARCH_SWEEP_CANCELLED);
+    EXPECT_EQ(engine->SweepSearchTargets(), -1) << "no sweep after the exit";
 }
 
 }  // namespace
@@ -194,8 +207,10 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     std::string why;
     if (!lab::InsideLab(&why)) {
-        std::fprintf(stderr, "worker_lab_tests: SKIP: %s\n", why.c_str());
+        std::fprintf(stderr, "%s: SKIP: %s\n", argv[0], why.c_str());
         return 77;
     }
+    // Before any worker starts: a receive loop picks its form at its start.
+    if (argc > 1 && std::string(argv[1]) == "--log") workertest::LogText();
     return RUN_ALL_TESTS();
 }

@@ -1,16 +1,11 @@
-// The worker tests' search log and recorder of hand-overs.
+// The worker tests' search log, and a patient wait.
 #pragma once
 
 #include <chrono>
-#include <cstring>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
-#include "CommonStruct.h"
-#include "SearchDeviceClient.h"
 #include "ShowLog.h"
 #include "TestFiles.h"
 
@@ -41,38 +36,6 @@ public:
 private:
     std::size_t start_;
 };
-
-struct HandedOver {
-    deviceinfo info;
-    int port;
-};
-
-inline std::mutex g_recordsMutex;
-inline std::vector<HandedOver> g_records;
-
-inline void StartRecording() {
-    LogText();
-    CSearchDeviceClient::SetDeviceCallback([](void* record, int port) {
-        std::lock_guard<std::mutex> lock(g_recordsMutex);
-        g_records.push_back({*static_cast<deviceinfo*>(record), port});
-        return 0;
-    });
-    std::lock_guard<std::mutex> lock(g_recordsMutex);
-    g_records.clear();
-}
-
-inline std::vector<HandedOver> Records() {
-    std::lock_guard<std::mutex> lock(g_recordsMutex);
-    return g_records;
-}
-
-// "id|ip|host|product|extra|version|factory|type".
-inline std::string Fields(const deviceinfo& d) {
-    std::string s;
-    for (const char* text : {d.id, d.ip, d.host, d.product, d.extra, d.version, d.factory})
-        s += std::string(text, strnlen(text, 32)) + "|";
-    return s + std::to_string(d.type);
-}
 
 inline bool Eventually(const std::function<bool()>& cond) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
