@@ -1,5 +1,4 @@
-// The device record's equality and copy, and the front end's device list:
-// maker filter, merge by address, removal by id, ageing, the cap, the listener.
+// The device record's equality and copy, and the front end's device list.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -48,8 +47,7 @@ TEST(DeviceRecord, CompareAndCopyTakeEachTextUpToItsTerminatorOrAll32BytesAndTyp
     deviceinfo aged = a, alive = a;
     aged.lifetime = 10;
     alive.type = kDeviceAlive;
-    EXPECT_TRUE(a.compare(aged));
-    EXPECT_FALSE(a.compare(alive));
+    EXPECT_TRUE(a.compare(aged) && !a.compare(alive));
 }
 
 class DeviceList : public ::testing::Test {
@@ -85,7 +83,7 @@ TEST_F(DeviceList, MergesByAddressInPlaceAppendsNewAddressesAndByebyeRemovesTheF
         add(rec(id, ip));
     list()->RefreshDeviceList();           // all at 50
     add(rec("z", "10.0.0.1", "ORVALEX"));  // refused: replaces nothing
-    add(rec("a", "10.0.0.1"));    // identical: only the lifetime is refreshed
+    add(rec("a", "10.0.0.1"));             // identical: only the lifetime is refreshed
     deviceinfo alive = rec("b", "10.0.0.2", "orvale", kDeviceAlive);
     std::strcpy(alive.host, "renamed");
     list()->AddDeviceInfo(alive);  // same address, new kind and name
@@ -119,8 +117,8 @@ TEST_F(DeviceList, WhenFullRefusesNewAddressesWithOneLogLinePerSearchButStillMer
     testfiles::TempDir dir;
     ASSERT_EQ(SearchDeviceShowLog::io_log_init(true, dir.slash().c_str()), 1);
     const std::size_t cap = CDeviceSearchInterface::kMaxDevices;
-    for (std::size_t i = 0; i < cap; ++i) add(rec("n" + std::to_string(i), "10.0." + std::to_string(i >> 8) + "." +
-                                                                                 std::to_string(i & 255)));
+    for (std::size_t i = 0; i < cap; ++i)
+        add(rec("n" + std::to_string(i), "10.0." + std::to_string(i >> 8) + "." + std::to_string(i & 255)));
     for (int search = 1; search <= 2; ++search) {
         list()->SendSearchDeviceCommand(nullptr);  // no worker: only the cap's report is reset
         for (int n = 0; n < 3; ++n) handOver(rec("over", "192.0.2." + std::to_string(search * 10 + n)));
@@ -134,9 +132,8 @@ TEST_F(DeviceList, WhenFullRefusesNewAddressesWithOneLogLinePerSearchButStillMer
     EXPECT_EQ(std::string(now[0].id) + now[1].id + now.back().id + std::to_string(now[0].type), "n0n2late2");
     const std::string log = testfiles::readFile(dir.slash() + testfiles::todaysLogName());
     EXPECT_EQ(testfiles::countOf(log, "Device list full (4096 devices) : new device IP : "), 2u) << log;
-    EXPECT_EQ(testfiles::countOf(log, "new device IP : 192.0.2.10 dropped  *[") +
-                  testfiles::countOf(log, "new device IP : 192.0.2.20 dropped  *["),
-              2u);
+    for (const std::string ip : {"192.0.2.10", "192.0.2.20"})
+        EXPECT_EQ(testfiles::countOf(log, "new device IP : " + ip + " dropped  *["), 1u) << ip;
 }
 
 std::vector<std::string> g_heard;  // "<port> <maker>" of each call

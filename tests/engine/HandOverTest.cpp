@@ -1,6 +1,5 @@
-// The device hand-over: one record at a time into the device callback, on a
-// private terminated copy, with its lock released however the callback ends,
-// and an exit at any moment of it.
+// The device hand-over: one record at a time, on a private terminated copy,
+// its lock released however the callback ends, and an exit at any moment.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -31,13 +30,8 @@ int recordingCallback(void* record, int port) {
     return 0;
 }
 
-class HandOver : public ::testing::Test {
-protected:
-    void SetUp() override { CSearchDeviceClient::SetDeviceCallback(&recordingCallback); }
-    void TearDown() override { CSearchDeviceClient::SetDeviceCallback(nullptr); }
-};
-
-TEST_F(HandOver, CallbackGetsAPrivateTerminatedCopyAndThePortUnderTheLockWhichAThrowReleases) {
+TEST(HandOver, CallbackGetsAPrivateTerminatedCopyAndThePortUnderTheLockWhichAThrowReleases) {
+    CSearchDeviceClient::SetDeviceCallback(&recordingCallback);
     deviceinfo garbage;
     std::memset(static_cast<void*>(&garbage), 'A', sizeof garbage);  // no terminator anywhere
     const deviceinfo original = garbage;
@@ -56,18 +50,19 @@ TEST_F(HandOver, CallbackGetsAPrivateTerminatedCopyAndThePortUnderTheLockWhichAT
     EXPECT_THROW(CSearchDeviceClient::HandleDeviceMessage(&garbage, sizeof garbage, 1900), std::runtime_error);
     ASSERT_TRUE(CSearchDeviceClient::m_SearchMutex->try_lock());  // probing keeps a failure from hanging
     CSearchDeviceClient::m_SearchMutex->unlock();
+    CSearchDeviceClient::SetDeviceCallback(nullptr);
 }
 
-// exit() while worker-like threads hand records to the device list and a
-// reader copies, ages and clears it: nothing they reach may be torn down under
-// them. The child exits at a moment chosen by the seed.
+// exit(), at a moment chosen by the seed, while worker-like threads hand records
+// to the device list and copy, age and clear it: nothing may be torn down under them.
 [[noreturn]] void exitDuringHandOvers(unsigned seed) {
     alarm(20);  // a hang fails as a signal
     std::freopen("/dev/null", "w", stdout);
     CSearchDeviceClient::SetDeviceCallback(&CDeviceSearchInterface::SearchDeviceRecallHandle);
     static std::atomic<long> handed{0};
     for (int port : {67, 1900, 1530})
-        std::thread([port] {
+        std::thread([port, front = CDeviceSearchInterface::GetInstance(),
+                     copy = std::vector<deviceinfo>()]() mutable {
             for (unsigned i = port;; ++i, ++handed) {
                 deviceinfo d;
                 std::snprintf(d.id, sizeof d.id, "dev%u", i % 16);
@@ -75,23 +70,17 @@ TEST_F(HandOver, CallbackGetsAPrivateTerminatedCopyAndThePortUnderTheLockWhichAT
                 std::strcpy(d.factory, i % 3 ? "orvale" : "acme");
                 d.type = static_cast<int>(1 + i % 4);  // answer, alive, 3, byebye
                 CSearchDeviceClient::HandleDeviceMessage(&d, sizeof d, port);
+                front->GetDeviceList(copy);
+                if (i % 7 == 0) front->RefreshDeviceList();
+                if (i % 101 == 0) front->ClearDeviceList();
             }
         }).detach();
-    std::thread([] {
-        CDeviceSearchInterface* front = CDeviceSearchInterface::GetInstance();
-        std::vector<deviceinfo> copy;
-        for (unsigned i = 0;; ++i) {
-            front->GetDeviceList(copy);
-            if (i % 7 == 0) front->RefreshDeviceList();
-            if (i % 101 == 0) front->ClearDeviceList();
-        }
-    }).detach();
     while (handed < static_cast<long>(seed % 200)) std::this_thread::yield();
     std::this_thread::sleep_for(std::chrono::microseconds(seed / 200 % 3000));
     std::exit(0);
 }
 
-TEST_F(HandOver, ExitAtAnyMomentOfHandOversIsClean) {
+TEST(HandOver, ExitAtAnyMomentOfHandOversIsClean) {
     GTEST_FLAG_SET(death_test_style, "fast");
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     const unsigned first = std::random_device()();

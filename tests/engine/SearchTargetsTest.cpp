@@ -1,5 +1,5 @@
-// What users type as targets: the addresses it yields, or the error naming
-// the offending item. (targets_lab runs the CLI's refusals end to end.)
+// What users type as targets: the addresses it yields, or the error naming the offending
+// item (cli_lab_bad_arguments_exit_2_with_one_clear_message runs the CLI's refusals).
 #include <gtest/gtest.h>
 
 #include <string>

@@ -31,10 +31,8 @@ struct TempDir {
 inline std::string todaysLogName() {
     std::time_t now = std::time(nullptr);
     std::tm t{};
-    localtime_r(&now, &t);
     char name[64];
-    std::snprintf(name, sizeof name, "%04d-%02d-%02d-SearchDeviceLog.txt", t.tm_year + 1900, t.tm_mon + 1,
-                  t.tm_mday);
+    std::strftime(name, sizeof name, "%Y-%m-%d-SearchDeviceLog.txt", localtime_r(&now, &t));
     return name;
 }
 

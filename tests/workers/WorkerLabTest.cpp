@@ -1,8 +1,6 @@
-// Search workers and sweeps on real sockets, inside the lab's namespaces only.
-// CTest runs this program twice: as worker_lab with --log, where the log is on
-// and the receive loop takes each datagram alone and traces it, and as
-// quiet_lab, where the log is off and datagrams come in batches. The protocol
-// sees the same either way.
+// Search workers and sweeps on real sockets, inside the lab only. Run twice: as
+// worker_lab with --log (each datagram received alone and traced) and as
+// quiet_lab (log off, datagrams in batches); the protocol sees the same.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -152,9 +150,8 @@ TEST(Worker, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
     EXPECT_EQ(single->Port(), 1900);
 }
 
-// A sweep through the engine's interface, as a window drives it: started
-// without blocking, readable while it runs, cancelled by a new sweep, by a
-// cancel and by the engine's exit. Only with the log off, as the window runs.
+// A sweep driven as the window does (log off): started without blocking, readable
+// while it runs, cancelled by a new sweep, by a cancel and by the engine's exit.
 TEST(Sweep, RunsAloneUntilANewSweepACancelOrTheExitStopsIt) {
     CDeviceSearchInterface* engine = CDeviceSearchInterface::GetInstance();
     auto setTargets = [engine](const char* text, int rate) {
