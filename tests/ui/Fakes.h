@@ -199,13 +199,12 @@ struct FakeMainThread : MainThread {
 };
 
 // A language file: one NODE per (key, text), fonts "DejaVu Sans" 11.
-inline std::string languageFile(const std::vector<std::pair<std::string, std::string>>& entries,
-                                const std::string& root = "LanguageCFG") {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + root + ">\n";
+inline std::string languageFile(const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<LanguageCFG>\n";
     for (const auto& [key, text] : entries)
         xml += "<NODE><KEY KeyString=\"" + key + "\" String=\"" + text +
                "\" Font=\"DejaVu Sans\" Color=\"#000\" Size=\"11\" Offset=\"0\"/></NODE>\n";
-    return xml + "</" + root + ">\n";
+    return xml + "</LanguageCFG>\n";
 }
 
 inline const std::vector<std::pair<std::string, std::string>> kEnglish = {

@@ -8,7 +8,6 @@
 
 #include "DeviceUrl.h"
 #include "Fakes.h"
-#include "FloatValue.h"
 #include "LanguageChoice.h"
 #include "ThreadOperationQueue.h"
 
@@ -171,7 +170,7 @@ TEST(OtherNetworks, TheDialogRefusesWhatTheCommandLineRefusesKeepsWhatItSavesAnd
               "asked until the window closes.");
 }
 
-TEST(LanguageChoice, TheFirstLanguageOfTheEnvironmentSelectsItsFileByExactCodeAndNoFileMeansNoTable) {
+TEST(LanguageChoice, TheFirstLanguageOfTheEnvironmentSelectsItsFileByExactCode) {
     using Env = std::map<std::string, std::string>;
     const std::pair<Env, const char*> cases[] = {
         {{{"LANG", "de_DE.UTF-8"}}, "de"},
@@ -191,20 +190,6 @@ TEST(LanguageChoice, TheFirstLanguageOfTheEnvironmentSelectsItsFileByExactCodeAn
                   })),
                   std::string("XML_") + file)
             << env.size();
-
-    Window w;  // only the first preferred language counts
-    w.desktop.languages = {"sv", "de"};
-    w.desktop.files["XML_de"] = "<x/>";
-    w.start();
-    EXPECT_EQ(w.desktop.lines.front() + "|" + w.desktop.lines.back(),
-              "current=sv|fileToOpen = /lang/XML_en.xml");
-    Window none;
-    none.desktop.files.clear();
-    none.start();
-    EXPECT_EQ(none.desktop.lines.at(1), "fileToOpen = (null)");
-    EXPECT_EQ(none.controller->parseOperation(), nullptr);
-    none.desktop.tick();
-    EXPECT_EQ(none.countdown.text + none.login.text + none.caption.text, "10resourceresource");
 }
 
 // An entry's six fields, "-" for each one absent.
@@ -258,33 +243,6 @@ TEST(Parse, NodesBecomeEntriesByKeyAtAnyDepthTheLaterDuplicateWinningAndASmallTa
     EXPECT_EQ(p.caption.font->pointSize, FakeDesktop::kDefaultSize) << "a font without a size still applies";
     EXPECT_FALSE(p.login.font || p.storage.font) << "an unknown font leaves the font alone";
     EXPECT_EQ(p.table.headers[0], "|read-only");
-}
-
-TEST(Parse, WithoutTheEndOfLanguageCFGTheTableIsReadButNotAppliedAndErrorsArriveLater) {
-    Parsed wrongRoot(languageFile(kEnglish, "Strings"));
-    EXPECT_EQ(wrongRoot.entries().size(), 8u);
-    wrongRoot.desktop.tick();
-    EXPECT_EQ(wrongRoot.countdown.text, "Search time: 10");
-
-    const std::string full = languageFile(kEnglish);
-    Parsed truncated(full.substr(0, full.find("Device List") + 40));
-    EXPECT_EQ(truncated.entries().size(), 6u) << "entries before the error stay";
-    EXPECT_TRUE(truncated.errors.empty()) << "posted through the main thread's queue, not waited for";
-    truncated.mainThread.pump();
-    ASSERT_EQ(truncated.errors.size(), 1u);
-    const auto& error =
-        std::any_cast<const ParseError&>(truncated.errors[0].userInfo.at(kEarthquakesMsgErrorKey));
-    EXPECT_TRUE(error.code != 0 && !error.description.empty());
-    for (const Parsed* p : {&wrongRoot, &truncated})
-        EXPECT_TRUE(p->added.empty() && p->desktop.alerts.empty() && p->table.headers.empty() &&
-                    p->login.text == "resource");
-}
-
-TEST(Apply, FloatValueReadsTheLeadingNumberWithAPoint) {
-    const std::pair<const char*, float> cases[] = {
-        {"12.5", 12.5f}, {"  11pt", 11}, {"-3", -3}, {".5", 0.5f}, {"1e1", 10},  {"12,5", 12}, {"", 0},
-        {"pt11", 0},     {"nan", 0},     {"inf", 0}, {".", 0},     {"1e999", 0}, {"+-1", 0}};
-    for (const auto& [text, value] : cases) EXPECT_EQ(floatValue(text), value) << '"' << text << '"';
 }
 
 TEST(Apply, ParsedOnItsOwnThreadTheTableIsAppliedOnTheMainThreadToTheFirstThreeHeadersAndTheControls) {
