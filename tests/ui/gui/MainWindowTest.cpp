@@ -33,14 +33,13 @@ bool waitFor(const std::function<bool()>& done, int seconds = 30) {
 
 struct Gui : testing::Test {
     FakeEngine engine;
-    FakeDesktop preferences;  // only its language list is used
+    FakeDesktop preferences;  // only its language list is used: empty, so English
     NotificationCenter notifications;
     std::unique_ptr<MainWindow> window;
     MainWindowOptions base;
     std::vector<int> exits;
 
     Ui::MainWindow& open(std::string langDir = NASSCOUT_LANG_DIR) {
-        preferences.languages = {"en"};
         MainWindowOptions options = base;
         options.tickIntervalMs = 10;
         options.languageDirectories = {langDir};
@@ -50,9 +49,6 @@ struct Gui : testing::Test {
         window = std::make_unique<MainWindow>(engine, options);
         window->show();
         return window->ui();
-    }
-    QString header(int column) {
-        return window->table().model().headerData(column, Qt::Horizontal).toString();
     }
     // Opening `url` failed: the message names it and its button copies it.
     void expectFailedOpen(const QString& url) {
@@ -84,7 +80,9 @@ TEST_F(Gui, SmallLanguageTableRaisesANonModalAlertAndIsAppliedAsPlainText) {
     EXPECT_EQ(box->text() + "|" + box->informativeText(), "aaa|bbb");
     EXPECT_FALSE(box->isModal());
     EXPECT_EQ(ui.loginbutton->text(), "Enter && go");
-    EXPECT_EQ(header(1) + "|" + header(0), "Address|Host name") << "the window's own texts stay";
+    const QStandardItemModel& model = window->table().model();
+    EXPECT_EQ(model.horizontalHeaderItem(1)->text() + "|" + model.horizontalHeaderItem(0)->text(),
+              "Address|Host name") << "the window's own texts stay";
     EXPECT_EQ(ui.deviceListField->font().family() + " " + ui.deviceListField->text(), "DejaVu Sans <b>Boxes");
     EXPECT_EQ(ui.deviceListField->font().pointSizeF(), 11);
     ASSERT_TRUE(waitFor([&] { return ui.countdownField->text().startsWith("<i>Time: "); }));
@@ -147,15 +145,13 @@ TEST_F(Gui, AFailedOpenWithNoHandlerForSmbOnThisPlatform) {
 TEST_F(Gui, TornDownWhileTheParseWaitsForTheMainThread) {
     for (int i = 0; i < 5; ++i) {
         open();
-        // No events are processed meanwhile, so the parse ends up waiting for
-        // the main thread to apply the table; teardown must release it.
+        // No events run meanwhile: the parse waits on the main thread, which teardown must release.
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         window.reset();
     }
 }
 
-// The dialog keeps refused text for mending; what it saves is searched and kept
-// for the next start (window_lab.py shows the program reading it).
+// Refused text stays for mending; what is saved is kept (window_lab.py reads it back).
 TEST_F(Gui, OtherNetworksDialogRefusesInPlaceAndKeepsWhatItSaves) {
     QtSettings settings;
     base.settings = &settings;

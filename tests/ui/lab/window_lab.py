@@ -1,11 +1,7 @@
 #!/usr/bin/env python3
 """The window in the lab: tests/lab/lab.sh window_lab.py BUILD_DIR CASE DEVICES
-program DEVICES: nasscout as installed, the devices of DEVICES answering: --help and
-  --version with no display at all; a run until its countdown ends, whose picture
-  is saved and whose diagnostic lines stay off the terminal; a run with --verbose,
-  which copies them there and lists both simulated devices.
-targets DEVICES: nasscout while the boxes of DEVICES answer behind the lab's router,
-  first with no other networks, then with one named in its settings."""
+runs nasscout as installed while the devices of DEVICES answer, on the LAN
+(program) or behind the lab's router (targets)."""
 import json, os, re, subprocess, sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "lab"))
