@@ -27,7 +27,7 @@ if [ "${SCREENSHOT_IN_LAB:-}" != 1 ]; then
     [ -x "$build/$bin" ] || { echo "screenshot.sh: $build/$bin is missing; build first" >&2; exit 1; }
   done
   command -v xvfb-run >/dev/null || { echo "screenshot.sh: xvfb-run is missing (package xvfb)" >&2; exit 1; }
-  exec env SCREENSHOT_IN_LAB=1 "$here/tests/lab/lab.sh" "$here/tests/ui/lab/with-sim.sh" \
+  exec env SCREENSHOT_IN_LAB=1 "$here/tests/lab/lab.sh" "$here/scripts/with-sim.sh" \
     "$build/tools/sim/nasscout-sim" "$config" "$0" --build "$build" --out "$out" --lang "$lang"
 fi
 

@@ -88,7 +88,6 @@ struct FakeControl : Button, TextField {
 // The rest of the desktop; parse operations run at once, on the calling thread.
 struct FakeDesktop : Timer, Workspace, SystemLog, Alert, FontCatalogue, Resources, Preferences, OperationQueue,
                      FailureMessage, WindowFrame, Settings, TargetsDialog {
-    static constexpr double kDefaultSize = 9;
     std::function<void()> onTick;
     std::vector<std::string> urls, alerts, languages, failures;
     bool openFails = false;
@@ -126,7 +125,7 @@ struct FakeDesktop : Timer, Workspace, SystemLog, Alert, FontCatalogue, Resource
     }
     std::optional<Font> fontWithName(const std::string& name, double size) override {
         if (name != "DejaVu Sans" && name != "DejaVu Serif") return std::nullopt;
-        return Font{name, size > 0 ? size : kDefaultSize};
+        return Font{name, size > 0 ? size : 9};
     }
     std::optional<std::string> pathForResource(const std::string& name, const std::string& type) const override {
         return type == "xml" && files.count(name) ? std::optional("/lang/" + name + ".xml") : std::nullopt;
@@ -199,13 +198,12 @@ struct FakeMainThread : MainThread {
 };
 
 // A language file: one NODE per (key, text), fonts "DejaVu Sans" 11.
-inline std::string languageFile(const std::vector<std::pair<std::string, std::string>>& entries,
-                                const std::string& root = "LanguageCFG") {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + root + ">\n";
+inline std::string languageFile(const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<LanguageCFG>\n";
     for (const auto& [key, text] : entries)
         xml += "<NODE><KEY KeyString=\"" + key + "\" String=\"" + text +
                "\" Font=\"DejaVu Sans\" Color=\"#000\" Size=\"11\" Offset=\"0\"/></NODE>\n";
-    return xml + "</" + root + ">\n";
+    return xml + "</LanguageCFG>\n";
 }
 
 inline const std::vector<std::pair<std::string, std::string>> kEnglish = {

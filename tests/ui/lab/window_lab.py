@@ -1,11 +1,7 @@
 #!/usr/bin/env python3
-"""The window in the lab: tests/lab/lab.sh window_lab.py BUILD_DIR CASE [ARGS]
-program (under with-sim.sh with devices.json): nasscout as installed: --help and
-  --version with no display at all; a run until its countdown ends, whose picture
-  is saved and whose diagnostic lines stay off the terminal; a run with --verbose,
-  which copies them there and lists both simulated devices.
-targets DEVICES: nasscout while the boxes of DEVICES answer behind the lab's router,
-  first with no other networks, then with one named in its settings."""
+"""The window in the lab: tests/lab/lab.sh window_lab.py BUILD_DIR CASE DEVICES
+runs nasscout as installed while the devices of DEVICES answer, on the LAN
+(program) or behind the lab's router (targets)."""
 import json, os, re, subprocess, sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "lab"))
@@ -21,15 +17,16 @@ def window(*args, env=None, tick="100"):
     return r.stdout + r.stderr
 
 
-def program():
+def program(devices):
     bare = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
     check(window("--help", env=bare).startswith("Usage: nasscout"), "--help printed no usage")
     check(re.match(r"nasscout \d+\.\d+", window("--version", env=bare)), "--version printed no version")
-    quiet = window()
-    with open(os.path.join(lab.WORK, "window.png"), "rb") as shot:
-        check(shot.read(8) == b"\x89PNG\r\n\x1a\n", "no PNG written")
+    with open(devices) as config, lab.sim(config=json.load(config)):
+        quiet = window()
+        with open(os.path.join(lab.WORK, "window.png"), "rb") as shot:
+            check(shot.read(8) == b"\x89PNG\r\n\x1a\n", "no PNG written")
+        verbose = window("--verbose", tick="300")  # time for the delayed device
     check(not re.search("awakeFromNib|fileToOpen|KEY1=|vListDevice", quiet), "diagnostics without --verbose")
-    verbose = window("--verbose", tick="300")  # time for the delayed device
     for line in (r"nasscout.*application awakeFromNib\.{8}", "fileToOpen = .*/lang/XML_",
                  r"vListDevice\.size\(\) = 2"):
         check(re.search(line, verbose), "no %r with --verbose: %s" % (line, verbose))
