@@ -57,6 +57,9 @@ def scan_lists_accepted_devices_as_clean_json_and_logs():
     for address in ("203.0.113.250", "198.51.100.250"):
         check(address not in text, "a search starts from %s: %s" % (address, text))
     check("SendThread 1900" in stderr and "NewDeviceInfo.factory" in stderr, "--verbose did not copy to stderr")
+    # Every user, not just root, must resolve the lab's host name from its /etc/hosts.
+    check(os.stat("/etc/hosts").st_mode & 0o044 == 0o044 and "lab-host" in open("/etc/hosts").read(),
+          "the lab's /etc/hosts: %o" % os.stat("/etc/hosts").st_mode)
 
 
 def watch_removes(interval, gone, stays):
@@ -76,11 +79,9 @@ def bad_arguments_exit_2_with_one_clear_message():
     rows = [(args.split(), "", True) for args in ("scan --timeout -1", "scan --timeout nan", "scan --format xml",
                                                    "watch --rounds x", "watch --interval 0", "scan --bogus", "")]
     rows.append((["scan", "--log-dir", os.path.join(lab.WORK, "no-such-dir")], "no-such-dir", True))
-    for option, value, named in (("--target", "/8", "'/8'"), ("--target", "300.1.1.1", "'300.1.1.1'"),
-                                 ("--target", "10.0.0.0/33", "'10.0.0.0/33'"), ("--target", "", "''"),
-                                 ("--target", "nas.example.org", "nas.example"),
-                                 ("--target", "10.0.0.1,,10.0.0.2", "'10.0.0.1,,10.0.0.2'"),
-                                 ("--rate", "0", "'0'"), ("--rate", "100001", "'100001'"), ("--rate", "fast", "'fast'")):
+    for option, value in [("--target", v) for v in ("/8", "300.1.1.1", "10.0.0.0/33", "", "10.0.0.1,,10.0.0.2")] + [
+            ("--rate", v) for v in ("0", "100001", "fast")] + [("--target", "nas.example.org")]:
+        named = "nas.example" if value == "nas.example.org" else "'%s'" % value
         rows += [([command, option, value], named, False) for command in ("scan", "watch")]
     for args, named, usage in rows:
         status, out, err = lab.cli(*args)
@@ -128,9 +129,9 @@ def with_far_devices(case):
     return run
 
 
-def unreachable_resolver_delays_neither_scan_nor_window():
+def unreachable_resolver_does_not_delay_a_scan():
     # The host name is in no hosts file and the name server holds every query
-    # for 30 s: a program that waits on the lookup cannot end in time.
+    # for 30 s: a scan that waits on the lookup cannot end in time.
     for path, text in (("/etc/resolv.conf", "nameserver %s\noptions timeout:30 attempts:1\n" % RESOLVER),
                        ("/etc/nsswitch.conf", "hosts: files dns\n")):
         subprocess.run(["mount", "--bind", lab.scratch(text.encode()), path], check=True)
@@ -141,12 +142,7 @@ def unreachable_resolver_delays_neither_scan_nor_window():
     lab.appears(queries, "")
     with lab.sim([device("A10", "198.51.100.10", "nas-a")]):
         found = lab.scan(timeout="1", limit=15)[0]
-        check(list(found) == ["198.51.100.10"], "found %s" % found)
-        if os.path.exists(lab.WINDOW):
-            shot = os.path.join(lab.WORK, "window.png")
-            env = dict(os.environ, QT_QPA_PLATFORM="offscreen", NASSCOUT_TICK_MS="100", NASSCOUT_SCREENSHOT=shot)
-            window = subprocess.run([lab.WINDOW], env=env, capture_output=True, timeout=20)
-            check(window.returncode == 0 and os.path.exists(shot), "the window did not count down: %r" % window.stderr)
+    check(list(found) == ["198.51.100.10"], "found %s" % found)
     check("query" in open(queries).read(), "the host name was never looked up: the case tests nothing")
 
 
@@ -213,11 +209,6 @@ def any_address_workers_come_at_a_later_search():
         lab.appears(out, '"ip":"198.51.100.11"')
 
 
-def hosts_file_is_readable_by_everyone():
-    check(os.stat("/etc/hosts").st_mode & 0o044 == 0o044 and "lab-host" in open("/etc/hosts").read(),
-          "the lab's /etc/hosts: %o" % os.stat("/etc/hosts").st_mode)
-
-
 def lab_processes_end_with_it():
     # Background processes on both sides hold the pipe open while they live.
     proc = subprocess.Popen([lab.LAB, "sh", "-c", "$LAB_IN_LAN sleep 60 & sleep 60 & echo started"],
@@ -229,9 +220,9 @@ def lab_processes_end_with_it():
 if __name__ == "__main__":
     cases = {f.__name__: f for f in (
         scan_lists_accepted_devices_as_clean_json_and_logs, bad_arguments_exit_2_with_one_clear_message,
-        unreachable_resolver_delays_neither_scan_nor_window, ports_1900_and_67_shared_or_taken,
+        unreachable_resolver_does_not_delay_a_scan, ports_1900_and_67_shared_or_taken,
         interrupted_scan_prints_what_it_found, any_address_workers_come_at_a_later_search,
-        hosts_file_is_readable_by_everyone, lab_processes_end_with_it)}
+        lab_processes_end_with_it)}
     cases.update({f.__name__: with_far_devices(f) for f in (
         routed_box_is_found_only_as_a_target_by_both_protocols, sweep_falls_back_when_ports_67_and_1900_are_taken)})
     # No ageing pass within the long interval: the removal comes from the byebye.
