@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""nasscout-cli against nasscout-sim in situations of real desktops (two subnets,
-a routed one, an unresolvable host name, a shared port 1900, Ctrl-C, no
-descriptors left), only inside tests/lab/lab.sh:  cli_lab.py BUILD_DIR CASE"""
+"""nasscout-cli against nasscout-sim in situations of real desktops, only inside
+tests/lab/lab.sh:  cli_lab.py BUILD_DIR CASE"""
 import datetime, json, os, pty, resource, select, signal, socket, subprocess, sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lab"))
@@ -28,8 +27,7 @@ def handed_over(logs, ip):
 
 
 def scan_lists_accepted_devices_as_clean_json_and_logs():
-    # Addresses of an interface that is down and of the loopback interface
-    # cover no LAN: no search may start from them.
+    # The addresses of a down interface and of the loopback cover no LAN: no search may start from them.
     for command in ("link add down0 type veth peer name down1", "addr add 203.0.113.250/32 dev down0",
                     "addr add 198.51.100.250/32 dev lo"):
         subprocess.run(["ip", *command.split()], check=True)
@@ -90,43 +88,33 @@ def bad_arguments_exit_2_with_one_clear_message():
               "%s: exit %d, stdout %r, stderr %r" % (args, status, out, err))
 
 
-def routed_box_is_found_only_as_a_target_by_both_protocols():
-    check(FAR not in lab.scan()[0], "found without targets")
-    for spec, expected in (("198.18.10.0/24", [FAR, FAR2]), (FAR, [FAR])):
-        found, err, logs = lab.scan("--target", spec, "--rate", "5000")
-        check([ip for ip in sorted(found) if ip.startswith("198.18.10.")] == expected, "--target %s: %s" % (spec, found))
-        check(handed_over(logs, FAR) == {67, 1900}, "--target %s: handed over by %s" % (spec, handed_over(logs, FAR)))
-        check("asking targets" not in err, "progress on a stderr that is no terminal: %r" % err)
-    status, out, _ = lab.cli("watch", "--rounds", "1", "--interval", "1", "--format", "jsonl", "--target", FAR)
-    events = [(e["event"], e["device"]["ip"]) for e in map(json.loads, out.splitlines())]
-    check(status == 0 and events == [("added", FAR)], "watch: exit %d, %s" % (status, events))
-    master, slave = pty.openpty()
-    subprocess.run([lab.CLI, "scan", "--timeout", "0", "--target", "198.18.10.0/24", "--rate", "500"],
-                   stdout=subprocess.DEVNULL, stderr=slave, timeout=40)
-    os.close(slave)
-    check(b"asking targets: " in os.read(master, 65536), "no progress on a terminal")
-
-
-def sweep_falls_back_when_ports_67_and_1900_are_taken():
-    holders = [socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(2)]
-    for holder, port in zip(holders, (67, 1900)):
-        holder.bind(("0.0.0.0", port))
-    # From the per-address worker of the route (1530), and without those
-    # workers from one on a port the system picks; the request always from one.
-    for extra, ssdp_ports in (((), {1530}), (("--single-address",), set())):
-        found, _, logs = lab.scan("--target", FAR, *extra)
-        ports = handed_over(logs, FAR)
-        check(list(found) == [FAR] and len(ports) == 2 and not ports & {67, 1900} and ssdp_ports <= ports,
-              "%s: listed %s, handed over by %s" % (extra, list(found), ports))
-
-
-def with_far_devices(case):
-    """The case with two boxes on the routed subnet, which only targets reach."""
-    def run():
-        far = [dict(id="FAR%d" % k, address=a, host="far-%d" % k, maker="VIRNO") for k, a in ((1, FAR), (2, FAR2))]
-        with lab.sim(far, where=lab.IN_ROUTED):
-            case()
-    return run
+def routed_box_is_found_only_as_a_target_even_when_ports_67_and_1900_are_taken():
+    far = [dict(id="FAR%d" % k, address=a, host="far-%d" % k, maker="VIRNO") for k, a in ((1, FAR), (2, FAR2))]
+    with lab.sim(far, where=lab.IN_ROUTED):
+        check(FAR not in lab.scan()[0], "found without targets")
+        for spec, expected in (("198.18.10.0/24", [FAR, FAR2]), (FAR, [FAR])):
+            found, err, logs = lab.scan("--target", spec, "--rate", "5000")
+            check([ip for ip in sorted(found) if ip.startswith("198.18.10.")] == expected, "%s: %s" % (spec, found))
+            check(handed_over(logs, FAR) == {67, 1900}, "%s: handed over by %s" % (spec, handed_over(logs, FAR)))
+            check("asking targets" not in err, "progress on a stderr that is no terminal: %r" % err)
+        status, out, _ = lab.cli("watch", "--rounds", "1", "--interval", "1", "--format", "jsonl", "--target", FAR)
+        events = [(e["event"], e["device"]["ip"]) for e in map(json.loads, out.splitlines())]
+        check(status == 0 and events == [("added", FAR)], "watch: exit %d, %s" % (status, events))
+        master, slave = pty.openpty()
+        subprocess.run([lab.CLI, "scan", "--timeout", "0", "--target", "198.18.10.0/24", "--rate", "500"],
+                       stdout=subprocess.DEVNULL, stderr=slave, timeout=40)
+        os.close(slave)
+        check(b"asking targets: " in os.read(master, 65536), "no progress on a terminal")
+        holders = [socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(2)]
+        for holder, port in zip(holders, (67, 1900)):
+            holder.bind(("0.0.0.0", port))
+        # With the ports taken, from the per-address worker of the route (1530), and without
+        # those workers from one on a port the system picks; the request always from one.
+        for extra, ssdp_ports in (((), {1530}), (("--single-address",), set())):
+            found, _, logs = lab.scan("--target", FAR, *extra)
+            ports = handed_over(logs, FAR)
+            check(list(found) == [FAR] and len(ports) == 2 and not ports & {67, 1900} and ssdp_ports <= ports,
+                  "%s: listed %s, handed over by %s" % (extra, list(found), ports))
 
 
 def unreachable_resolver_does_not_delay_a_scan():
@@ -156,10 +144,9 @@ def neighbour(reuse):
 
 
 def ports_1900_and_67_shared_or_taken():
-    """Another SSDP program on port 1900, there before nasscout or after, still hears the group; nasscout
-    warns once only when it cannot share the port, or shares it in single-address mode. A taken port 67
-    is named with its reason, and SSDP still works. Boxes that only announce themselves are listed on
-    both subnets: the group is joined on every interface."""
+    """A neighbour on port 1900, there before nasscout or after, still hears the group; nasscout warns once
+    when it cannot share the port or shares it in single-address mode. A taken port 67 is named with its
+    reason, SSDP still works. Announcing boxes are listed on both subnets (the group joined on each)."""
     ssdp = ["198.51.100.10", "203.0.113.10"]
     everything = sorted(ssdp + ["198.51.100.11", "198.51.100.20", "203.0.113.20"])
     with lab.sim([device("S10", "198.51.100.10", "ssdp-one", protocols=["ssdp"]), announcer("A1", "198.51.100.20"),
@@ -222,9 +209,7 @@ if __name__ == "__main__":
         scan_lists_accepted_devices_as_clean_json_and_logs, bad_arguments_exit_2_with_one_clear_message,
         unreachable_resolver_does_not_delay_a_scan, ports_1900_and_67_shared_or_taken,
         interrupted_scan_prints_what_it_found, any_address_workers_come_at_a_later_search,
-        lab_processes_end_with_it)}
-    cases.update({f.__name__: with_far_devices(f) for f in (
-        routed_box_is_found_only_as_a_target_by_both_protocols, sweep_falls_back_when_ports_67_and_1900_are_taken)})
+        routed_box_is_found_only_as_a_target_even_when_ports_67_and_1900_are_taken, lab_processes_end_with_it)}
     # No ageing pass within the long interval: the removal comes from the byebye.
     cases["watch_reports_byebye_removal"] = watch_removes(
         "60", device("BYE1", "198.51.100.10", announce=[{"at": 1.0, "nts": "byebye"}]), device("STAY", "198.51.100.11"))

@@ -29,6 +29,7 @@ while [ $# -gt 0 ]; do
 done
 [ $# -gt 0 ] || { echo "lab.sh: no command given (see --help)" >&2; exit 2; }
 [ "$ADDRS" -ge 1 ] && [ "$ADDRS" -le 240 ] || { echo "lab.sh: --addrs must be 1..240" >&2; exit 2; }
+fail() { echo "lab.sh: SKIP: $*" >&2; exit 77; }
 
 if [ "${LAB_INSIDE:-}" != 1 ]; then
   # Fresh network, UTS, mount and PID namespaces (behind a user namespace for
@@ -36,18 +37,14 @@ if [ "${LAB_INSIDE:-}" != 1 ]; then
   # when it ends, or unshare is killed, the kernel ends every process inside.
   userns=()
   [ "$(id -u)" = 0 ] || userns=(--user --map-root-user)
-  for tool in unshare nsenter ip; do
-    command -v "$tool" >/dev/null || { echo "lab.sh: SKIP: '$tool' is not installed" >&2; exit 77; }
-  done
+  for tool in unshare nsenter ip; do command -v "$tool" >/dev/null || fail "'$tool' is not installed"; done
   spaces=(--net --uts --mount --pid --fork --kill-child --mount-proc)
-  unshare "${userns[@]}" "${spaces[@]}" true 2>/dev/null ||
-    { echo "lab.sh: SKIP: cannot create network and PID namespaces here (unshare failed)" >&2; exit 77; }
+  unshare "${userns[@]}" "${spaces[@]}" true 2>/dev/null || fail "cannot create network and PID namespaces here"
   exec env LAB_INSIDE=1 unshare "${userns[@]}" "${spaces[@]}" --propagation private \
     "$0" --addrs "$ADDRS" -- "$@"
 fi
 
 # ---- now inside the host namespace -------------------------------------
-fail() { echo "lab.sh: SKIP: $*" >&2; exit 77; }
 holders=()
 trap 'kill "${holders[@]}" 2>/dev/null || true' EXIT
 netns() {  # netns: REPLY = PID of a new process that holds a new network namespace
@@ -63,19 +60,16 @@ devices() {  # devices NET DEV: the device addresses of one subnet, for ip -batc
 netns && LAN_PID=$REPLY && netns && ROUTED_PID=$REPLY
 ip -batch - <<EOF || fail "cannot configure the host namespace"
 link set lo up
-link add lan0 type veth peer name dev0
-link add lan1 type veth peer name dev1
-link set dev0 netns $LAN_PID
-link set dev1 netns $LAN_PID
+link add lan0 type veth peer name dev0 netns $LAN_PID
+link add lan1 type veth peer name dev1 netns $LAN_PID
 addr add 198.51.100.1/24 dev lan0
 addr add 203.0.113.1/24 dev lan1
 link set lan0 up
 link set lan1 up
 route add default dev lan0
 EOF
-# The LAN namespace is also the router to the routed subnet. Routers forward
-# unicast only: the kernel never forwards the limited broadcast, and without a
-# multicast routing daemon no group traffic crosses either.
+# The LAN namespace routes unicast only: the kernel never forwards the limited
+# broadcast, and without a multicast routing daemon no group traffic crosses.
 {
   echo "link set lo up"
   devices 198.51.100 dev0
