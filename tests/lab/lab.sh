@@ -3,23 +3,18 @@
 #
 #   tests/lab/lab.sh [--addrs N] [--] COMMAND [ARGS...]
 #
-# Nothing here touches the machine's real interfaces:
-#   host namespace (COMMAND runs here)          LAN namespace (devices run here)
-#   lan0 198.51.100.1/24  <---- veth ---->  dev0 198.51.100.10 .. .(9+N)/24
-#   lan1 203.0.113.1/24   <---- veth ---->  dev1 203.0.113.10 .. .(9+N)/24
-#   default route lan0 (255.255.255.255 and 239.x leave there only); host name
-#   "lab-host" resolves to 198.51.100.1.
-# The LAN namespace is also a router (198.51.100.254, forwarding on) to a
-# routed subnet in a third namespace, which no broadcast or multicast reaches:
-#   LAN namespace rt0 198.18.10.1/24 <-- veth --> rt1 198.18.10.10 .. .(9+N)/24
-#   the host routes 198.18.10.0/24 via 198.51.100.254.
-# COMMAND sees LAB_LAN_PID (a process in the LAN namespace), LAB_IN_LAN (prefix
-# that runs a command there), LAB_HOST_IP1/2, LAB_NET1/2 (198.51.100, 203.0.113)
-# and LAB_ADDRS (N device addresses per subnet, default 20, at most 240); for
-# the routed subnet LAB_ROUTED_PID, LAB_IN_ROUTED, LAB_ROUTED_NET (198.18.10)
-# and LAB_ROUTER_IP (198.51.100.254). The programs of this tree's build/
-# (nasscout, nasscout-cli, nasscout-sim) come first on PATH. Every process
-# started in the lab ends with it (a PID namespace).
+# Nothing here touches the machine's real interfaces. COMMAND runs in the host
+# namespace: lan0 198.51.100.1/24 and lan1 203.0.113.1/24 (default route lan0,
+# so 255.255.255.255 and 239.x leave there only; "lab-host" is 198.51.100.1),
+# veths to dev0 and dev1 of the LAN namespace, which hold .10 .. .(9+N) of each
+# subnet. The LAN namespace also routes (198.51.100.254) to 198.18.10.0/24 in a
+# third namespace (rt1 198.18.10.10 .. .(9+N)), which no broadcast or multicast
+# reaches. COMMAND sees LAB_LAN_PID and LAB_IN_LAN (prefix that runs a command
+# in the LAN namespace), LAB_HOST_IP1/2, LAB_NET1/2 (198.51.100, 203.0.113),
+# LAB_ADDRS (N per subnet, default 20, at most 240), LAB_ROUTED_PID,
+# LAB_IN_ROUTED, LAB_ROUTED_NET (198.18.10) and LAB_ROUTER_IP (198.51.100.254).
+# This tree's build/ programs come first on PATH. Every process started in the
+# lab ends with it (a PID namespace).
 # Exit status: COMMAND's, or 77 (skipped) when the namespaces cannot be built.
 set -euo pipefail
 
@@ -28,32 +23,28 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --addrs) ADDRS="$2"; shift 2 ;;
     --) shift; break ;;
-    -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
     *) break ;;
   esac
 done
 [ $# -gt 0 ] || { echo "lab.sh: no command given (see --help)" >&2; exit 2; }
 [ "$ADDRS" -ge 1 ] && [ "$ADDRS" -le 240 ] || { echo "lab.sh: --addrs must be 1..240" >&2; exit 2; }
+fail() { echo "lab.sh: SKIP: $*" >&2; exit 77; }
 
 if [ "${LAB_INSIDE:-}" != 1 ]; then
-  # Fresh network, UTS, mount and PID namespaces; an unprivileged user gets a
-  # user namespace in front, in which it is root. This script becomes the PID
-  # namespace's first process: when it ends, or unshare is killed, the kernel
-  # ends every process started inside, both sides of the lab.
+  # Fresh network, UTS, mount and PID namespaces (behind a user namespace for
+  # others than root). This script becomes the PID namespace's first process:
+  # when it ends, or unshare is killed, the kernel ends every process inside.
   userns=()
   [ "$(id -u)" = 0 ] || userns=(--user --map-root-user)
-  for tool in unshare nsenter ip; do
-    command -v "$tool" >/dev/null || { echo "lab.sh: SKIP: '$tool' is not installed" >&2; exit 77; }
-  done
+  for tool in unshare nsenter ip; do command -v "$tool" >/dev/null || fail "'$tool' is not installed"; done
   spaces=(--net --uts --mount --pid --fork --kill-child --mount-proc)
-  unshare "${userns[@]}" "${spaces[@]}" true 2>/dev/null ||
-    { echo "lab.sh: SKIP: cannot create network and PID namespaces here (unshare failed)" >&2; exit 77; }
+  unshare "${userns[@]}" "${spaces[@]}" true 2>/dev/null || fail "cannot create network and PID namespaces here"
   exec env LAB_INSIDE=1 unshare "${userns[@]}" "${spaces[@]}" --propagation private \
     "$0" --addrs "$ADDRS" -- "$@"
 fi
 
 # ---- now inside the host namespace -------------------------------------
-fail() { echo "lab.sh: SKIP: $*" >&2; exit 77; }
 holders=()
 trap 'kill "${holders[@]}" 2>/dev/null || true' EXIT
 netns() {  # netns: REPLY = PID of a new process that holds a new network namespace
@@ -69,19 +60,16 @@ devices() {  # devices NET DEV: the device addresses of one subnet, for ip -batc
 netns && LAN_PID=$REPLY && netns && ROUTED_PID=$REPLY
 ip -batch - <<EOF || fail "cannot configure the host namespace"
 link set lo up
-link add lan0 type veth peer name dev0
-link add lan1 type veth peer name dev1
-link set dev0 netns $LAN_PID
-link set dev1 netns $LAN_PID
+link add lan0 type veth peer name dev0 netns $LAN_PID
+link add lan1 type veth peer name dev1 netns $LAN_PID
 addr add 198.51.100.1/24 dev lan0
 addr add 203.0.113.1/24 dev lan1
 link set lan0 up
 link set lan1 up
 route add default dev lan0
 EOF
-# The LAN namespace is also the router to the routed subnet. Routers forward
-# unicast only: the kernel never forwards the limited broadcast, and without a
-# multicast routing daemon no group traffic crosses either.
+# The LAN namespace routes unicast only: the kernel never forwards the limited
+# broadcast, and without a multicast routing daemon no group traffic crosses.
 {
   echo "link set lo up"
   devices 198.51.100 dev0

@@ -50,8 +50,7 @@ def device(ident, address, host=None, maker="ORVALE", **keys):
 
 @contextlib.contextmanager
 def sim(devices=None, config=None, where=None):
-    """nasscout-sim run in the LAN namespace (or `where`, a command prefix such as
-    IN_ROUTED): ready when the block starts, stopped after it."""
+    """nasscout-sim run in the LAN namespace (or `where`, such as IN_ROUTED), ready for the block."""
     path = scratch(config or {"devices": devices}, ".json")
     err = open(path + ".err", "w+")
     proc = spawn((where or IN_LAN) + [SIM, "run", "--config", path, "--ready-file", path + ".ready"],
@@ -83,10 +82,7 @@ def scan(*args, timeout="2", limit=60):
     logdir = tempfile.mkdtemp(dir=WORK)
     status, out, err = cli("scan", "--format", "json", "--timeout", timeout, "--log-dir", logdir, *args, limit=limit)
     check(status == 0, "scan %s exited %d: %s" % (args, status, err))
-    try:
-        devices = json.loads(out)
-    except ValueError as e:
-        raise Failure("stdout is not one JSON document (%s): %r" % (e, out[:400]))
+    devices = json.loads(out)  # a ValueError if stdout is not one JSON document
     found = {d["ip"]: d for d in devices}
     check(len(found) == len(devices), "an address listed twice: %s" % devices)
     return found, err, {os.path.basename(f): open(f, errors="replace", newline="").read() for f in glob.glob(logdir + "/*")}
@@ -109,7 +105,6 @@ class Watch:
         self.proc, self.out, self.err = started("watch", "--format", "jsonl", *args)
 
     def events(self):
-        """(event, ip, id) of every whole line so far."""
         events = [json.loads(line) for line in open(self.out).read().split("\n")[:-1]]
         check(all(set(e) == {"event", "device"} for e in events), "unexpected keys: %s" % events[-5:])
         return [(e["event"], e["device"]["ip"], e["device"]["id"]) for e in events]
@@ -118,7 +113,7 @@ class Watch:
         wait_for(lambda: predicate(self.events()), "the watch's events", limit, self.proc)
 
     def stop(self):
-        """Ends it as a service manager would; its events."""
+        """SIGTERM, as from a service manager: its events."""
         self.proc.send_signal(signal.SIGTERM)
         status = self.proc.wait(30)
         check(status == 0, "watch exited with %s: %s" % (status, open(self.err).read()))
@@ -127,10 +122,8 @@ class Watch:
 
 def bound(ports=(67, 1900, 1530, 1550)):
     """Waits until the engine's sockets are bound: datagrams sent before would be lost."""
-    def have():
-        with open("/proc/net/udp") as f:
-            return set(ports) <= {int(line.split()[1].split(":")[1], 16) for line in f.readlines()[1:]}
-    wait_for(have, "the engine to bind %s" % (ports,))
+    wait_for(lambda: set(ports) <= {int(line.split()[1].split(":")[1], 16)
+                                    for line in open("/proc/net/udp").readlines()[1:]}, "the engine to bind %s" % (ports,))
 
 
 def udp(bind, broadcast=False):
@@ -162,13 +155,13 @@ def _reap():
 
 
 def main(cases, outside=()):
-    """Runs the case named on the command line; exit 0 pass, 1 fail, 77 outside the lab.
-    The cases named in `outside` build labs themselves and run outside one."""
+    """Runs the case named on the command line; exit 0 pass, 1 fail, 77 outside the lab
+    (or, for the cases named in `outside`, which build labs themselves, inside one)."""
     global CLI, SIM, LAB_HOST, WINDOW, WORK
-    name = os.path.basename(sys.argv[0])
     case = sys.argv[2] if len(sys.argv) > 2 else ""
     if case not in cases or bool(IN_LAN) == (case in outside):
-        print("%s: run as tests/lab/lab.sh %s BUILD_DIR {%s}" % (name, name, ",".join(cases)), file=sys.stderr)
+        print("run as: tests/lab/lab.sh %s BUILD_DIR {%s}" % (os.path.basename(sys.argv[0]), ",".join(cases)),
+              file=sys.stderr)
         sys.exit(77 if not IN_LAN and case in cases else 2)
     build = sys.argv[1]
     CLI, SIM = os.path.join(build, "tools/cli/nasscout-cli"), os.path.join(build, "tools/sim/nasscout-sim")
@@ -177,7 +170,7 @@ def main(cases, outside=()):
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))  # a CTest timeout still reaps the children
     try:
         cases[case](*sys.argv[3:])
-    except (Failure, AssertionError, subprocess.TimeoutExpired) as e:
+    except (Failure, AssertionError, ValueError, subprocess.TimeoutExpired) as e:
         print("FAIL %s: %s" % (case, e), file=sys.stderr)
         sys.exit(1)
     print("PASS " + case)

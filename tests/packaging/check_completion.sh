@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# check_completion.sh CLI SIM (inside tests/lab/lab.sh: the programs only
-# print their help, but they are never run outside the lab): the completion
-# offers every option that each command's --help lists, and the right values.
+# check_completion.sh CLI SIM, inside tests/lab/lab.sh (where the programs only print their help):
+# the completion offers every option that each command's --help lists, and the right values.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 fail=0

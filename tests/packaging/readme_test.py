@@ -1,13 +1,8 @@
 #!/usr/bin/env python3
-"""Runs every command of README.md's sh and console blocks as a user would after
-`make demo` and `make test`, from the top of the tree inside tests/lab/lab.sh
-with the demo network playing:  readme_test.py REPO
-
-What would change the machine runs in a safe form: `sudo` is dropped, `make`
-installs into a scratch DESTDIR whose bin/ comes first on PATH afterwards,
-`apt-get install` only simulates. Programs that run until stopped are stopped
-once their sample output has shown, or after 5 s without one. A sample must
-not name a demo device address that the real run did not print."""
+"""Runs every command of README.md's sh and console blocks as a user would after `make demo` and
+`make test`, inside tests/lab/lab.sh with the demo network playing: readme_test.py REPO. No `sudo`;
+`make` installs into a scratch DESTDIR put first on PATH; `apt-get install` simulates. Endless programs
+stop once the demo addresses of their sample output showed, or after 5 s."""
 import json, os, re, shlex, subprocess, sys, tempfile, time
 
 # Targets never run: the set-up itself, whole test runs (no recursion), long
@@ -22,27 +17,29 @@ PRELUDE = ('ready=$(mktemp -u); $LAB_IN_LAN nasscout-sim run --config demo/netwo
 
 
 def commands(readme):
-    """[command, sample output lines] of the runnable blocks, in order."""
+    """[command, sample output] of the runnable blocks, in order; an unfinished line goes on in the next."""
     for kind, body in re.findall(r"^```(sh|console|bash|shell)\n(.*?)^```", readme, re.S | re.M):
         found = []
         for line in body.splitlines():
             if found and not complete(found[-1][0]):
                 found[-1][0] += "\n" + line
             elif kind != "console" or line.startswith("$ "):
-                found.append([line[2:] if kind == "console" else line, []])
+                found.append([line[2:] if kind == "console" else line, ""])
             elif found:
-                found[-1][1].append(line)
+                found[-1][1] += line + "\n"
         yield from found
 
 
 def complete(text):
     try:
-        return not text.endswith("\\") and shlex.split(text, comments=True) is not None
+        shlex.split(text, comments=True)
     except ValueError:  # an open quote goes on in the next line
         return False
+    return not text.endswith("\\")
 
 
-def run(repo, command, words, sample, stage, demo):
+def run(repo, command, words, wanted, stage):
+    """Why the command failed, or None."""
     if words[0] == "make":  # the build itself is done by the set-up commands
         command = " ".join(["make", "-o", "deps", "-o", "build"] + words[1:] + ["DESTDIR=" + stage])
     elif words[:2] == ["apt-get", "install"]:
@@ -52,26 +49,23 @@ def run(repo, command, words, sample, stage, demo):
     args = ["bash", "-c", command] if words[0] == "tests/lab/lab.sh" else [
         os.path.join(repo, "tests/lab/lab.sh"), "bash", "-c", PRELUDE + command, "readme", stage]
     endless = any(words[:len(start)] == start and end not in words for start, end in ENDLESS)
-    wanted = set(ADDRESS.findall("\n".join(sample))) & demo
     out = tempfile.TemporaryFile()
     proc = subprocess.Popen(args, cwd=repo, stdout=out, stderr=subprocess.STDOUT,
                             env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
     started = time.monotonic()
-    while proc.poll() is None and time.monotonic() < started + 90:
+
+    def printed():
         out.seek(0)
-        if endless and (wanted <= set(ADDRESS.findall(out.read().decode(errors="replace"))) if wanted
-                        else time.monotonic() > started + 5):
-            break
+        return out.read().decode(errors="replace")
+
+    while proc.poll() is None and time.monotonic() < started + 90 and not (
+            endless and (wanted <= set(ADDRESS.findall(printed())) if wanted else time.monotonic() > started + 5)):
         time.sleep(0.2)
     stopped = proc.poll() is None
     proc.kill()
-    proc.wait()
-    out.seek(0)
-    text = out.read().decode(errors="replace")
-    missing = wanted - set(ADDRESS.findall(text))
-    if (proc.returncode != 0 and not (endless and stopped)) or missing:
-        return "exit %s, sample addresses not printed: %s\n%s" % (proc.returncode, sorted(missing), text[-3000:])
-    return None
+    missing = wanted - set(ADDRESS.findall(printed()))
+    if (proc.wait() != 0 and not (endless and stopped)) or missing:
+        return "exit %s, sample addresses not printed: %s\n%s" % (proc.returncode, sorted(missing), printed()[-3000:])
 
 
 def main():
@@ -84,11 +78,9 @@ def main():
         for command, sample in commands(open(os.path.join(repo, "README.md")).read()):
             words = [w for w in shlex.split(command, comments=True) if w != "sudo"]
             skip = not words or words[0] == "make" and bool(NOT_RUN & set(words[1:]))
-            problem = None if skip else run(repo, command, words, sample, stage, demo)
-            print("%s  %s" % ("skip" if skip else "FAIL" if problem else "ok  ", command.splitlines()[0]), flush=True)
+            problem = None if skip else run(repo, command, words, set(ADDRESS.findall(sample)) & demo, stage)
+            print("skip" if skip else "FAIL" if problem else "ok  ", command.splitlines()[0], problem or "", flush=True)
             failures += bool(problem)
-            if problem:
-                print(problem)
     return 1 if failures else 0
 
 
