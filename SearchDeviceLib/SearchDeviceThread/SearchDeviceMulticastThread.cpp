@@ -41,11 +41,22 @@ void copyCut(char* field, std::size_t max, std::string_view text, std::size_t fr
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 // string_view::find calls memchr once per occurrence of the needle's first
-// letter, and find_first_of once per character; answers are decoded as fast
-// as they arrive, and these searches were most of the decoding time.
-std::size_t findText(std::string_view text, std::string_view needle, std::size_t from = 0) {
-    if (from > text.size()) return npos;
-    return text.find(needle, from);
+// letter; "RUZO" and "SERVER:" start with letters that answers are full of,
+// so those two are looked for by a letter they seldom hold. Candidates come
+// in ascending order either way, so the first match is the same.
+std::size_t findText(std::string_view text, std::string_view needle, std::size_t from = 0, std::size_t anchor = 0) {
+    if (from > text.size() || needle.size() > text.size() - from) return npos;
+    const char* const begin = text.data();
+    const char* const last = begin + (text.size() - needle.size());  // last possible start
+    const char* at = begin + from;
+    while (at <= last) {
+        const void* hit = std::memchr(at + anchor, needle[anchor], static_cast<std::size_t>(last - at) + 1);
+        if (hit == nullptr) return npos;
+        const char* start = static_cast<const char*>(hit) - anchor;
+        if (std::memcmp(start, needle.data(), needle.size()) == 0) return static_cast<std::size_t>(start - begin);
+        at = start + 1;
+    }
+    return npos;
 }
 
 // A LOCATION address ends at its port, its path, the line end or a blank.
@@ -206,7 +217,7 @@ void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int length, std
     char productPart[64] = {};
     std::int32_t type = 0;
 
-    if (findText(text, "RUZO") == npos) return;
+    if (findText(text, "RUZO", 0, 2) == npos) return;
 
     if (std::size_t location = findText(text, "LOCATION:"); location != npos) {
         std::size_t slashes = findText(text, "//", location);
@@ -226,9 +237,9 @@ void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int length, std
     // SERVER: ... RUZO/<version>,<item>, <factory>/<host>/<product>[/<extra>]\r
     // Each missing piece ends this step; what was read so far is kept.
     do {
-        std::size_t server = findText(text, "SERVER:");
+        std::size_t server = findText(text, "SERVER:", 0, 3);
         if (server == npos) break;
-        std::size_t marker = findText(text, "RUZO/", server);
+        std::size_t marker = findText(text, "RUZO/", server, 2);
         if (marker == npos) break;
         std::size_t versionStart = marker + 5;
         std::size_t comma1 = text.find(',', versionStart);
