@@ -180,6 +180,7 @@ TEST_F(SsdpDecode, MessagesBecomeRecordsOrAreDropped) {
          fromIp + "10|h|p|" + std::string(17, 'a') + "|" + a31 + "|f" + std::string(30, 'a') + "|1"},
         {Answer(kLocation, Server(std::string(70, 'a') + "/b/c")), fromIp + "10||||1.0||1"},
         // The identifier is required, and ends at "::".
+        {Answer().substr(0, Answer().find("::") + 2), full + "1"},  // "::" as the text's last bytes
         {Answer(kLocation, kServer, "USN: 0011::x\r\n"), "dropped"},
         {Answer(kLocation, kServer, "USN: uuid:0011\r\n"), "dropped"},
         {zeroBeforeUsn, "dropped"},
