@@ -41,10 +41,10 @@ void copyCut(char* field, std::size_t max, std::string_view text, std::size_t fr
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 // string_view::find calls memchr once per occurrence of the needle's first
-// letter; "RUZO" and "SERVER:" start with letters that answers are full of,
-// so those two are looked for by a letter they seldom hold. Candidates come
+// letter, and answers are full of R and S: "RUZO" and "SERVER:" are looked
+// for by the letter at `anchor`, which answers seldom hold. Candidates come
 // in ascending order either way, so the first match is the same.
-std::size_t findText(std::string_view text, std::string_view needle, std::size_t from = 0, std::size_t anchor = 0) {
+std::size_t findByLetter(std::string_view text, std::string_view needle, std::size_t from, std::size_t anchor) {
     if (from > text.size() || needle.size() > text.size() - from) return npos;
     const char* const begin = text.data();
     const char* const last = begin + (text.size() - needle.size());  // last possible start
@@ -217,10 +217,10 @@ void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int length, std
     char productPart[64] = {};
     std::int32_t type = 0;
 
-    if (findText(text, "RUZO", 0, 2) == npos) return;
+    if (findByLetter(text, "RUZO", 0, 2) == npos) return;
 
-    if (std::size_t location = findText(text, "LOCATION:"); location != npos) {
-        std::size_t slashes = findText(text, "//", location);
+    if (std::size_t location = text.find("LOCATION:"); location != npos) {
+        std::size_t slashes = text.find("//", location);
         if (slashes == npos) return;
         std::size_t start = slashes + 2;
         // A LOCATION without a port ends its address at the path or the line.
@@ -237,9 +237,9 @@ void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int length, std
     // SERVER: ... RUZO/<version>,<item>, <factory>/<host>/<product>[/<extra>]\r
     // Each missing piece ends this step; what was read so far is kept.
     do {
-        std::size_t server = findText(text, "SERVER:", 0, 3);
+        std::size_t server = findByLetter(text, "SERVER:", 0, 3);
         if (server == npos) break;
-        std::size_t marker = findText(text, "RUZO/", server, 2);
+        std::size_t marker = findByLetter(text, "RUZO/", server, 2);
         if (marker == npos) break;
         std::size_t versionStart = marker + 5;
         std::size_t comma1 = text.find(',', versionStart);
@@ -268,20 +268,20 @@ void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int length, std
         copyCut(extra, kFieldMax, part, slash3 + 1, part.size());
     } while (false);
 
-    std::size_t usn = findText(text, "USN:");
+    std::size_t usn = text.find("USN:");
     if (usn == npos) return;
-    std::size_t uuid = findText(text, "uuid:", usn);
+    std::size_t uuid = text.find("uuid:", usn);
     if (uuid == npos) return;
     std::size_t idStart = uuid + 5;
-    std::size_t idEnd = findText(text, "::", idStart);
+    std::size_t idEnd = text.find("::", idStart);
     if (idEnd == npos) return;
     copyCut(id, kFieldMax, text, idStart, idEnd);
 
     if (text.starts_with("HTTP")) {
         type = kDeviceAnswer;
     } else if (text.starts_with("NOTIFY")) {
-        if (findText(text, "rootdevice") == npos) return;
-        std::size_t nts = findText(text, "NTS:");
+        if (text.find("rootdevice") == npos) return;
+        std::size_t nts = text.find("NTS:");
         if (nts == npos) return;
         std::size_t value = nts + 4;
         while (value < text.size() && isBlank(text[value])) ++value;
