@@ -12,7 +12,8 @@ DEB_PACKAGES := cmake make g++ pkg-config \
   qt6-base-dev qt6-base-dev-tools libgl-dev libcli11-dev nlohmann-json3-dev \
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
   iproute2 util-linux procps python3 xvfb xauth libcap2-bin fonts-dejavu-core file dpkg-dev \
-  libqt6svg6 lintian appstream desktop-file-utils gcovr
+  libqt6svg6 lintian appstream desktop-file-utils gcovr \
+  libsqlite3-dev firewalld dbus-daemon ufw nftables weston qt6-wayland
 
 .PHONY: all deps build test test-default test-asan test-tsan coverage demo run install package bench fuzz screenshot clean help
 all: build
