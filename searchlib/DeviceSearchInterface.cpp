@@ -205,3 +205,5 @@ void CDeviceSearchInterface::CancelSweep() { search_sweep_cancel(); }
 std::vector<SearchWorkerStatus> CDeviceSearchInterface::GetWorkerStatus() {
     return CSearchDeviceClient::GetWorkerStatus();
 }
+
+std::vector<SearchBroadcastSend> CDeviceSearchInterface::GetBroadcastSends() { return {}; }

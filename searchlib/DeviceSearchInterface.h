@@ -60,6 +60,9 @@ public:
 
     // What each search worker is and whether it could start.
     std::vector<SearchWorkerStatus> GetWorkerStatus();
+    // One entry per interface the last search tried to broadcast through;
+    // empty when the broadcast worker sent nothing.
+    std::vector<SearchBroadcastSend> GetBroadcastSends();
 
     // Most records the list keeps; more would let any LAN peer grow memory
     // without bound by forging addresses.

@@ -13,3 +13,12 @@ struct SearchWorkerStatus {
     std::string error;    // the last start error's text when !started
     bool shared = false;  // started on a port that another program holds too
 };
+
+// How the last search's broadcast request left through one local interface,
+// so front ends can say which network a broadcast-only box may hide on.
+struct SearchBroadcastSend {
+    std::string interfaceName;  // "eth0", "wlp2s0"
+    std::string localIP;        // the source address the request carried
+    bool sent = false;
+    std::string error;          // the send error's text when !sent
+};
