@@ -20,6 +20,7 @@
 #include "CliOutput.h"
 #include "CoverageDump.h"
 #include "DeviceSearchInterface.h"
+#include "Doctor.h"
 #include "SearchTargets.h"
 #include "ShowLog.h"
 #include "SnapshotDiff.h"
@@ -35,6 +36,7 @@ constexpr std::size_t kMaxLogDir = 4000;
 const char kScanUsage[] =
     "Usage: nasscout-cli scan [--timeout SECONDS] [--format table|json] [--target SPEC]... [--rate N] "
     "[--log-dir DIR] [--single-address] [--verbose]\n";
+const char kDoctorUsage[] = "Usage: nasscout-cli doctor [--timeout SECONDS] [--format text|json]\n";
 const char kWatchUsage[] =
     "Usage: nasscout-cli watch [--interval SECONDS] [--rounds N] [--format text|jsonl] [--target SPEC]... "
     "[--rate N] [--log-dir DIR] [--single-address] [--verbose]\n";
@@ -306,6 +308,7 @@ int main(int argc, char** argv) {
         "  nasscout-cli scan\n"
         "  nasscout-cli scan --timeout 3 --format json | jq -r '.[].ip'\n"
         "  nasscout-cli watch --interval 5 --format jsonl\n"
+        "  nasscout-cli doctor        (nothing found? it says why)\n"
         "  nasscout-cli scan --target 10.1.20.0/24 --target 10.1.30.7,10.1.30.9 --rate 2000\n"
         "Targets are for boxes behind a router, which the broadcast and the multicast search do not pass:\n"
         "each target address gets the broadcast request on UDP port 68 and the M-SEARCH on port 1900,\n"
@@ -365,17 +368,37 @@ int main(int argc, char** argv) {
         "  nasscout-cli watch --target 10.1.20.0/24\n"
         "With --target, each round asks every target after its search, then waits the interval.");
 
+    double doctorTimeout = 3;
+    std::string doctorFormat = "text";
+    CLI::App* doctor = app.add_subcommand(
+        "doctor", "Check this machine, search once and explain why boxes may not be found; changes nothing");
+    doctor->add_option("--timeout", doctorTimeout, "Seconds the search waits for answers (default 3)")
+        ->check(Seconds(0, kMaxSeconds))
+        ->type_name("SECONDS");
+    doctor->add_option("--format", doctorFormat, "text (default) or json")
+        ->check(CLI::IsMember({"text", "json"}).description(""))
+        ->type_name("text|json");
+    doctor->footer(
+        "Checks the port-67 privilege (and the bind helper), every interface, the default route, port 1900,\n"
+        "firewalld, ufw and (as root) nftables, the time to look up this machine's host name, then runs one\n"
+        "search (the default request and M-SEARCH). Each finding says what was checked, what was found and\n"
+        "the fix. json prints one object: {\"ok\": bool, \"findings\": [{\"check\", \"status\" (ok, warning,\n"
+        "blocking), \"message\", \"fix\"}], \"search\": {\"seconds\", \"answers\", \"devices\"}}.\n"
+        "Exit status: 0 when nothing blocks a search, 1 when something does, 2 for bad arguments.");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
         std::fprintf(stderr, "nasscout-cli: %s\n", e.what());
-        bool inScan = scan->parsed(), inWatch = watch->parsed();
-        if (inScan || !inWatch) std::fputs(kScanUsage, stderr);
-        if (inWatch || !inScan) std::fputs(kWatchUsage, stderr);
+        bool inScan = scan->parsed(), inWatch = watch->parsed(), inDoctor = doctor->parsed();
+        if (inScan || (!inWatch && !inDoctor)) std::fputs(kScanUsage, stderr);
+        if (inWatch || (!inScan && !inDoctor)) std::fputs(kWatchUsage, stderr);
+        if (inDoctor || (!inScan && !inWatch)) std::fputs(kDoctorUsage, stderr);
         std::fputs("Run 'nasscout-cli COMMAND --help' for details.\n", stderr);
         return 2;
     }
+    if (doctor->parsed()) return cli::RunDoctor(doctorTimeout, doctorFormat == "json");
     CLI::App* chosen = scan->parsed() ? scan : watch;
     if (chosen->count("--log-dir") > 0 && !CheckLogDir(o.logDir)) {
         std::fputs(chosen == scan ? kScanUsage : kWatchUsage, stderr);
