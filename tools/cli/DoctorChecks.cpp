@@ -24,9 +24,9 @@ std::vector<std::string_view> Words(std::string_view text) {
     std::vector<std::string_view> words;
     std::size_t at = 0;
     while (true) {
-        at = text.find_first_not_of(" \t\r", at);
+        at = text.find_first_not_of(" \t\r\n", at);
         if (at == std::string_view::npos) break;
-        const std::size_t end = std::min(text.find_first_of(" \t\r", at), text.size());
+        const std::size_t end = std::min(text.find_first_of(" \t\r\n", at), text.size());
         words.push_back(text.substr(at, end - at));
         at = end;
     }
