@@ -104,17 +104,17 @@ TEST(DoctorChecks, NftTablesThatDropTheAnswers) {
         std::string ruleset;
         std::vector<std::string> dropping;
     } rows[] = {
-        {stateful + end, {"inet filter"}},
+        {stateful + end, {"inet filter input"}},
         {stateful + "\t\tudp dport { 67, 1900, 1530-1790 } accept\n" + end, {}},
-        {stateful + "\t\tudp dport 1900 accept\n" + end, {"inet filter"}},  // port 67 still dropped
+        {stateful + "\t\tudp dport 1900 accept\n" + end, {"inet filter input"}},  // port 67 still dropped
         {"table inet fw {\n\tchain in {\n\t\ttype filter hook input priority 0; policy accept;\n"
          "\t\tct state invalid drop\n\t\tcounter packets 3 bytes 120 reject with icmpx admin-prohibited\n" +
              end,
-         {"inet fw"}},
+         {"inet fw in"}},
         {"table ip t {\n\tchain in {\n\t\ttype filter hook input priority 0; policy accept;\n"
          "\t\tmeta l4proto udp drop\n" +
              end + output,
-         {"ip t"}},
+         {"ip t in"}},
         {output, {}},  // only what leaves is dropped
     };
     for (const auto& row : rows)

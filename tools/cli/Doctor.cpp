@@ -46,6 +46,8 @@ namespace {
 using namespace doctor;
 
 constexpr int kFirstCommandPort = 1530;
+// The per-address workers' ports, as the packaged firewall rules open them.
+const char kCommandPorts[] = "1530-1790";
 constexpr auto kLookupLimit = std::chrono::seconds(5);
 const char kFirewalldFix[] =
     "sudo firewall-cmd --permanent --add-service=nasscout && sudo firewall-cmd --reload";
@@ -488,7 +490,7 @@ std::vector<Finding> Nft(bool skipFirewalld, bool skipUfw) {
         return {{"nftables", Status::Warning, "nft list ruleset failed: " + FirstLine(r.output), ""}};
     std::vector<std::string> dropping;
     for (const std::string& table : NftTablesDroppingAnswers(r.output)) {
-        if (skipFirewalld && table == "inet firewalld") continue;  // told above
+        if (skipFirewalld && table.rfind("inet firewalld ", 0) == 0) continue;  // told above
         if (skipUfw && r.output.find("ufw-") != std::string::npos &&
             table.find("filter") != std::string::npos)
             continue;
@@ -497,10 +499,10 @@ std::vector<Finding> Nft(bool skipFirewalld, bool skipUfw) {
     if (dropping.empty()) return {{"nftables", Status::Ok, "no rule drops the answers", ""}};
     return {
         {"nftables", Status::Blocking,
-         "table " + Join(dropping) +
+         "the chain " + Join(dropping) +
              " drops incoming UDP and accepts none to ports 67 and 1900: it drops every answer to a search",
-         "accept the answers before the drop, e.g.: sudo nft insert rule " + dropping.front() +
-             " input udp dport { 67, 1900, 1530-1790 } accept"}};
+         "sudo nft insert rule " + dropping.front() + " udp dport { 67, 1900, " + kCommandPorts +
+             " } accept"}};
 }
 
 struct Lookup {

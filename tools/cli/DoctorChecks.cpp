@@ -192,28 +192,32 @@ bool PortsAllowUdp(std::string_view listPorts, int port) {
 
 std::vector<std::string> NftTablesDroppingAnswers(std::string_view ruleset) {
     struct Table {
-        std::string name;
-        bool drops = false, accepts67 = false, accepts1900 = false;
+        std::string name, dropChain;
+        bool accepts67 = false, accepts1900 = false;
     };
     std::vector<Table> tables;
     bool inputHook = false;
+    std::string chain;
     for (std::string_view raw : Lines(ruleset)) {
         const std::string_view line = Trim(raw);
         std::vector<std::string_view> w = Words(line);
         if (w.empty()) continue;
         if (w[0] == "table" && w.size() >= 3) {
-            tables.push_back({std::string(w[1]) + " " + std::string(w[2])});
+            tables.push_back(Table{std::string(w[1]) + " " + std::string(w[2]), {}});
             continue;
         }
         if (tables.empty()) continue;
         Table& t = tables.back();
-        if (w[0] == "chain") {
+        auto drops = [&] {
+            if (t.dropChain.empty()) t.dropChain = chain;
+        };
+        if (w[0] == "chain" && w.size() >= 2) {
             inputHook = false;
-            continue;
+            chain = std::string(w[1]);
         }
         if (line.find("hook input") != std::string_view::npos) {
             inputHook = true;
-            if (line.find("policy drop") != std::string_view::npos) t.drops = true;
+            if (line.find("policy drop") != std::string_view::npos) drops();
             continue;
         }
         const std::string_view verdict = w.back();
@@ -243,11 +247,12 @@ std::vector<std::string> NftTablesDroppingAnswers(std::string_view ruleset) {
         };
         skip({"meta", "l4proto", "udp"}) || skip({"ip", "protocol", "udp"});
         if (skip({"counter"})) skip({"packets"}, 1) && skip({"bytes"}, 1);
-        if (k < w.size() && (w[k] == "drop" || w[k] == "reject")) t.drops = true;
+        if (k < w.size() && (w[k] == "drop" || w[k] == "reject")) drops();
     }
     std::vector<std::string> dropping;
     for (const Table& t : tables)
-        if (t.drops && !(t.accepts67 && t.accepts1900)) dropping.push_back(t.name);
+        if (!t.dropChain.empty() && !(t.accepts67 && t.accepts1900))
+            dropping.push_back(t.name + " " + t.dropChain);
     return dropping;
 }
 

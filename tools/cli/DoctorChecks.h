@@ -60,9 +60,9 @@ std::map<std::string, std::vector<std::string>> ParseActiveZones(std::string_vie
 // firewall-cmd --list-ports ("67/udp 1530-1790/udp") opens UDP port.
 bool PortsAllowUdp(std::string_view listPorts, int port);
 
-// Tables of `nft list ruleset` with an input hook that drops or rejects what no
-// earlier rule accepted, and no rule that accepts UDP to ports 67 and 1900:
-// answers to a search die there. Names as "FAMILY NAME".
+// Tables of `nft list ruleset` with an input hook that drops or rejects UDP,
+// and no rule that accepts UDP to ports 67 and 1900: answers to a search die
+// there. Each as "FAMILY TABLE CHAIN", the chain the first drop is in.
 std::vector<std::string> NftTablesDroppingAnswers(std::string_view ruleset);
 
 // What the one search got, per protocol ("broadcast", "SSDP") and interface.
