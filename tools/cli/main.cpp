@@ -176,8 +176,8 @@ public:
 private:
     static void ShowSweepProgress(const sweepprogress& p) {
         const long left = std::lround(p.remaining);
-        std::fprintf(stderr, "\rasking targets: %llu/%llu addresses, %.0f datagrams/s, %ld:%02ld left   ",
-                     p.done, p.total, p.achieved, left / 60, left % 60);
+        std::fprintf(stderr, "\rasking targets: %llu/%llu addresses, %.0f datagrams/s, %ld:%02ld left   ", p.done,
+                     p.total, p.achieved, left / 60, left % 60);
     }
 
     void ReportStartFailures() {
@@ -274,16 +274,14 @@ bool CheckLogDir(std::string& dir) {
 void AddCommonOptions(CLI::App* cmd, Options& o) {
     // Taken as text and checked after parsing, so that a bad value gets one
     // line that names it.
-    cmd->add_option(
-           "--target", o.targetTexts,
-           "Also ask SPEC directly, by unicast, for boxes behind a router: an IPv4 address or a CIDR "
-           "block from /16 to /32; comma lists allowed; repeatable")
+    cmd->add_option("--target", o.targetTexts,
+                    "Also ask SPEC directly, by unicast, for boxes behind a router: an IPv4 address or a CIDR "
+                    "block from /16 to /32; comma lists allowed; repeatable")
         ->allow_extra_args(false)
         ->type_name("SPEC");
     cmd->add_option("--rate", o.rateText,
-                    "Datagrams per second while asking the targets, " + std::to_string(kSearchRateMin) +
-                        " to " + std::to_string(kSearchRateMax) + " (default " +
-                        std::to_string(kSearchRateDefault) + ")")
+                    "Datagrams per second while asking the targets, " + std::to_string(kSearchRateMin) + " to " +
+                        std::to_string(kSearchRateMax) + " (default " + std::to_string(kSearchRateDefault) + ")")
         ->type_name("N");
     cmd->add_option("--log-dir", o.logDir,
                     "Write the engine's search log to DIR/YYYY-MM-DD-SearchDeviceLog.txt (DIR must exist)")
@@ -384,8 +382,7 @@ int main(int argc, char** argv) {
         "Checks the port-67 privilege (and the bind helper), every interface, the default route, port 1900,\n"
         "firewalld, ufw and (as root) nftables, the time to look up this machine's host name, then runs one\n"
         "search (the default request and M-SEARCH). Each finding says what was checked, what was found and\n"
-        "the fix. json prints one object: {\"ok\": bool, \"findings\": [{\"check\", \"status\" (ok, "
-        "warning,\n"
+        "the fix. json prints one object: {\"ok\": bool, \"findings\": [{\"check\", \"status\" (ok, warning,\n"
         "blocking), \"message\", \"fix\"}], \"search\": {\"seconds\", \"answers\", \"devices\"}}.\n"
         "Exit status: 0 when nothing blocks a search, 1 when something does, 2 for bad arguments.");
 
@@ -415,10 +412,8 @@ int main(int argc, char** argv) {
         }
     }
     if (chosen->count("--rate") > 0 && !ParseSearchRate(o.rateText, o.rate)) {
-        std::fprintf(
-            stderr,
-            "nasscout-cli: --rate '%s': must be a whole number of datagrams per second from %d to %d\n",
-            o.rateText.c_str(), kSearchRateMin, kSearchRateMax);
+        std::fprintf(stderr, "nasscout-cli: --rate '%s': must be a whole number of datagrams per second from %d to %d\n",
+                     o.rateText.c_str(), kSearchRateMin, kSearchRateMax);
         return 2;
     }
     if (scan->parsed()) return RunScan(o);
