@@ -75,7 +75,8 @@ def watch_removes(interval, gone, stays):
 def bad_arguments_exit_2_with_one_clear_message():
     """Mistakes in the usual options show the usage; a bad target or rate is one line naming it."""
     rows = [(args.split(), "", True) for args in ("scan --timeout -1", "scan --timeout nan", "scan --format xml",
-                                                   "watch --rounds x", "watch --interval 0", "scan --bogus", "")]
+                                                   "watch --rounds x", "watch --interval 0", "scan --bogus", "",
+                                                   "doctor --format table", "doctor --timeout -1")]
     rows.append((["scan", "--log-dir", os.path.join(lab.WORK, "no-such-dir")], "no-such-dir", True))
     for option, value in [("--target", v) for v in ("/8", "300.1.1.1", "10.0.0.0/33", "", "10.0.0.1,,10.0.0.2")] + [
             ("--rate", v) for v in ("0", "100001", "fast")] + [("--target", "nas.example.org")]:
