@@ -142,7 +142,7 @@ void Controller::showStatus(const LanguageTexts& texts) {
              {"reason", lastSweep_.error}}));
     if (searchEnded_ && count_ == 0)
         addLine(LanguageTexts::fill(
-            texts.text("Status Nothing Found", "No devices found. See \"Troubleshooting\" in {readme}."),
+            texts.text("Status Nothing Found", "No devices found. Run nasscout-cli doctor, or see \"Troubleshooting\" in {readme}."),
             {{"readme", d_.readmePath}}));
     o_.statusField->setStringValue(text);
 }
