@@ -418,6 +418,11 @@ std::vector<Finding> Firewalld(const std::vector<Interface>& list) {
     const CommandResult state = Run({"firewall-cmd", "--state"});
     if (state.status == -1)
         return {{"firewalld", Status::Warning, "firewall-cmd --state gave no answer within 5 s", ""}};
+    if (state.output.find("Authorization failed") != std::string::npos)
+        return {{"firewalld", Status::Warning,
+                 "runs, but tells this user nothing without a polkit agent: whether it drops the answers is "
+                 "unknown",
+                 "sudo nasscout-cli doctor, or allow nasscout at once: " + std::string(kFirewalldFix)}};
     if (FirstLine(state.output) != "running") return {{"firewalld", Status::Ok, "not running", ""}};
     const auto zones = ParseActiveZones(Run({"firewall-cmd", "--get-active-zones"}).output);
     const std::string fallback = FirstLine(Run({"firewall-cmd", "--get-default-zone"}).output);
@@ -455,7 +460,10 @@ std::vector<Finding> Firewalld(const std::vector<Interface>& list) {
                  (known ? "" : " (it is not installed: /usr/lib/firewalld/services/nasscout.xml)") +
                  ": it drops every answer to a search",
              "sudo firewall-cmd --permanent" + zoneOption +
-                 " --add-service=nasscout && sudo firewall-cmd --reload"});
+                 (known ? std::string(" --add-service=nasscout")
+                        : std::string(" --add-port=67/udp --add-port=1900/udp --add-port=") + kCommandPorts +
+                              "/udp") +
+                 " && sudo firewall-cmd --reload"});
     }
     return findings;
 }
