@@ -378,6 +378,7 @@ int main(int argc, char** argv) {
     doctor->add_option("--format", doctorFormat, "text (default) or json")
         ->check(CLI::IsMember({"text", "json"}).description(""))
         ->type_name("text|json");
+    doctor->set_version_flag("--version", "nasscout-cli " NASSCOUT_VERSION);
     doctor->footer(
         "Checks the port-67 privilege (and the bind helper), every interface, the default route, port 1900,\n"
         "firewalld, ufw and (as root) nftables, the time to look up this machine's host name, then runs one\n"
