@@ -79,6 +79,23 @@ std::vector<const Finding*> WorstFirst(const std::vector<Finding>& findings) {
     return sorted;
 }
 
+// Lines of at most kWidth columns where words allow, the next ones indented
+// under the message.
+std::string Wrapped(std::string line, const std::string& text) {
+    constexpr std::size_t kWidth = 100;
+    std::string out;
+    for (std::string_view word : Words(text)) {
+        if (line.size() > 9 && line.size() + 1 + word.size() > kWidth) {
+            out += line + "\n";
+            line = std::string(9, ' ');
+        } else if (line.back() != ' ') {
+            line += ' ';
+        }
+        line += word;
+    }
+    return out + line + "\n";
+}
+
 }  // namespace
 
 std::vector<UdpSocket> ParseProcNetUdp(std::string_view text) {
@@ -277,7 +294,8 @@ std::string FormatReportText(const Report& report) {
         const char* tag = f->status == Status::Blocking  ? "BLOCKING"
                           : f->status == Status::Warning ? "WARNING "
                                                          : "ok      ";
-        out << tag << " " << f->check << ": " << DisplayText(f->message) << "\n";
+        out << Wrapped(std::string(tag) + " ", f->check + ": " + DisplayText(f->message));
+        // A command stays on one line, to be copied whole.
         if (!f->fix.empty()) out << "         fix: " << DisplayText(f->fix) << "\n";
     }
     out << "\nSearch (" << report.seconds << " s, the default request and M-SEARCH):";
