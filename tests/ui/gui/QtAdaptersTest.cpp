@@ -1,15 +1,24 @@
 // The Qt adapters on their own, against real files and programs: the settings
-// file, in the temporary XDG_CONFIG_HOME that main sets.
+// file (in the temporary XDG_CONFIG_HOME that main sets) and stand-in openers.
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 #include <fstream>
+#include <functional>
 
+#include "QtDesktop.h"
 #include "QtSettings.h"
 
 namespace {
+
+bool waitFor(const std::function<bool()>& done, int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
 
 // One adapter for the whole run, as the window has; the file changes under it.
 TEST(SettingsFile, EachSaveIsJudgedByItselfAndAHandEditedCommaListIsReadAsItsItems) {
@@ -47,6 +56,48 @@ TEST(SettingsFile, EachSaveIsJudgedByItselfAndAHandEditedCommaListIsReadAsItsIte
         }
     }
     QFile::remove(file);
+}
+
+// Each stand-in xdg-open notes the URL it was given, then does what its row says.
+TEST(Opener, OnlyAFailureToStartOrAPromptFailureCodeCountsNotABrowserThatEndsBadlyLater) {
+    QTemporaryDir dir;
+    const QByteArray path = qgetenv("PATH");
+    struct Row {
+        const char* script;  // nullptr: no xdg-open at all
+        bool failed;
+    };
+    const Row rows[] = {{"exit 0", false}, {"exit 4", true}, {"sleep 3; exit 3", false}, {nullptr, true}};
+    QtWorkspace workspace({"xdg-open"}, 1500);
+    std::vector<int> failures(std::size(rows));
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const QString bin = dir.filePath(QString::number(i));
+        QDir().mkpath(bin);
+        if (rows[i].script) {
+            std::ofstream(bin.toStdString() + "/xdg-open")
+                << "#!/bin/sh\necho \"$1\" >\"$0.url\"\ntrap 'touch \"$0.end\"' EXIT\n" << rows[i].script << "\n";
+            QFile::setPermissions(bin + "/xdg-open", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        // The row's own directory first; a real xdg-open must not run.
+        qputenv("PATH", bin.toLocal8Bit() + (rows[i].script ? ":/usr/bin:/bin" : ""));
+        workspace.openURL("http://198.51.100." + std::to_string(10 + i), [&failures, i] { ++failures[i]; });
+    }
+    qputenv("PATH", path);
+    EXPECT_TRUE(waitFor(
+        [&] {
+            for (std::size_t i = 0; i < std::size(rows); ++i)
+                if (rows[i].script && !QFile::exists(dir.filePath(QString::number(i) + "/xdg-open.end")))
+                    return false;
+            return true;
+        },
+        30000));
+    waitFor([] { return false; }, 500);  // the last exit's report
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        EXPECT_EQ(failures[i], rows[i].failed ? 1 : 0) << i;
+        if (!rows[i].script) continue;
+        QFile url(dir.filePath(QString::number(i) + "/xdg-open.url"));
+        EXPECT_TRUE(url.open(QIODevice::ReadOnly));
+        EXPECT_EQ(url.readAll().toStdString(), "http://198.51.100." + std::to_string(10 + i) + "\n");
+    }
 }
 
 }  // namespace
