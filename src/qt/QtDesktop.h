@@ -4,6 +4,7 @@
 
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QObject>
@@ -21,9 +22,17 @@
 // tells whether a handler took it: the desktop services only report that the
 // program started. Without one, the desktop services decide (tests register
 // their own handlers there).
+//
+// Only a prompt failure counts. xdg-open ends at once with its own codes 1-4
+// (bad arguments, no such file, no handler found, the handler refused) when
+// nothing could be opened. In its generic mode it waits for the browser
+// instead, and ends with whatever the browser ends with, perhaps minutes later
+// when the user closes it: an opener still running after graceMs has opened
+// the page, and its end says nothing more.
 class QtWorkspace : public Workspace {
 public:
-    explicit QtWorkspace(QStringList opener = {}) : opener_(std::move(opener)) {}
+    explicit QtWorkspace(QStringList opener = {}, int graceMs = 5000)
+        : opener_(std::move(opener)), graceMs_(graceMs) {}
 
     void openURL(const std::string& url, std::function<void()> failed) override {
         const QUrl u(QString::fromStdString(url), QUrl::StrictMode);
@@ -35,9 +44,12 @@ public:
         auto* process = new QProcess(&guard_);
         process->setStandardOutputFile(QProcess::nullDevice());
         process->setStandardErrorFile(QProcess::nullDevice());
+        QElapsedTimer started;
+        started.start();
         QObject::connect(process, &QProcess::finished, &guard_,
-                         [process, failed](int code, QProcess::ExitStatus status) {
-                             if (status != QProcess::NormalExit || code != 0) failed();
+                         [process, failed, started, grace = graceMs_](int code, QProcess::ExitStatus status) {
+                             const bool failure = status != QProcess::NormalExit || (code >= 1 && code <= 4);
+                             if (failure && !started.hasExpired(grace)) failed();
                              process->deleteLater();
                          });
         QObject::connect(process, &QProcess::errorOccurred, &guard_,
@@ -51,6 +63,7 @@ public:
 
 private:
     QStringList opener_;
+    int graceMs_;
     QObject guard_;
 };
 
