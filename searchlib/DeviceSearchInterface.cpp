@@ -206,4 +206,6 @@ std::vector<SearchWorkerStatus> CDeviceSearchInterface::GetWorkerStatus() {
     return CSearchDeviceClient::GetWorkerStatus();
 }
 
-std::vector<SearchBroadcastSend> CDeviceSearchInterface::GetBroadcastSends() { return {}; }
+std::vector<SearchBroadcastSend> CDeviceSearchInterface::GetBroadcastSends() {
+    return CSearchDeviceClient::GetBroadcastSends();
+}

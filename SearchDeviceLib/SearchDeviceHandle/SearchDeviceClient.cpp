@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <system_error>
 
 #include "HostNameLookup.h"
@@ -95,6 +96,15 @@ HostNameLookup& Lookup() {
 // Any-address workers whose object could not be made; retried at every search.
 bool g_broadcastMissing = false;
 bool g_multicastMissing = false;
+
+struct BroadcastSendRecord {
+    std::mutex mutex;
+    std::vector<SearchBroadcastSend> sends;
+};
+BroadcastSendRecord& BroadcastSends() {
+    static NoDestructor<BroadcastSendRecord> record;  // a late send at exit still finds it
+    return *record;
+}
 
 bool AsIPv4(const std::string& text, std::string& dotted) {
     boost::system::error_code ec;
@@ -243,6 +253,18 @@ std::vector<SearchWorkerStatus> CSearchDeviceClient::GetWorkerStatus() {
     return snapshot;
 }
 
+void CSearchDeviceClient::NoteBroadcastSends(std::vector<SearchBroadcastSend> sends) {
+    BroadcastSendRecord& record = BroadcastSends();
+    std::lock_guard<std::mutex> lock(record.mutex);
+    record.sends = std::move(sends);
+}
+
+std::vector<SearchBroadcastSend> CSearchDeviceClient::GetBroadcastSends() {
+    BroadcastSendRecord& record = BroadcastSends();
+    std::lock_guard<std::mutex> lock(record.mutex);
+    return record.sends;
+}
+
 void CSearchDeviceClient::SetAddressSources(AddressSource resolver, AddressSource interfaces) {
     Resolver() = std::move(resolver);
     Interfaces() = std::move(interfaces);
@@ -255,6 +277,7 @@ void CSearchDeviceClient::ResetForTesting() {
     m_nPort = kFirstCommandPort;
     m_bMulitIP = false;
     g_broadcastMissing = g_multicastMissing = false;
+    NoteBroadcastSends({});
     Lookup().Reset();
     SetDeviceCallback(nullptr);
 }

@@ -50,6 +50,11 @@ public:
 
     // Snapshot of every registered worker, in creation order.
     static std::vector<SearchWorkerStatus> GetWorkerStatus();
+    // How the last broadcast request left, one entry per interface tried;
+    // empty when none could broadcast or the worker has no socket. Written
+    // by the searching thread, readable from any.
+    static void NoteBroadcastSends(std::vector<SearchBroadcastSend> sends);
+    static std::vector<SearchBroadcastSend> GetBroadcastSends();
 
     // --- Seams for tests and embedding hosts -------------------------------
     // Installs the hand-over callback without starting any worker.

@@ -2,7 +2,26 @@
 // port 67, and decoding of the devices' 148-byte answers.
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "SearchDeviceThread.h"
+
+struct ifaddrs;
+
+// A local interface the broadcast request goes out of, with the address it
+// carries as its source (host byte order).
+struct BroadcastInterface {
+    std::string name;
+    std::uint32_t address = 0;
+    bool operator==(const BroadcastInterface&) const = default;
+};
+
+// The interfaces of a getifaddrs list that can carry a limited broadcast: up,
+// broadcast-capable, neither loopback nor point-to-point, with an IPv4
+// address (link-local ones too). One entry per interface, its first address.
+std::vector<BroadcastInterface> BroadcastInterfaces(const struct ifaddrs* list);
 
 class CSearchDeviceBroadcastThread : public CSearchDeviceThread {
 public:
@@ -10,6 +29,8 @@ public:
     ~CSearchDeviceBroadcastThread() override;
     void InitSearchThread() override;
     using CSearchDeviceThread::InitSearchThread;
+    // One datagram out of every broadcast interface, each with its own
+    // address as source; the outcome goes to the client's send record.
     int SendSearchCommandToDevice(dhcppacket& packet) override;
     void HandleReceiveInfo(char* data, int length, std::string& senderIP) override;
 

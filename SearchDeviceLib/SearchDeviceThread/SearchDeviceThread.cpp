@@ -224,6 +224,41 @@ void CSearchDeviceThread::SendDatagram(const void* data, std::size_t size, const
     socket.send_to(boost::asio::buffer(data, size), to);
 }
 
+void CSearchDeviceThread::SendDatagramThrough(const void* data, std::size_t size, const ip::udp::endpoint& to,
+                                              unsigned interfaceIndex, std::uint32_t source) {
+    sockaddr_in dest{};
+    dest.sin_family = AF_INET;
+    dest.sin_port = htons(to.port());
+    dest.sin_addr.s_addr = htonl(to.address().to_v4().to_uint());
+    iovec part{const_cast<void*>(data), size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr message{};
+    message.msg_name = &dest;
+    message.msg_namelen = sizeof dest;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = IPPROTO_IP;
+    header->cmsg_type = IP_PKTINFO;
+    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_ifindex = static_cast<int>(interfaceIndex);
+    info.ipi_spec_dst.s_addr = htonl(source);
+    std::memcpy(CMSG_DATA(header), &info, sizeof info);
+
+    std::lock_guard<std::mutex> lock(sockMutex);
+    if (bExitSock || !socket.is_open())
+        throw boost::system::system_error(boost::asio::error::bad_descriptor, "send_to");
+    ssize_t sent;
+    do sent = ::sendmsg(socket.native_handle(), &message, MSG_NOSIGNAL);
+    while (sent < 0 && errno == EINTR);
+    if (sent < 0)
+        throw boost::system::system_error(boost::system::error_code(errno, boost::system::system_category()),
+                                          "send_to");
+}
+
 int CSearchDeviceThread::SendUnicast(const void* data, std::size_t size, std::uint32_t address,
                                      unsigned short port) {
     try {

@@ -75,6 +75,11 @@ protected:
     // Sends one datagram; throws boost::system::system_error, also when the
     // worker was stopped or never opened its socket.
     void SendDatagram(const void* data, std::size_t size, const boost::asio::ip::udp::endpoint& to);
+    // The same, but out of one interface (index) with source address
+    // (host byte order): a limited broadcast from an any-address socket
+    // would otherwise leave only where the default route points.
+    void SendDatagramThrough(const void* data, std::size_t size, const boost::asio::ip::udp::endpoint& to,
+                             unsigned interfaceIndex, std::uint32_t source);
     template <typename Option>
     void SetSocketOption(const Option& option) {
         std::lock_guard<std::mutex> lock(sockMutex);
