@@ -16,11 +16,12 @@ std::string_view TrimBlanks(std::string_view text) {
     return text;
 }
 
-// 0.0.0.0/8 ("this network") and everything from 224.0.0.0 up (multicast,
-// reserved, the limited broadcast): a unicast probe cannot go there.
+// 0.0.0.0/8 ("this network"), 127.0.0.0/8 (this machine itself: a /16 of it
+// would be 131,000 datagrams to ourselves) and everything from 224.0.0.0 up
+// (multicast, reserved, the limited broadcast): no box is reached there.
 bool IsUnicast(std::uint32_t address) {
     const std::uint32_t top = address >> 24;
-    return top != 0 && top < 224;
+    return top != 0 && top != 127 && top < 224;
 }
 
 bool ParseItem(std::string_view item, CSearchTargetList& into, SearchTargetError& error) {
@@ -78,7 +79,7 @@ std::string SearchTargetError::Describe() const {
         case Reason::BadPrefix:
             return quoted + ": the prefix must be /16 to /32";
         case Reason::NotUnicast:
-            return quoted + ": not a unicast address";
+            return quoted + ": not a unicast address of another machine";
     }
     return quoted;
 }

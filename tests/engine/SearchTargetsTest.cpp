@@ -34,7 +34,7 @@ TEST(SearchTargets, ItemsYieldAscendingDistinctHosts) {
         // The /24 is inside the /16: its edges are hosts of the /16.
         {"10.1.20.0/24,10.1.0.0/16", "10.1.0.1-10.1.255.254 65534"},
         {"10.1.20.255,10.1.20.0/24", "10.1.20.1-10.1.20.255 255"},
-        {"127.0.0.1,223.255.255.254", "127.0.0.1-127.0.0.1 223.255.255.254-223.255.255.254 2"},
+        {"1.0.0.1,223.255.255.254", "1.0.0.1-1.0.0.1 223.255.255.254-223.255.255.254 2"},
     };
     for (const auto& [text, ranges] : cases) EXPECT_EQ(Parse(text), ranges) << text;
 
@@ -60,7 +60,8 @@ TEST(SearchTargets, RefusalNamesTheOffendingItemAndAddsNothing) {
         {"010.1.1.1", R::NotAddress, "010.1.1.1"},         {"10.1.20.7, nas", R::NotAddress, "nas"},
         {"", R::EmptyItem, ""},                             {"10.1.20.7,", R::EmptyItem, "10.1.20.7,"},
         {"239.143.255.250", R::NotUnicast, "239.143.255.250"}, {"255.255.255.255", R::NotUnicast, "255.255.255.255"},
-        {"0.0.0.0/16", R::NotUnicast, "0.0.0.0/16"},
+        {"0.0.0.0/16", R::NotUnicast, "0.0.0.0/16"},      {"127.0.0.0/16", R::NotUnicast, "127.0.0.0/16"},
+        {"127.0.0.1", R::NotUnicast, "127.0.0.1"},
     };
     for (const auto& c : cases) {
         CSearchTargetList list;
