@@ -126,4 +126,16 @@ TEST(CliWarnings, SayOnceForEachWorkerWhichPortWhyAndWhatToDo) {
     EXPECT_THAT(tracker.NewWarnings({cases[0].first, cases[2].first}), ElementsAre(HasSubstr("10.9.8.7")));
 }
 
+TEST(CliWarnings, ABroadcastThatMissedAnInterfaceNamesItOnce) {
+    const SearchBroadcastSend wired{"eth0", "198.51.100.1", true, ""};
+    const SearchBroadcastSend wifi{"wlan0", "169.254.7.9", false, "Network is unreachable"};
+    const SearchBroadcastSend usb{"usb0", "203.0.113.1", false, "No buffer space available"};
+    EXPECT_EQ(BroadcastSendWarning({wired}, true), "");
+    EXPECT_EQ(BroadcastSendWarning({}, false), "");  // its start failure is said instead
+    EXPECT_THAT(BroadcastSendWarning({}, true), HasSubstr("no network interface can carry"));
+    const std::string both = BroadcastSendWarning({wired, wifi, usb}, true);
+    EXPECT_THAT(both, HasSubstr("through wlan0 (169.254.7.9: Network is unreachable), usb0 (203.0.113.1"));
+    EXPECT_EQ(both.find("eth0"), std::string::npos);
+}
+
 }  // namespace

@@ -60,6 +60,24 @@ std::string StartWarning(const SearchWorkerStatus& s, bool singleAddress) {
     return text;
 }
 
+std::string BroadcastSendWarning(const std::vector<SearchBroadcastSend>& sends, bool broadcastStarted) {
+    if (!broadcastStarted) return {};
+    const std::string lost =
+        " devices that answer only the broadcast search may be missed there.\n  Run 'nasscout-cli doctor' to "
+        "see why.";
+    if (sends.empty())
+        return "nasscout-cli: warning: no network interface can carry the broadcast search (none is up with an "
+               "IPv4 address);" + lost;
+    std::string failed;
+    for (const SearchBroadcastSend& s : sends) {
+        if (s.sent) continue;
+        if (!failed.empty()) failed += ", ";
+        failed += s.interfaceName + " (" + s.localIP + ": " + (s.error.empty() ? "unknown error" : s.error) + ")";
+    }
+    if (failed.empty()) return {};
+    return "nasscout-cli: warning: the broadcast search could not be sent through " + failed + ";" + lost;
+}
+
 std::vector<std::string> StartWarningTracker::NewWarnings(const std::vector<SearchWorkerStatus>& statuses) {
     std::vector<std::string> out;
     for (; seen < statuses.size(); ++seen) {

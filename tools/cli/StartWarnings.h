@@ -26,4 +26,10 @@ private:
     std::size_t seen = 0;
 };
 
+// One warning for the last search's broadcast, naming every interface it
+// could not leave through; empty when it left through all of them.
+// `broadcastStarted` is false when the broadcast worker never started (its start failure is
+// warned about already).
+std::string BroadcastSendWarning(const std::vector<SearchBroadcastSend>& sends, bool broadcastStarted);
+
 }  // namespace cli

@@ -120,6 +120,7 @@ public:
     void Search() {
         engine->SendSearchDeviceCommand(nullptr);
         ReportStartFailures();  // a search may add workers for new addresses
+        ReportBroadcastSends();
     }
 
     // Asks every target directly and returns when all were asked (or a stop
@@ -185,8 +186,20 @@ private:
             std::fprintf(stderr, "%s\n", warning.c_str());
     }
 
+    // Once per search, and only when it differs from the last one: a watch
+    // on a machine without that network would otherwise repeat it every round.
+    void ReportBroadcastSends() {
+        bool started = false;
+        for (const SearchWorkerStatus& w : engine->GetWorkerStatus())
+            if (w.kind == SearchWorkerStatus::Kind::Broadcast) started = w.started;
+        const std::string warning = cli::BroadcastSendWarning(engine->GetBroadcastSends(), started);
+        if (!warning.empty() && warning != lastBroadcastWarning) std::fprintf(stderr, "%s\n", warning.c_str());
+        lastBroadcastWarning = warning;
+    }
+
     FILE* results = nullptr;
     cli::StartWarningTracker warnings;
+    std::string lastBroadcastWarning;
     std::string lastSweepWarning;
 };
 
