@@ -246,14 +246,14 @@ TEST(Sweep, RunsAloneUntilANewSweepACancelOrTheExitStopsIt) {
     EXPECT_LT(p.done, p.total);
     EXPECT_TRUE(engine->WaitSweep(0));
 
-    // The lab refuses sends to 198.18.0.0/24: the first target's failures
+    // The lab refuses sends to 198.19.0.0/24: the first target's failures
     // are counted and named, and the target after it is still asked.
-    ASSERT_EQ(setTargets("198.18.0.1,198.18.10.78", kSearchRateMax), 0);
+    ASSERT_EQ(setTargets("198.19.0.1,203.0.113.10", kSearchRateMax), 0);
     ASSERT_EQ(engine->SweepSearchTargets(), 0);
     EXPECT_TRUE(engine->WaitSweep(-1));
     p = engine->GetSweepProgress();
     EXPECT_EQ(std::tuple(p.state, p.done, p.sent, p.failed), std::tuple(SEARCH_SWEEP_FINISHED, 2ull, 2ull, 2ull));
-    EXPECT_NE(std::string(p.error).find("(198.18.0.1:68)"), std::string::npos) << p.error;
+    EXPECT_NE(std::string(p.error).find("(198.19.0.1:68)"), std::string::npos) << p.error;
 
     ASSERT_EQ(setTargets("198.18.10.0/24", 2), 0);
     ASSERT_EQ(engine->SweepSearchTargets(), 0);
