@@ -102,7 +102,9 @@ for patch in "${patches[@]}"; do
   for t in "${targets[@]}"; do buildArgs+=(--target "$t"); done
   if ! cmake --build --preset default -j "$JOBS" "${buildArgs[@]}" >>"$log" 2>&1; then
     verdict="missed (does not build)"
-  elif ctest --preset default -j "$JOBS" --no-tests=error "${ctestArgs[@]}" >>"$log" 2>&1; then
+  elif ctest --preset default -N "${ctestArgs[@]}" 2>/dev/null | grep -q '^Total Tests: 0$'; then
+    verdict="missed (no test matches)"
+  elif ctest --preset default -j "$JOBS" "${ctestArgs[@]}" >>"$log" 2>&1; then
     verdict=missed
   else
     verdict=caught
