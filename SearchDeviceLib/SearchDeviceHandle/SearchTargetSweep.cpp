@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -26,6 +25,7 @@
 #include <vector>
 
 #include "NoDestructor.h"
+#include "Pacer.h"
 #include "SearchDeviceBroadcastThread.h"
 #include "SearchDeviceClient.h"
 #include "SearchDeviceMultiCommandThead.h"
@@ -39,8 +39,6 @@ namespace {
 
 constexpr unsigned short kRequestPort = 68;  // where devices hear the broadcast protocol
 constexpr unsigned short kSsdpPort = 1900;
-// Longest single sleep: a cancel is seen within this time even at rate 1.
-constexpr auto kLongestSleep = std::chrono::milliseconds(20);
 
 struct State {
     std::mutex mutex;  // guards everything below but the atomics
@@ -196,59 +194,6 @@ Plan MakePlan(State& s) {
     return plan;
 }
 
-// Waits for deadlines: sleeps until shortly before one, by the wake-up
-// latency it usually sees, and spins the rest. A plain sleep is late by that
-// latency every time; that alone keeps the spacing even, but a sweep that has
-// fallen behind (the machine was busy) could then never catch up at high
-// rates. Spinning costs CPU, so it is bounded by a quarter of the gap, and
-// gaps long enough for a sleep's latency not to matter are not spun at all.
-class Waiter {
-public:
-    explicit Waiter(int rate)
-        : most(std::chrono::nanoseconds(1000000000 / rate) < kSpinGapsBelow
-                   ? std::clamp<Clock::duration>(std::chrono::nanoseconds(250000000 / rate), kLeastMargin,
-                                                 kMostMargin)
-                   : Clock::duration::zero()),
-          margin(std::min<Clock::duration>(std::chrono::microseconds(20), most)) {}
-
-    // False as soon as the sweep is cancelled.
-    bool Until(Clock::time_point due, const std::atomic<bool>& cancel) {
-        for (;;) {
-            if (cancel.load(std::memory_order_relaxed)) return false;
-            const Clock::time_point now = Clock::now();
-            if (now >= due) return true;
-            if (due - now <= margin + kShortestSleep) continue;
-            const Clock::time_point wake = std::min<Clock::time_point>(due - margin, now + kLongestSleep);
-            SleepUntil(wake);
-            // A running average of the latency, deaf to the rare long stall
-            // of a busy machine.
-            const Clock::duration late =
-                std::clamp<Clock::duration>(Clock::now() - wake, Clock::duration::zero(), 4 * margin + kLeastMargin);
-            margin = std::clamp<Clock::duration>(margin + (late - margin) / 8, Clock::duration::zero(), most);
-        }
-    }
-
-private:
-    static constexpr Clock::duration kShortestSleep = std::chrono::microseconds(5);
-    static constexpr Clock::duration kLeastMargin = std::chrono::microseconds(2);
-    static constexpr Clock::duration kMostMargin = std::chrono::microseconds(200);
-    static constexpr Clock::duration kSpinGapsBelow = std::chrono::microseconds(250);
-
-    static void SleepUntil(Clock::time_point wake) {
-        // steady_clock is CLOCK_MONOTONIC, so its time points are absolute
-        // deadlines for the sleep as they are.
-        const auto since = wake.time_since_epoch();
-        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
-        timespec ts{};
-        ts.tv_sec = static_cast<std::time_t>(seconds.count());
-        ts.tv_nsec = static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds).count());
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
-    }
-
-    const Clock::duration most;
-    Clock::duration margin;
-};
-
 class Sweep {
 public:
     Sweep(Plan plan, CSearchTargetList targets, int rate, Clock::time_point start)
@@ -322,28 +267,15 @@ private:
 
     Plan plan;
     CSearchTargetList targets;
-    CSearchTargetSweep::Pacer pacer;
+    Pacer pacer;
     RouteFinder routes;
-    Waiter waiter;
+    PacerWaiter waiter;
     std::uint64_t slot = 0;
     Clock::time_point previous;
     bool errorSeen = false;
 };
 
 }  // namespace
-
-Clock::time_point CSearchTargetSweep::Pacer::Due(std::uint64_t index, Clock::time_point previous) const {
-    const std::uint64_t rate = static_cast<std::uint64_t>(nRate);
-    // index / rate whole seconds plus the rest, exact in integers for any index.
-    const auto offset = std::chrono::seconds(index / rate) + std::chrono::nanoseconds(index % rate * 1000000000 / rate);
-    const Clock::time_point due = tStart + std::chrono::duration_cast<Clock::duration>(offset);
-    if (index == 0) return due;
-    // Behind schedule: about two thirds of the gap, and at least 3 us more
-    // than half of it, for the jitter between here and the wire.
-    const auto spacing = std::max(std::chrono::nanoseconds(650000000 / rate),
-                                  std::chrono::nanoseconds(500000000 / rate + 3000));
-    return std::max(due, previous + std::chrono::duration_cast<Clock::duration>(spacing));
-}
 
 int CSearchTargetSweep::SetTargets(const CSearchTargetList& targets, int rate) {
     if (rate < kSearchRateMin || rate > kSearchRateMax) return -1;

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <future>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
+#include "HostNameLookup.h"
 #include "SearchDeviceClient.h"
 #include "SearchDeviceOpt.h"
 #include "SearchDeviceThread.h"
@@ -25,6 +28,7 @@ std::string g_journal;  // "<worker><call> " for every call any fake receives
 struct FakeWorker : CSearchDeviceThread {
     FakeWorker(int index, Kind kind) : index(index), kind(kind) {}
     void InitSearchThread(const char* ip, int port, bool retry) override {
+        bStarted = true;
         given = std::string(1, "BMC"[static_cast<int>(kind)]) + " " + (ip ? ip : "-") + " " + std::to_string(port) +
                 (retry ? " retry" : "");
     }
@@ -38,6 +42,7 @@ struct FakeWorker : CSearchDeviceThread {
         return 0;
     }
     void ClearOldDeviceInfo() override { g_journal += std::to_string(index) + "clear "; }
+    void Share() { bShared = true; }
     int index;
     Kind kind;
     std::string given;
@@ -136,6 +141,11 @@ TEST_F(SearchClient, DefaultPacketAndACallersOwnPacketReachEveryWorkerUnchanged)
     Start(false);
     EXPECT_THAT(Given(), ElementsAre("B - 67", "M - 1900 retry"));
     EXPECT_TRUE(Log("Get Current Local IP").empty());
+    // Only a port that another program holds too is reported as shared.
+    workers[1]->Share();
+    std::vector<bool> shared;
+    for (const SearchWorkerStatus& s : CSearchDeviceClient::GetWorkerStatus()) shared.push_back(s.started && s.shared);
+    EXPECT_THAT(shared, ElementsAre(false, true));
     dhcppacket own;
     std::memset(&own, 0x5A, sizeof own);
     const dhcppacket copy = own;
@@ -146,6 +156,22 @@ TEST_F(SearchClient, DefaultPacketAndACallersOwnPacketReachEveryWorkerUnchanged)
         EXPECT_EQ(std::memcmp(&w->sent[0], request, sizeof request), 0) << w->index;
         EXPECT_EQ(std::memcmp(&w->sent[1], &copy, sizeof copy), 0) << w->index;
     }
+}
+
+// A lookup that hangs past its budget is reported once, not at every search.
+TEST(SearchClientLookup, AHangingLookupIsReportedOnce) {
+    using namespace std::chrono_literals;
+    HostNameLookup lookup(1ms, 20ms);
+    auto gate = std::make_shared<std::promise<void>>();
+    const auto hangs = [opened = gate->get_future().share()] {
+        opened.wait();
+        return std::vector<std::string>{};
+    };
+    EXPECT_FALSE(lookup.Take(hangs).answered);
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(lookup.Take(hangs).error, "no answer to the host name lookup within 0.02 s");
+    for (int search = 0; search < 2; ++search) EXPECT_FALSE(lookup.Take(hangs).answered);
+    gate->set_value();
 }
 
 }  // namespace

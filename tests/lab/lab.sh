@@ -9,7 +9,8 @@
 # veths to dev0 and dev1 of the LAN namespace, which hold .10 .. .(9+N) of each
 # subnet. The LAN namespace also routes (198.51.100.254) to 198.18.10.0/24 in a
 # third namespace (rt1 198.18.10.10 .. .(9+N)), which no broadcast or multicast
-# reaches. COMMAND sees LAB_LAN_PID and LAB_IN_LAN (prefix that runs a command
+# reaches. 198.19.0.0/24 is unreachable: a send there is refused at once.
+# COMMAND sees LAB_LAN_PID and LAB_IN_LAN (prefix that runs a command
 # in the LAN namespace), LAB_HOST_IP1/2, LAB_NET1/2 (198.51.100, 203.0.113),
 # LAB_ADDRS (N per subnet, default 20, at most 240), LAB_ROUTED_PID,
 # LAB_IN_ROUTED, LAB_ROUTED_NET (198.18.10) and LAB_ROUTER_IP (198.51.100.254).
@@ -84,6 +85,7 @@ EOF
   printf 'link set rt1 up\nroute add default via 198.18.10.1\n'
 } | nsenter -t "$ROUTED_PID" -n ip -batch - || fail "cannot configure the routed namespace"
 ip route add 198.18.10.0/24 via 198.51.100.254 || fail "cannot route to the routed subnet"
+ip route add unreachable 198.19.0.0/24 || fail "cannot add the unreachable block"
 
 hostname lab-host
 hosts=$(mktemp /tmp/lab-hosts.XXXXXX)

@@ -208,6 +208,7 @@ TEST_F(SsdpDecode, MessagesBecomeRecordsOrAreDropped) {
         // The address: from LOCATION, up to its port, path or a blank, else the sender.
         {Answer(""), fromIp + "77" + parts},
         {Answer("LOCATION: http://198.51.100.15 /desc.xml\r\n"), fromIp + "15" + parts},
+        {Answer("LOCATION: http://198.51.100.40/desc.xml\r\n"), fromIp + "40" + parts},
         // Only a strict dotted quad is an address (the UI tests its parser).
         {Answer("LOCATION: http://1.2.3.4@evil:80/\r\n"), "dropped"},
         {Answer("LOCATION: desc.xml\r\n"), "dropped"},
