@@ -57,6 +57,12 @@ void AnswerLog::Reset() {
     byIp_.clear();
 }
 
+std::vector<std::string> AnswerLog::KeysAt(const std::string& ip) const {
+    std::lock_guard lock(mutex_);
+    const auto it = byIp_.find(ip);
+    return it == byIp_.end() ? std::vector<std::string>{} : it->second.keys;
+}
+
 std::vector<Sighting> AnswerLog::Sightings(const std::vector<deviceinfo>& list) const {
     struct Entry {
         Sighting sighting;

@@ -29,6 +29,8 @@ public:
     void Note(const deviceinfo& record, int port);
     // A new search: what came before no longer counts as seen together.
     void Reset();
+    // The identities heard from ip since the last Reset.
+    std::vector<std::string> KeysAt(const std::string& ip) const;
     // One sighting per box among the list's records that answered since the
     // last Reset. Records that share an identity are one box, counted at the
     // address it answered from last.
