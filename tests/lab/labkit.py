@@ -167,8 +167,6 @@ def main(cases, outside=()):
     CLI, SIM = os.path.join(build, "tools/cli/nasscout-cli"), os.path.join(build, "tools/sim/nasscout-sim")
     LAB_HOST, WINDOW = os.path.join(build, "tests/hostile/lab_host"), os.path.join(build, "src/nasscout")
     WORK = tempfile.mkdtemp(prefix="nasscout-lab-")
-    # The programs remember boxes under it: never in the user's own folder.
-    os.environ["XDG_STATE_HOME"] = os.path.join(WORK, "state")
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))  # a CTest timeout still reaps the children
     try:
         cases[case](*sys.argv[3:])

@@ -225,6 +225,9 @@ void BoxCommands::Register(CLI::App& app, double& timeout, const CLI::Validator&
     forget = app.add_subcommand("forget", "Remove a box (or with --all every box) from the known boxes");
     forget->add_option("BOX", box, "Host name (any case), id or last address of a box");
     forget->add_flag("--all", all, "Forget every box");
+    forget->footer(
+        "Exit status: 0 forgotten, 3 no known box has that name, 4 it names several (they are listed),\n"
+        "2 bad arguments.");
 }
 
 const char* BoxCommands::Usage() const {
