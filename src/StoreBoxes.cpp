@@ -8,13 +8,16 @@ std::vector<KnownBoxes::Moved> StoreBoxes::record(const std::vector<deviceinfo>&
     std::vector<Moved> out;
     for (const store::Move& m : store_.Record(store::AnswerLog::Instance().Sightings(list), std::time(nullptr)))
         out.push_back({m.box.host, m.box.ip, m.from});
+    facts_.clear();
+    for (const store::KnownBox& box : store_.All())
+        for (const std::string& key : box.keys) facts_[key] = {box.version, box.firstSeen, box.lastSeen};
     return out;
 }
 
 std::optional<KnownBoxes::Facts> StoreBoxes::facts(const deviceinfo& record) {
-    const std::optional<store::KnownBox> box = store_.Find(store::RecordKey(record));
-    if (!box) return std::nullopt;
-    return Facts{box->version, box->firstSeen, box->lastSeen};
+    const auto it = facts_.find(store::RecordKey(record));
+    if (it == facts_.end()) return std::nullopt;
+    return it->second;
 }
 
 std::vector<KnownBoxes::Problem> StoreBoxes::problems() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <map>
+
 #include "BoxStore.h"
 #include "platform/KnownBoxes.h"
 
@@ -14,4 +16,5 @@ public:
 
 private:
     store::BoxStore store_;
+    std::map<std::string, Facts> facts_;  // by key, as of the last record: one read, not one per row
 };
