@@ -54,6 +54,7 @@ void Controller::awakeFromNib() {
     engine_.init();
     if (rememberBoxes(d_.settings ? d_.settings->value(kRememberBoxesSetting) : std::nullopt))
         boxes_ = engine_.knownBoxes();
+    if (boxes_) boxProblems_ = boxes_->problems();  // a damaged file is news before any box answers
     loadTargets();
     search();
     workers_ = engine_.workerStatus();

@@ -35,15 +35,17 @@ std::string boxProblemText(const KnownBoxes::Problem& p, const LanguageTexts& te
             texts.text("Status Known Damaged",
                        "The list of known boxes was damaged; it was moved to {file} and a new one started."),
             {{"file", p.file}});
-    return LanguageTexts::fill(texts.text("Status Known Not Saved", "Known boxes cannot be saved in {file}: {reason}"),
-                               {{"file", p.file}, {"reason", p.reason}});
+    return LanguageTexts::fill(
+        texts.text("Status Known Not Saved", "Known boxes cannot be saved in {file}: {reason}"),
+        {{"file", p.file}, {"reason", p.reason}});
 }
 
 std::string boxToolTip(const deviceinfo& record, const std::optional<KnownBoxes::Facts>& facts,
                        const LanguageTexts& texts) {
     std::string version = field(record.version);
     if (version.empty() && facts) version = facts->version;
-    std::string tip = LanguageTexts::fill(texts.text("Tooltip Maker", "Maker: {maker}"), {{"maker", field(record.factory)}});
+    std::string tip = LanguageTexts::fill(texts.text("Tooltip Maker", "Maker: {maker}"),
+                                          {{"maker", field(record.factory)}});
     if (!version.empty())
         tip += "\n" + LanguageTexts::fill(texts.text("Tooltip Firmware", "Firmware version: {version}"),
                                           {{"version", version}});

@@ -6,7 +6,8 @@ StoreBoxes::StoreBoxes() : store_(store::DefaultStorePath()) {}
 
 std::vector<KnownBoxes::Moved> StoreBoxes::record(const std::vector<deviceinfo>& list) {
     std::vector<Moved> out;
-    for (const store::Move& m : store_.Record(store::AnswerLog::Instance().Sightings(list), std::time(nullptr)))
+    for (const store::Move& m :
+         store_.Record(store::AnswerLog::Instance().Sightings(list), std::time(nullptr)))
         out.push_back({m.box.host, m.box.ip, m.from});
     facts_.clear();
     for (const store::KnownBox& box : store_.All())
