@@ -1,5 +1,7 @@
 #include "AnswerLog.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 
 #include "NoDestructor.h"
@@ -73,7 +75,10 @@ std::vector<Sighting> AnswerLog::Sightings(const std::vector<deviceinfo>& list) 
         std::lock_guard lock(mutex_);
         for (const deviceinfo& d : list) {
             const auto it = byIp_.find(Text(d.ip));
-            if (it == byIp_.end()) continue;
+            // The address text may come from the answer itself: only a plain
+            // IPv4 address is kept, opened or printed for a shell.
+            in_addr address{};
+            if (it == byIp_.end() || inet_pton(AF_INET, it->first.c_str(), &address) != 1) continue;
             Sighting s;
             s.keys = it->second.keys;
             const std::string key = RecordKey(d);

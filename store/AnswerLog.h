@@ -31,8 +31,8 @@ public:
     void Reset();
     // The identities heard from ip since the last Reset.
     std::vector<std::string> KeysAt(const std::string& ip) const;
-    // One sighting per box among the list's records that answered since the
-    // last Reset. Records that share an identity are one box, counted at the
+    // One sighting per box among the list's records with an IPv4 address
+    // that answered since the last Reset. Records that share an identity are one box, counted at the
     // address it answered from last.
     std::vector<Sighting> Sightings(const std::vector<deviceinfo>& list) const;
 

@@ -61,7 +61,9 @@ TEST(BoxStore, RemembersABoxOnceUnderItsNewAddressAndReportsTheMove) {
     // the broadcast answer carries no version, which keeps the known one.
     const deviceinfo ssdp = Record("A1", "198.51.100.10", "nas-office", "2.1"),
                      bcast = Record("a1-b", "198.51.100.10");
-    EXPECT_THAT(Search(boxes, {{ssdp, 1900}, {bcast, 67}}, {bcast}, 1000), SizeIs(0));
+    // An address text that is no IPv4 address (it may come from the answer) is never remembered.
+    const deviceinfo evil = Record("E1", "1.2.3.4@evil.example/");
+    EXPECT_THAT(Search(boxes, {{ssdp, 1900}, {bcast, 67}, {evil, 1900}}, {bcast, evil}, 1000), SizeIs(0));
     // Later the box answers by broadcast alone from a new address, and the list still holds the old record.
     const deviceinfo moved = Record("a1-b", "198.51.100.23");
     const std::vector<Move> moves = Search(boxes, {{moved, 67}}, {bcast, moved}, 2000);

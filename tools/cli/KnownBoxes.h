@@ -105,7 +105,9 @@ int FindBox(Session& cli, Options& o, const BoxCommands& cmd, const volatile sig
     auto look = [&] {
         for (const deviceinfo& d : cli.Snapshot()) {
             const std::string at(FieldText(d.ip));
-            if (IsTheBox(d, store::AnswerLog::Instance().KeysAt(at), box, cmd.box)) {
+            in_addr address{};  // what is opened or printed for a shell is a plain address
+            if (inet_pton(AF_INET, at.c_str(), &address) == 1 &&
+                IsTheBox(d, store::AnswerLog::Instance().KeysAt(at), box, cmd.box)) {
                 ip = at;
                 return true;
             }
