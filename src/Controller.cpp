@@ -6,6 +6,7 @@
 
 #include "DeviceUrl.h"
 #include "FloatValue.h"
+#include "KnownBoxesText.h"
 #include "LanguageChoice.h"
 #include "SearchTargetsText.h"
 #include "WorkerStatusText.h"
@@ -51,6 +52,9 @@ void Controller::awakeFromNib() {
     loadLanguage();
 
     engine_.init();
+    if (rememberBoxes(d_.settings ? d_.settings->value(kRememberBoxesSetting) : std::nullopt))
+        boxes_ = engine_.knownBoxes();
+    if (boxes_) boxProblems_ = boxes_->problems();  // a damaged file is news before any box answers
     loadTargets();
     search();
     workers_ = engine_.workerStatus();
@@ -140,6 +144,8 @@ void Controller::showStatus(const LanguageTexts& texts) {
             {{"failed", std::to_string(lastSweep_.failed)},
              {"attempts", std::to_string(lastSweep_.attempts)},
              {"reason", lastSweep_.error}}));
+    for (const KnownBoxes::Moved& m : moved_) addLine(boxMovedText(m, texts));
+    for (const KnownBoxes::Problem& p : boxProblems_) addLine(boxProblemText(p, texts));
     if (searchEnded_ && count_ == 0)
         addLine(LanguageTexts::fill(
             texts.text("Status Nothing Found", "No devices found. Run nasscout-cli doctor, or see \"Troubleshooting\" in {readme}."),
@@ -190,12 +196,21 @@ void Controller::getDeviceList() {
 
     if (static_cast<std::int64_t>(list.size()) == count_) return;
 
+    if (boxes_) {
+        std::vector<KnownBoxes::Moved> moved = boxes_->record(list);
+        std::vector<KnownBoxes::Problem> problems = boxes_->problems();
+        moved_.insert(moved_.end(), moved.begin(), moved.end());
+        boxProblems_.insert(boxProblems_.end(), problems.begin(), problems.end());
+        if (!moved.empty() || !problems.empty()) showStatus(LanguageTexts(finishedTable()));
+    }
     clearTable();
+    const LanguageTexts texts(finishedTable());
     for (const deviceinfo& info : list) {
         auto row = std::make_shared<const Row>(Row{
             {"HomeHost", fieldText(info.host)},
             {"IP", fieldText(info.ip)},
             {"DeviceType", fieldText(info.product)},
+            {"ToolTip", boxToolTip(info, boxes_ ? boxes_->facts(info) : std::nullopt, texts)},
         });
         device_.push_back(row);
         if (o_.array_controller) o_.array_controller->addObject(row);
@@ -213,6 +228,7 @@ void Controller::onRefreash() {
     clearTable();
     if (o_.tableview) o_.tableview->reloadData();
     engine_.clearDeviceList();
+    moved_.clear();
     search();
     count_ = 0;
     counter_ = 0;

@@ -123,6 +123,9 @@ private:
     bool targetsNotSaved_ = false;
     bool sweeping_ = false;
     SweepStatus lastSweep_;  // of the search shown
+    KnownBoxes* boxes_ = nullptr;  // null when the user turned it off
+    std::vector<KnownBoxes::Moved> moved_;  // since the last Refresh
+    std::vector<KnownBoxes::Problem> boxProblems_;
     std::string receivedata_;
     DataPair value_pair_;
 };

@@ -2,11 +2,19 @@
 
 #include <cstring>
 
+#include "AnswerLog.h"
 #include "DeviceSearchInterface.h"
+#include "StoreBoxes.h"
 
-void SearchEngine::init() { CDeviceSearchInterface::GetInstance()->DeviceSearchDllInit(nullptr, false, nullptr, true); }
+// The listener tells the known boxes which identities and protocols answered.
+void SearchEngine::init() {
+    CDeviceSearchInterface::GetInstance()->DeviceSearchDllInit(&store::AnswerLog::Listener, false, nullptr, true);
+}
 
-void SearchEngine::search() { CDeviceSearchInterface::GetInstance()->SendSearchDeviceCommand(nullptr); }
+void SearchEngine::search() {
+    store::AnswerLog::Instance().Reset();
+    CDeviceSearchInterface::GetInstance()->SendSearchDeviceCommand(nullptr);
+}
 
 void SearchEngine::deviceList(std::vector<deviceinfo>& out) { CDeviceSearchInterface::GetInstance()->GetDeviceList(out); }
 
@@ -28,4 +36,9 @@ SweepStatus SearchEngine::sweepStatus() {
     const sweepprogress p = CDeviceSearchInterface::GetInstance()->GetSweepProgress();
     return {p.state == SEARCH_SWEEP_RUNNING, p.remaining, p.sent + p.failed, p.failed,
             std::string(p.error, strnlen(p.error, sizeof p.error))};
+}
+
+KnownBoxes* SearchEngine::knownBoxes() {
+    if (!boxes_) boxes_ = std::make_unique<StoreBoxes>();
+    return boxes_.get();
 }

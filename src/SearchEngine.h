@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "platform/DeviceEngine.h"
 
 // The real engine: the process-wide CDeviceSearchInterface.
@@ -13,4 +15,8 @@ public:
     void setSearchTargets(const CSearchTargetList& targets) override;
     bool sweepSearchTargets() override;
     SweepStatus sweepStatus() override;
+    KnownBoxes* knownBoxes() override;
+
+private:
+    std::unique_ptr<KnownBoxes> boxes_;
 };

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "CommonStruct.h"
+#include "KnownBoxes.h"
 #include "SearchTargets.h"
 #include "SearchWorkerStatus.h"
 
@@ -36,4 +37,7 @@ public:
     // when nothing started (no targets, or the engine is not running).
     virtual bool sweepSearchTargets() = 0;
     virtual SweepStatus sweepStatus() = 0;
+    // The boxes seen before; null when there is no such store. Its file is
+    // opened at the first call.
+    virtual KnownBoxes* knownBoxes() { return nullptr; }
 };

@@ -67,6 +67,10 @@ void QtDeviceTable::addObject(const RowPtr& row) {
     for (const std::string& key : columnKeys()) {
         const auto it = row->find(key);
         auto* item = new QStandardItem(it == row->end() ? QString() : QString::fromStdString(it->second));
+        // Escaped: device texts could otherwise pass for rich text.
+        if (const auto tip = row->find("ToolTip"); tip != row->end())
+            item->setToolTip("<p style='white-space:pre'>" + QString::fromStdString(tip->second).toHtmlEscaped() +
+                             "</p>");
         items.append(item);
     }
     rows_.push_back(row);

@@ -13,7 +13,8 @@
 # COMMAND sees LAB_LAN_PID and LAB_IN_LAN (prefix that runs a command
 # in the LAN namespace), LAB_HOST_IP1/2, LAB_NET1/2 (198.51.100, 203.0.113),
 # LAB_ADDRS (N per subnet, default 20, at most 240), LAB_ROUTED_PID,
-# LAB_IN_ROUTED, LAB_ROUTED_NET (198.18.10) and LAB_ROUTER_IP (198.51.100.254).
+# LAB_IN_ROUTED, LAB_ROUTED_NET (198.18.10) and LAB_ROUTER_IP (198.51.100.254),
+# and a fresh XDG_STATE_HOME, so that the boxes it remembers are the lab's.
 # This tree's build/ programs come first on PATH. Every process started in the
 # lab ends with it (a PID namespace).
 # Exit status: COMMAND's, or 77 (skipped) when the namespaces cannot be built.
@@ -24,7 +25,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --addrs) ADDRS="$2"; shift 2 ;;
     --) shift; break ;;
-    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
     *) break ;;
   esac
 done
@@ -107,6 +108,9 @@ export PATH LAB_LAN_PID="$LAN_PID" LAB_IN_LAN="nsenter -t $LAN_PID -n --" LAB_AD
 export LAB_HOST_IP1=198.51.100.1 LAB_HOST_IP2=203.0.113.1 LAB_NET1=198.51.100 LAB_NET2=203.0.113
 export LAB_ROUTED_PID="$ROUTED_PID" LAB_IN_ROUTED="nsenter -t $ROUTED_PID -n --" LAB_ROUTED_NET=198.18.10
 export LAB_ROUTER_IP=198.51.100.254
+# The lab's simulated boxes stay out of the user's known boxes.
+XDG_STATE_HOME=$(mktemp -d /tmp/lab-state.XXXXXX) && export XDG_STATE_HOME || fail "cannot make a state folder"
+trap 'kill "${holders[@]}" 2>/dev/null || true; rm -rf "$XDG_STATE_HOME"' EXIT
 unset LAB_INSIDE
 set +e
 "$@"

@@ -10,7 +10,7 @@ complete_words() {  # complete_words NAME WORD...: what TAB offers after the wor
     "_${name//-/_}"
     echo "${COMPREPLY[*]}"
 }
-for entry in "nasscout-cli $1 scan watch doctor" "nasscout-sim $2 run raw flood"; do
+for entry in "nasscout-cli $1 scan watch doctor known open resolve forget" "nasscout-sim $2 run raw flood"; do
     read -r name program commands <<<"$entry"
     source "$here/resources/completions/$name"
     for cmd in $commands; do
@@ -24,7 +24,7 @@ while IFS='|' read -r expected words; do
     got=$(complete_words $words "")
     [ "$got" = "$expected" ] || { echo "after '$words': got '$got', want '$expected'"; fail=1; }
 done <<'CASES'
-scan watch doctor --help --version|nasscout-cli
+scan watch doctor known open resolve forget --help --version|nasscout-cli
 text json|nasscout-cli doctor --format
 table json|nasscout-cli scan --format
 text jsonl|nasscout-cli watch --log-dir /tmp --format

@@ -35,6 +35,8 @@ struct FakeEngine : DeviceEngine {
         return sweep.running = !targets.Empty();
     }
     SweepStatus sweepStatus() override { return sweep; }
+    KnownBoxes* boxes = nullptr;
+    KnownBoxes* knownBoxes() override { return boxes; }
 };
 
 inline deviceinfo device(const char* host, const char* ip) {

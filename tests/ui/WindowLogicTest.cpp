@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "Fakes.h"
+#include "KnownBoxesText.h"
 #include "LanguageChoice.h"
 #include "ThreadOperationQueue.h"
 
@@ -271,6 +272,37 @@ void expectOwnLetters(const std::vector<std::pair<std::string, std::string>>& ti
         letters.insert(std::tolower(static_cast<unsigned char>(letter[0])));
     }
     EXPECT_EQ(letters.size(), titles.size()) << lang << ": one letter for two controls";
+}
+
+TEST(KnownBoxes, AMoveStaysOnTheStatusLineUntilRefreshAndTheTooltipTellsWhatIsKnownUnlessTurnedOff) {
+    struct Boxes : KnownBoxes {
+        std::vector<Moved> moves{{"nas-office", "198.51.100.23", "198.51.100.10"}};
+        std::vector<Problem> pending{{true, "/state/boxes.db.bad-X", ""}};
+        std::vector<Moved> record(const std::vector<deviceinfo>&) override { return std::exchange(moves, {}); }
+        std::optional<Facts> facts(const deviceinfo&) override { return Facts{"2.1.7", 0, 90000}; }
+        std::vector<Problem> problems() override { return std::exchange(pending, {}); }
+    };
+    const std::string damaged = "The list of known boxes was damaged; it was moved to /state/boxes.db.bad-X and "
+                                "a new one started.";
+    for (const char* setting : {"", "Off"}) {
+        const bool on = *setting == '\0';
+        Boxes boxes;
+        Window w;
+        w.engine.boxes = &boxes;
+        if (!on) w.desktop.settings[kRememberBoxesSetting] = setting;
+        w.start();
+        deviceinfo d = device("nas-office", "198.51.100.23");  // a broadcast record: no version
+        std::strcpy(d.factory, "ORVALE");
+        w.engine.list = {d};
+        w.desktop.tick();
+        EXPECT_EQ(w.status.text, on ? "nas-office is now at 198.51.100.23, was 198.51.100.10\n" + damaged : "");
+        EXPECT_EQ(w.table.rows.at(0)->at("ToolTip"),
+                  on ? "Maker: ORVALE\nFirmware version: 2.1.7\nFirst seen: 1970-01-01 00:00 UTC\n"
+                       "Last seen: 1970-01-02 01:00 UTC"
+                     : "Maker: ORVALE");
+        w.controller->onRefreash();
+        EXPECT_EQ(w.status.text, on ? damaged : "");
+    }
 }
 
 TEST(ShippedFiles, EachParsesCleanlyWithTextsKnownFontsAndForEveryControlANameADescriptionAndItsOwnLetter) {

@@ -130,6 +130,7 @@ std::string FormatTable(const std::vector<deviceinfo>& devices) {
 std::string FormatEventJsonl(const DeviceEvent& event) {
     nlohmann::ordered_json j;
     j["event"] = EventName(event.kind);
+    if (event.kind == DeviceEvent::Kind::Moved) j["from"] = event.from;
     j["device"] = DeviceJson(event.device);
     return j.dump() + "\n";
 }
@@ -137,11 +138,13 @@ std::string FormatEventJsonl(const DeviceEvent& event) {
 std::string FormatEventText(const DeviceEvent& event) {
     const char* mark = event.kind == DeviceEvent::Kind::Added     ? "+"
                        : event.kind == DeviceEvent::Kind::Changed ? "~"
+                       : event.kind == DeviceEvent::Kind::Moved   ? ">"
                                                                   : "-";
     const deviceinfo& d = event.device;
     return std::string(mark) + " " + OrDash(DisplayText(FieldText(d.host))) + " " +
            OrDash(DisplayText(FieldText(d.ip))) + " " + OrDash(DisplayText(FieldText(d.product))) + " " +
-           OrDash(DisplayText(FieldText(d.factory))) + "\n";
+           OrDash(DisplayText(FieldText(d.factory))) +
+           (event.kind == DeviceEvent::Kind::Moved ? " (was " + event.from + ")" : "") + "\n";
 }
 
 }  // namespace cli

@@ -30,10 +30,11 @@ std::string FormatJsonArray(const std::vector<deviceinfo>& devices);
 // "No devices found." for an empty list.
 std::string FormatTable(const std::vector<deviceinfo>& devices);
 
-// {"event":"added|changed|removed","device":{...}} and a newline.
+// {"event":"added|changed|removed","device":{...}} and a newline; a move
+// {"event":"moved","from":"OLD_IP","device":{...}}.
 std::string FormatEventJsonl(const DeviceEvent& event);
 // "+ HOST IP TYPE MAKER" (added), "~ ..." (changed), "- ..." (removed) and a
-// newline; empty texts are shown as "-".
+// newline; empty texts are shown as "-". A move: "> ... (was OLD_IP)".
 std::string FormatEventText(const DeviceEvent& event);
 
 }  // namespace cli

@@ -36,6 +36,8 @@ const char* EventName(DeviceEvent::Kind kind) {
             return "changed";
         case DeviceEvent::Kind::Removed:
             return "removed";
+        case DeviceEvent::Kind::Moved:
+            return "moved";
     }
     return "?";
 }

@@ -1,6 +1,8 @@
 // Turns two copies of the device list into added/changed/removed events.
 #pragma once
 
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "CommonStruct.h"
@@ -8,9 +10,12 @@
 namespace cli {
 
 struct DeviceEvent {
-    enum class Kind { Added, Changed, Removed };
+    enum class Kind { Added, Changed, Removed, Moved };
+    DeviceEvent(Kind kind, const deviceinfo& device, std::string from = {})
+        : kind(kind), device(device), from(std::move(from)) {}
     Kind kind;
     deviceinfo device;  // the new record; the last one seen for Removed
+    std::string from;   // Moved: the address the box answered from before
 };
 
 const char* EventName(DeviceEvent::Kind kind);

@@ -1,4 +1,4 @@
-// nasscout-cli: the search engine from a terminal (scan, watch).
+// nasscout-cli: the search engine from a terminal (scan, watch, and the boxes known before).
 // clang-format off
 #include <utility>  // before any Asio header pulled in through the engine
 // clang-format on
@@ -17,10 +17,12 @@
 #include <thread>
 #include <vector>
 
+#include "AnswerLog.h"
 #include "CliOutput.h"
 #include "CoverageDump.h"
 #include "DeviceSearchInterface.h"
 #include "Doctor.h"
+#include "KnownBoxes.h"
 #include "SearchTargets.h"
 #include "ShowLog.h"
 #include "SnapshotDiff.h"
@@ -35,11 +37,11 @@ constexpr std::size_t kMaxLogDir = 4000;
 
 const char kScanUsage[] =
     "Usage: nasscout-cli scan [--timeout SECONDS] [--format table|json] [--target SPEC]... [--rate N] "
-    "[--log-dir DIR] [--single-address] [--verbose]\n";
+    "[--log-dir DIR] [--single-address] [--no-store] [--verbose]\n";
 const char kDoctorUsage[] = "Usage: nasscout-cli doctor [--timeout SECONDS] [--format text|json]\n";
 const char kWatchUsage[] =
     "Usage: nasscout-cli watch [--interval SECONDS] [--rounds N] [--format text|jsonl] [--target SPEC]... "
-    "[--rate N] [--log-dir DIR] [--single-address] [--verbose]\n";
+    "[--rate N] [--log-dir DIR] [--single-address] [--no-store] [--verbose]\n";
 
 struct Options {
     double timeout = 11;
@@ -49,6 +51,7 @@ struct Options {
     std::string logDir;
     bool singleAddress = false;
     bool verbose = false;
+    bool noStore = false;
     std::vector<std::string> targetTexts;
     std::string rateText;
     CSearchTargetList targets;
@@ -112,12 +115,13 @@ public:
         if (o.verbose) SearchDeviceShowLog::io_log_echo(true);
         warnings.singleAddress = o.singleAddress;
         engine = CDeviceSearchInterface::GetInstance();
-        engine->DeviceSearchDllInit(nullptr, !o.logDir.empty(), o.logDir.empty() ? nullptr : o.logDir.c_str(),
-                                    !o.singleAddress);
+        engine->DeviceSearchDllInit(&store::AnswerLog::Listener, !o.logDir.empty(),
+                                    o.logDir.empty() ? nullptr : o.logDir.c_str(), !o.singleAddress);
         ReportStartFailures();
     }
 
     void Search() {
+        store::AnswerLog::Instance().Reset();
         engine->SendSearchDeviceCommand(nullptr);
         ReportStartFailures();  // a search may add workers for new addresses
         ReportBroadcastSends();
@@ -224,6 +228,7 @@ int RunScan(const Options& o) {
     Cli cli;
     if (!cli.TakeStandardOutput(o.verbose)) return 1;
     cli.Start(o);
+    cli::StoreFeed feed(o.noStore);
     cli.Search();
     const bool progress = isatty(STDERR_FILENO) && !o.verbose;
     // The timeout counts from the last probe, so far targets get it in full.
@@ -236,6 +241,7 @@ int RunScan(const Options& o) {
     });
     if (progress) std::fprintf(stderr, "\r%60s\r", "");
     std::vector<deviceinfo> list = cli.Snapshot();
+    for (const store::Move& move : feed.Record(list)) std::fputs(cli::MovedLine(move).c_str(), stderr);
     cli.Print(o.format == "json" ? cli::FormatJsonArray(list) : cli::FormatTable(list));
     cli.Finish(g_stop != 0 ? 128 + g_stop : 0);
 }
@@ -245,24 +251,35 @@ int RunWatch(const Options& o) {
     Cli cli;
     if (!cli.TakeStandardOutput(o.verbose)) return 1;
     cli.Start(o);
+    cli::StoreFeed feed(o.noStore);
     std::vector<deviceinfo> shown;
-    auto report = [&] {
+    // The store is written when the list changed and once a round.
+    auto report = [&](bool roundEnd = false) {
         std::vector<deviceinfo> now = cli.Snapshot();
-        for (const cli::DeviceEvent& event : cli::DiffSnapshots(shown, now))
+        std::vector<cli::DeviceEvent> events = cli::DiffSnapshots(shown, now);
+        if (roundEnd || !events.empty()) cli::MarkMoves(events, feed.Record(now));
+        for (const cli::DeviceEvent& event : events)
             cli.Print(o.format == "jsonl" ? cli::FormatEventJsonl(event) : cli::FormatEventText(event));
         shown = std::move(now);
     };
     const bool progress = isatty(STDERR_FILENO) && !o.verbose;
     for (long round = 0; !g_stop && (o.rounds == 0 || round < o.rounds); ++round) {
         cli.Search();
-        cli.SweepTargets(o, progress, report);
+        cli.SweepTargets(o, progress, [&] { report(); });
         if (g_stop) break;
         WaitUntil(After(o.interval), [&](auto) { report(); });
         if (g_stop) break;
         cli.engine->RefreshDeviceList();
-        report();
+        report(true);
     }
     cli.Finish(0);
+}
+
+int RunFind(Options& o, const cli::BoxCommands& boxes) {
+    CatchStopSignals();
+    Cli cli;
+    if (!cli.TakeStandardOutput(o.verbose)) return 1;
+    return cli::FindBox(cli, o, boxes, g_stop);
 }
 
 bool CheckLogDir(std::string& dir) {
@@ -301,6 +318,8 @@ void AddCommonOptions(CLI::App* cmd, Options& o) {
         ->type_name("DIR");
     cmd->add_flag("--single-address", o.singleAddress,
                   "Search only through the two any-address sockets, not from every local IPv4 address");
+    cmd->add_flag("--no-store", o.noStore,
+                  "Neither read nor write the boxes known before ($XDG_STATE_HOME/nasscout/boxes.db)");
     cmd->add_flag("--verbose", o.verbose,
                   "Copy the engine's whole trace (and its per-record lines) to standard error");
     cmd->set_version_flag("--version", "nasscout-cli " NASSCOUT_VERSION);
@@ -323,12 +342,14 @@ int main(int argc, char** argv) {
         "  nasscout-cli watch --interval 5 --format jsonl\n"
         "  nasscout-cli doctor        (nothing found? it says why)\n"
         "  nasscout-cli scan --target 10.1.20.0/24 --target 10.1.30.7,10.1.30.9 --rate 2000\n"
+        "  nasscout-cli open nas-office\n"
         "Targets are for boxes behind a router, which the broadcast and the multicast search do not pass:\n"
         "each target address gets the broadcast request on UDP port 68 and the M-SEARCH on port 1900,\n"
         "in ascending order, evenly paced (a /24 takes about half a second at the default rate).\n"
         "Port 67 (broadcast search) needs root or: sudo setcap cap_net_bind_service=+ep $(command -v "
         "nasscout-cli)\n"
-        "Exit status: 0 on success (also when nothing was found), 2 for bad arguments;\n"
+        "Exit status: 0 on success (also when nothing was found), 2 for bad arguments (open, resolve: 3 the box\n"
+        "did not answer, 4 the name fits several boxes);\n"
         "scan interrupted by Ctrl-C or SIGTERM prints what it found so far and exits 130 or 143.");
 
     CLI::App* scan = app.add_subcommand("scan", "Search once, wait, print the device list and exit");
@@ -345,6 +366,7 @@ int main(int argc, char** argv) {
         "\"extra\",\n"
         "\"version\", \"factory\" and the integer keys \"type\" (1 answer, 2 alive) and \"lifetime\".\n"
         "Ctrl-C or SIGTERM ends the wait early: what was found so far is printed (exit status 130, 143).\n"
+        "A known box that answers from another address than before gets one line on standard error.\n"
         "Examples:\n"
         "  nasscout-cli scan\n"
         "  nasscout-cli scan --timeout 2.5 --format json\n"
@@ -372,8 +394,10 @@ int main(int argc, char** argv) {
         "by the second ageing pass after its last answer; a byebye announcement removes it at once.\n"
         "text lines:  + HOST IP DEVICE-TYPE MAKER   (added; '~' changed, '-' removed; empty texts show as "
         "'-')\n"
+        "             > HOST IP DEVICE-TYPE MAKER (was OLD_IP)   (a known box that moved, instead of added)\n"
         "jsonl lines: {\"event\":\"added|changed|removed\",\"device\":{...the keys of scan --format "
-        "json...}}\n"
+        "json...}},\n"
+        "             {\"event\":\"moved\",\"from\":\"OLD_IP\",\"device\":{...}}\n"
         "Examples:\n"
         "  nasscout-cli watch\n"
         "  nasscout-cli watch --interval 5 --format jsonl\n"
@@ -400,11 +424,18 @@ int main(int argc, char** argv) {
         "blocking), \"message\", \"fix\"}], \"search\": {\"seconds\", \"answers\", \"devices\"}}.\n"
         "Exit status: 0 when nothing blocks a search, 1 when something does, 2 for bad arguments.");
 
+    cli::BoxCommands boxes;
+    boxes.Register(app, o.timeout, Seconds(0, kMaxSeconds), [&o](CLI::App* cmd) { AddCommonOptions(cmd, o); });
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
         std::fprintf(stderr, "nasscout-cli: %s\n", e.what());
+        if (const char* usage = boxes.Usage()) {
+            std::fprintf(stderr, "%sRun 'nasscout-cli COMMAND --help' for details.\n", usage);
+            return 2;
+        }
         bool inScan = scan->parsed(), inWatch = watch->parsed(), inDoctor = doctor->parsed();
         if (inScan || (!inWatch && !inDoctor)) std::fputs(kScanUsage, stderr);
         if (inWatch || (!inScan && !inDoctor)) std::fputs(kWatchUsage, stderr);
@@ -413,9 +444,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (doctor->parsed()) return cli::RunDoctor(doctorTimeout, doctorFormat == "json");
-    CLI::App* chosen = scan->parsed() ? scan : watch;
+    if (boxes.known->parsed() || boxes.forget->parsed()) return boxes.RunLocal();
+    CLI::App* chosen = scan->parsed()      ? scan
+                       : watch->parsed()   ? watch
+                       : boxes.open->parsed() ? boxes.open
+                                           : boxes.resolve;
     if (chosen->count("--log-dir") > 0 && !CheckLogDir(o.logDir)) {
-        std::fputs(chosen == scan ? kScanUsage : kWatchUsage, stderr);
+        std::fputs(boxes.Usage() ? boxes.Usage() : chosen == scan ? kScanUsage : kWatchUsage, stderr);
         return 2;
     }
     for (const std::string& text : o.targetTexts) {
@@ -430,6 +465,7 @@ int main(int argc, char** argv) {
                      o.rateText.c_str(), kSearchRateMin, kSearchRateMax);
         return 2;
     }
+    if (boxes.Searches()) return RunFind(o, boxes);
     if (scan->parsed()) return RunScan(o);
     return RunWatch(o);
 }
