@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "NoDestructor.h"
+#include "Protocol/BroadcastCodec.h"
 #include "SearchDeviceBroadcastThread.h"
 #include "SearchDeviceClient.h"
 #include "SearchDeviceMultiCommandThead.h"
