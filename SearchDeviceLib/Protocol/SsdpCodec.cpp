@@ -26,45 +26,95 @@ constexpr std::size_t kFieldMax = 31;
 constexpr std::size_t kProductPartMax = 63;
 constexpr auto npos = std::string_view::npos;
 
-// text[from, to) into a zeroed field, cut at 31 characters.
-void copyCut(char (&field)[32], std::string_view text, std::size_t from, std::size_t to) {
-    const std::size_t n = to - from < kFieldMax ? to - from : kFieldMax;
-    std::memcpy(field, text.data() + from, n);
+// Writes all 32 bytes of a field: the piece, cut at 31 characters, then
+// zeros. `readable` is how many bytes from the piece's start may be read
+// (none for an empty piece, which may have no data at all).
+void putField(char (&field)[32], std::string_view piece, std::size_t readable) {
+    const std::size_t n = piece.size() < kFieldMax ? piece.size() : kFieldMax;
+#if defined(__SSE2__)
+    // Both halves at once, the bytes from n on masked to zero, rather than a
+    // zero fill and a library call per field.
+    if (n > 0 && readable >= sizeof field) {
+        const __m128i count = _mm_set1_epi8(static_cast<char>(n));
+        const __m128i low = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+        const __m128i high = _mm_add_epi8(low, _mm_set1_epi8(16));
+        const auto* in = reinterpret_cast<const __m128i*>(piece.data());
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(field),
+                         _mm_and_si128(_mm_loadu_si128(in), _mm_cmplt_epi8(low, count)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(field + 16),
+                         _mm_and_si128(_mm_loadu_si128(in + 1), _mm_cmplt_epi8(high, count)));
+        return;
+    }
+#endif
+    (void)readable;
+    std::memset(field, 0, sizeof field);
+    if (n > 0) std::memcpy(field, piece.data(), n);
 }
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-bool endsWith(std::string_view text, std::size_t end, std::string_view word) {
-    return end >= word.size() && std::memcmp(text.data() + end - word.size(), word.data(), word.size()) == 0;
+// string_view::find for one letter, sixteen bytes at a time and without a
+// library call: most searches here end within a few bytes.
+std::size_t findByte(std::string_view text, char c, std::size_t from) {
+    const char* const begin = text.data();
+    const std::size_t size = text.size();
+#if defined(__SSE2__)
+    const __m128i needle = _mm_set1_epi8(c);
+    for (; from + 16 <= size; from += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + from));
+        if (const unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, needle))))
+            return from + static_cast<std::size_t>(std::countr_zero(bits));
+    }
+#endif
+    for (; from < size; ++from)
+        if (begin[from] == c) return from;
+    return npos;
+}
+
+// Whether text[.., end) ends with the word (a literal, so the comparison is
+// made inline).
+template <std::size_t N>
+bool endsWith(std::string_view text, std::size_t end, const char (&word)[N]) {
+    return end >= N - 1 && std::memcmp(text.data() + end - (N - 1), word, N - 1) == 0;
 }
 
 // Searching by the needle's letter at `anchor`, which answers seldom hold
 // ("RUZO" by its Z): string_view::find stops at every R. Candidates come in
 // ascending order either way, so the first match is the same.
-std::size_t findByLetter(std::string_view text, std::string_view needle, std::size_t from,
+template <std::size_t N>
+std::size_t findByLetter(std::string_view text, const char (&literal)[N], std::size_t from,
                          std::size_t anchor) {
+    const std::string_view needle(literal, N - 1);
     if (from > text.size() || needle.size() > text.size() - from) return npos;
-    const char* const begin = text.data();
-    const char* const last = begin + (text.size() - needle.size());  // last possible start
-    const char* at = begin + from;
-    while (at <= last) {
-        const void* hit = std::memchr(at + anchor, needle[anchor], static_cast<std::size_t>(last - at) + 1);
-        if (hit == nullptr) return npos;
-        const char* start = static_cast<const char*>(hit) - anchor;
-        if (std::memcmp(start, needle.data(), needle.size()) == 0)
-            return static_cast<std::size_t>(start - begin);
-        at = start + 1;
+    // Starts after the last possible one cannot hold the needle.
+    const std::string_view starts = text.substr(0, text.size() - needle.size() + anchor + 1);
+    for (std::size_t at = from + anchor;; ++at) {
+        at = findByte(starts, needle[anchor], at);
+        if (at == npos) return npos;
+        if (std::memcmp(text.data() + at - anchor, literal, N - 1) == 0) return at - anchor;
     }
-    return npos;
 }
 
-// A LOCATION address ends at its port, its path, the line end or a blank.
+// A LOCATION address ends at its port, its path, the line end or a blank; a
+// dotted quad holds digits and dots only, so whatever else comes first ends
+// it or makes it no address (npos).
 std::size_t findAddressEnd(std::string_view text, std::size_t from) {
-    for (std::size_t i = from; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == ':' || c == '/' || c == '\r' || c == '\n' || c == ' ') return i;
-    }
-    return npos;
+    std::size_t i = from;
+#if defined(__SSE2__)
+    if (from <= text.size() && text.size() - from >= 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + from));
+        const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(block, _mm_set1_epi8('0' - 1)),
+                                            _mm_cmplt_epi8(block, _mm_set1_epi8('9' + 1)));
+        const __m128i part = _mm_or_si128(digit, _mm_cmpeq_epi8(block, _mm_set1_epi8('.')));
+        const unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(part)) & 0xFFFF;
+        if (other == 0) return npos;  // sixteen digits and dots: no dotted quad
+        i = from + static_cast<std::size_t>(std::countr_zero(other));
+    } else
+#endif
+        while (i < text.size() && (static_cast<unsigned char>(text[i] - '0') < 10) | (text[i] == '.')) ++i;
+    if (i == text.size()) return npos;
+    const char c = text[i];
+    return c == ':' || c == '/' || c == '\r' || c == '\n' || c == ' ' ? i : npos;
 }
 
 // First occurrences of everything that ends in a colon: the four header names,
@@ -145,9 +195,14 @@ Colons findColons(std::string_view text, bool wantNts) {
     return c;
 }
 
+// The record's texts as pieces of the message (or of the sender's address).
+struct Pieces {
+    std::string_view id, ip, host, product, extra, version, factory;
+};
+
 // SERVER: ... RUZO/<version>,<item>, <factory>/<host>/<product>[/<extra>]\r
 // Each missing piece ends the reading; what was read so far is kept.
-void readServer(std::string_view text, std::size_t server, std::size_t firstMarker, deviceinfo& d) {
+void readServer(std::string_view text, std::size_t server, std::size_t firstMarker, Pieces& p) {
     if (server == npos) return;
     const std::size_t marker =
         firstMarker >= server && firstMarker + 4 < text.size() && text[firstMarker + 4] == '/'
@@ -155,73 +210,85 @@ void readServer(std::string_view text, std::size_t server, std::size_t firstMark
             : findByLetter(text, "RUZO/", server, 2);
     if (marker == npos) return;
     const std::size_t versionStart = marker + 5;
-    const std::size_t comma1 = text.find(',', versionStart);
+    const std::size_t comma1 = findByte(text, ',', versionStart);
     if (comma1 == npos) return;
-    copyCut(d.version, text, versionStart, comma1);
-    const std::size_t comma2 = text.find(',', comma1 + 1);
+    p.version = text.substr(versionStart, comma1 - versionStart);
+    const std::size_t comma2 = findByte(text, ',', comma1 + 1);
     if (comma2 == npos) return;
     const std::size_t partStart = comma2 + 2;
-    const std::size_t partEnd = text.find('\r', partStart);
+    const std::size_t partEnd = findByte(text, '\r', partStart);
     if (partEnd == npos) return;
     const std::string_view part = text.substr(partStart, std::min(partEnd - partStart, kProductPartMax));
 
-    const std::size_t slash1 = part.find('/');
+    const std::size_t slash1 = findByte(part, '/', 0);
     if (slash1 == npos) return;
-    copyCut(d.factory, part, 0, slash1);
-    const std::size_t slash2 = part.find('/', slash1 + 1);
+    p.factory = part.substr(0, slash1);
+    const std::size_t slash2 = findByte(part, '/', slash1 + 1);
     if (slash2 == npos) return;
-    copyCut(d.host, part, slash1 + 1, slash2);
-    const std::size_t slash3 = part.find('/', slash2 + 1);
-    if (slash3 == npos) {
-        copyCut(d.product, part, slash2 + 1, part.size());
-        return;
-    }
-    copyCut(d.product, part, slash2 + 1, slash3);
-    copyCut(d.extra, part, slash3 + 1, part.size());
+    p.host = part.substr(slash1 + 1, slash2 - slash1 - 1);
+    const std::size_t slash3 = findByte(part, '/', slash2 + 1);
+    p.product = part.substr(slash2 + 1, slash3 == npos ? npos : slash3 - slash2 - 1);
+    if (slash3 != npos) p.extra = part.substr(slash3 + 1);
 }
 
 }  // namespace
 
 std::string_view SsdpSearchRequest() { return {kSearchRequest, sizeof kSearchRequest - 1}; }
 
-std::optional<deviceinfo> DecodeSsdpMessage(std::string_view datagram, std::string_view sender) {
-    const std::string_view text = datagram.substr(0, datagram.find('\0'));
+bool DecodeSsdpMessage(std::string_view datagram, std::string_view sender, deviceinfo& record) {
+    // memchr: its wide steps pay over the whole text.
+    const void* nul = std::memchr(datagram.data(), 0, datagram.size());
+    const std::string_view text = datagram.substr(
+        0, nul == nullptr ? npos : static_cast<std::size_t>(static_cast<const char*>(nul) - datagram.data()));
     const bool answer = text.starts_with("HTTP");
-    if (!answer && !text.starts_with("NOTIFY")) return std::nullopt;
+    if (!answer && !text.starts_with("NOTIFY")) return false;
     const std::size_t marker = findByLetter(text, "RUZO", 0, 2);
-    if (marker == npos) return std::nullopt;
+    if (marker == npos) return false;
     const Colons c = findColons(text, !answer);
-    if (c.idEnd == npos) return std::nullopt;  // no "USN:", "uuid:" after it, or "::" after that
+    if (c.idEnd == npos) return false;  // no "USN:", "uuid:" after it, or "::" after that
 
-    deviceinfo d;
+    Pieces p;
+    p.id = text.substr(c.uuid + 5, c.idEnd - c.uuid - 5);
     if (c.location != npos) {
-        const std::size_t slashes = text.find("//", c.location + 9);
-        if (slashes == npos) return std::nullopt;
+        const std::size_t slashes = findByLetter(text, "//", c.location + 9, 0);
+        if (slashes == npos) return false;
         const std::size_t start = slashes + 2;
         // A LOCATION without a port ends its address at the path or the line.
         const std::size_t end = findAddressEnd(text, start);
-        if (end == npos) return std::nullopt;
+        if (end == npos) return false;
+        p.ip = text.substr(start, end - start);
         // The list merges by this text and the desktop opens it: a host name,
         // "127.1" or "1.2.3.4@evil" is no device address.
-        if (!IsDottedQuad(text.substr(start, end - start))) return std::nullopt;
-        copyCut(d.ip, text, start, end);
-    } else {
-        copyCut(d.ip, sender, 0, sender.size());
+        if (!IsDottedQuad(p.ip)) return false;
     }
-    readServer(text, c.server, marker, d);
-    copyCut(d.id, text, c.uuid + 5, c.idEnd);
+    readServer(text, c.server, marker, p);
 
-    if (answer) {
-        d.type = kDeviceAnswer;
-    } else {
-        if (c.nts == npos || text.find("rootdevice") == npos) return std::nullopt;
+    std::int32_t type = kDeviceAnswer;
+    if (!answer) {
+        if (c.nts == npos || text.find("rootdevice") == npos) return false;
         std::size_t value = c.nts + 4;
         while (value < text.size() && isBlank(text[value])) ++value;
         const std::string_view nt = text.substr(value);
-        if (nt.starts_with("ssdp:alive"))
-            d.type = kDeviceAlive;
-        else if (nt.starts_with("ssdp:byebye"))
-            d.type = kDeviceByebye;
+        type = nt.starts_with("ssdp:alive")    ? kDeviceAlive
+               : nt.starts_with("ssdp:byebye") ? kDeviceByebye
+                                               : 0;
     }
-    return d;
+
+    const char* const textEnd = text.data() + text.size();
+    const auto put = [textEnd](char(&field)[32], std::string_view piece) {
+        putField(field, piece, static_cast<std::size_t>(textEnd - piece.data()));
+    };
+    put(record.id, p.id);
+    if (c.location != npos)
+        put(record.ip, p.ip);
+    else
+        putField(record.ip, sender, sender.size());
+    put(record.host, p.host);
+    put(record.product, p.product);
+    put(record.extra, p.extra);
+    put(record.version, p.version);
+    put(record.factory, p.factory);
+    record.type = type;
+    record.lifetime = deviceinfo{}.lifetime;
+    return true;
 }

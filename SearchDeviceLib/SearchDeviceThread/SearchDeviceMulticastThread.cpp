@@ -158,9 +158,8 @@ char* CSearchDeviceMulticastThread::str_ltrim(char* text) {
 void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int length, std::string& senderIP) {
     io_printf("SendThread %d : Handle Mulitcast Recive Information  ", nPort);
     if (data == nullptr || length <= 0) return;
-    std::optional<deviceinfo> decoded = DecodeSsdpMessage({data, static_cast<std::size_t>(length)}, senderIP);
-    if (!decoded) return;
-    deviceinfo& info = *decoded;
+    deviceinfo info;
+    if (!DecodeSsdpMessage({data, static_cast<std::size_t>(length)}, senderIP, info)) return;
     const std::int32_t type = info.type;
 
     bool repeated;
