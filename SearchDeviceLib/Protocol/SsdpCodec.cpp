@@ -126,12 +126,9 @@ struct Colons {
 // The colons that can matter: one after the last letter of a name looked for
 // (LOCATION and USN end in N, SERVER in R, NTS in S, uuid in d) or one before
 // another colon. Every other colon leaves the record as it is.
-bool candidate(const char* p) {
-    const char before = p[-1];
-    return p[0] == ':' && (before == 'N' || before == 'R' || before == 'S' || before == 'd' || p[1] == ':');
-}
+bool endsName(char c) { return c == 'N' || c == 'R' || c == 'S' || c == 'd'; }
 
-// candidate() for the 16 bytes from p, as bits; reads p[-1] to p[16].
+// The colons of the 16 bytes from p that matter, as bits; reads p[-1] to p[16].
 unsigned candidates16(const char* p) {
 #if defined(__SSE2__)
     const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -146,7 +143,8 @@ unsigned candidates16(const char* p) {
     return static_cast<unsigned>(_mm_movemask_epi8(hits));
 #else
     unsigned bits = 0;
-    for (unsigned i = 0; i < 16; ++i) bits |= static_cast<unsigned>(candidate(p + i)) << i;
+    for (int i = 0; i < 16; ++i)
+        bits |= static_cast<unsigned>(p[i] == ':' && (endsName(p[i - 1]) || p[i + 1] == ':')) << i;
     return bits;
 #endif
 }
@@ -186,11 +184,10 @@ Colons findColons(std::string_view text, bool wantNts) {
         for (unsigned bits = candidates16(begin + at); bits != 0; bits &= bits - 1)
             if (!visit(at + static_cast<std::size_t>(std::countr_zero(bits)))) return c;
     }
-    for (; at + 1 < size; ++at)
-        if (candidate(begin + at) && !visit(at)) return c;
-    if (at < size && begin[at] == ':' && at > 0) {
-        const char before = begin[at - 1];
-        if (before == 'N' || before == 'R' || before == 'S' || before == 'd') visit(at);
+    for (; at < size; ++at) {
+        const bool matters =
+            begin[at] == ':' && (endsName(begin[at - 1]) || (at + 1 < size && begin[at + 1] == ':'));
+        if (matters && !visit(at)) break;
     }
     return c;
 }
@@ -276,7 +273,7 @@ bool DecodeSsdpMessage(std::string_view datagram, std::string_view sender, devic
 
     const char* const textEnd = text.data() + text.size();
     const auto put = [textEnd](char(&field)[32], std::string_view piece) {
-        putField(field, piece, static_cast<std::size_t>(textEnd - piece.data()));
+        putField(field, piece, piece.empty() ? 0 : static_cast<std::size_t>(textEnd - piece.data()));
     };
     put(record.id, p.id);
     if (c.location != npos)
