@@ -111,7 +111,7 @@ std::size_t findAddressEnd(std::string_view text, std::size_t from) {
         i = from + static_cast<std::size_t>(std::countr_zero(other));
     } else
 #endif
-        while (i < text.size() && (static_cast<unsigned char>(text[i] - '0') < 10) | (text[i] == '.')) ++i;
+        while (i < text.size() && (static_cast<unsigned char>(text[i] - '0') < 10 || text[i] == '.')) ++i;
     if (i == text.size()) return npos;
     const char c = text[i];
     return c == ':' || c == '/' || c == '\r' || c == '\n' || c == ' ' ? i : npos;
