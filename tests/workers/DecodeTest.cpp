@@ -94,51 +94,32 @@ std::string Fields(const deviceinfo& d) {
     return out + std::to_string(d.type) + (d.lifetime == 60 ? "" : " lifetime " + std::to_string(d.lifetime));
 }
 
-// The record a case's datagram gives, decoded from an exactly sized copy (so
-// that nothing is read past it) into a record full of stale bytes.
-template <typename Decode>
-std::string Decoded(const Case& c, const char* defaultSender, Decode decode) {
+// What a case's datagram gives, decoded from an exactly sized copy (so that
+// nothing is read past it) into a record full of stale bytes. The worker
+// traces a broadcast datagram that is not a device, and ignores one of the
+// wrong size without a trace.
+std::string Decoded(const Case& c, bool ssdp) {
     auto exact = std::make_unique<char[]>(c.datagram.size());
     c.datagram.copy(exact.get(), c.datagram.size());
-    const auto sender = c.header.count("sender") ? c.header.at("sender") : std::string(defaultSender);
+    const std::string_view datagram(exact.get(), c.datagram.size());
+    const std::string sender = c.header.count("sender") ? c.header.at("sender")
+                               : ssdp                   ? "198.51.100.77"
+                                                        : "192.168.1.20";
     deviceinfo record;
     std::memset(static_cast<void*>(&record), 0x5A, sizeof record);
-    return decode(std::string_view(exact.get(), c.datagram.size()), sender, record);
+    if (ssdp) return DecodeSsdpMessage(datagram, sender, record) ? Fields(record) : "none";
+    const BroadcastVerdict verdict = DecodeBroadcastAnswer(datagram, sender, record);
+    return verdict == BroadcastVerdict::Device      ? Fields(record)
+           : verdict == BroadcastVerdict::NotDevice ? "not a device"
+                                                    : "ignored";
 }
 
-TEST(SsdpDecode, SavedMessagesGiveTheirRecordsOrNone) {
-    const auto cases = LoadAll("ssdp");
-    EXPECT_GE(cases.size(), 20u);
-    for (const Case& c : cases) {
-        EXPECT_EQ(Decoded(c, "198.51.100.77",
-                          [](std::string_view datagram, const std::string& sender, deviceinfo& record) {
-                              return DecodeSsdpMessage(datagram, sender, record) ? Fields(record) : "none";
-                          }),
-                  c.header.at("expect"))
-            << c.name;
-    }
-}
-
-TEST(BroadcastDecode, SavedAnswersGiveTheirRecordsOrNone) {
-    const auto cases = LoadAll("broadcast");
-    EXPECT_GE(cases.size(), 10u);
-    for (const Case& c : cases) {
-        // The worker traces a datagram that is not a device, and ignores one
-        // of the wrong size without a trace.
-        EXPECT_EQ(Decoded(c, "192.168.1.20",
-                          [](std::string_view datagram, const std::string& sender, deviceinfo& record) {
-                              switch (DecodeBroadcastAnswer(datagram, sender, record)) {
-                                  case BroadcastVerdict::Device:
-                                      return Fields(record);
-                                  case BroadcastVerdict::NotDevice:
-                                      return std::string("not a device");
-                                  case BroadcastVerdict::Ignored:
-                                      break;
-                              }
-                              return std::string("ignored");
-                          }),
-                  c.header.at("expect"))
-            << c.name;
+TEST(Decode, SavedDatagramsGiveTheirRecordsOrNone) {
+    for (const char* protocol : {"ssdp", "broadcast"}) {
+        const auto cases = LoadAll(protocol);
+        EXPECT_GE(cases.size(), 10u) << protocol;
+        for (const Case& c : cases)
+            EXPECT_EQ(Decoded(c, protocol[0] == 's'), c.header.at("expect")) << c.name;
     }
 }
 

@@ -246,23 +246,19 @@ TEST(Worker, ARepeatIsDroppedAsEachProtocolSaysAndOnlyWhatMayBeADeviceIsTraced) 
     EXPECT_EQ(HandedOnce(5), (std::vector<std::string>{"A1/2", "A1/2", "B2/1", "A1/2", "B2/1"}));
 
     if (log) {
-        EXPECT_EQ(log->Count("SendThread 1664 : Handle Broadcast Recive Information  "), 8u)
-            << "wrong sizes: no line";
-        EXPECT_EQ(log->Count("SendThread 1664 : Recive IP : 198.51.100.1 is not Device *["), 1u);
-        EXPECT_EQ(log->Count("SendThread 1664 : Handle Broadcast Recive Information Fail *["), 2u);
-        EXPECT_EQ(log->Count("SendThread 1664 : Handle Broadcast Recive Information Success *["), 5u);
-        EXPECT_EQ(log->Count(
-                      "SendThread 1665 : Handle Mulitcast Recive Information Fail : Old Device, type = 2 *["),
-                  1u);
-        EXPECT_EQ(log->Count("SendThread 1665 : Handle Mulitcast Recive Information Success, type = 1 *["),
-                  2u);
+        for (const auto& [line, count] :
+             {std::pair{"1664 : Handle Broadcast Recive Information  ", 8},  // not for sizes
+              {"1664 : Recive IP : 198.51.100.1 is not Device *[", 1},
+              {"1664 : Handle Broadcast Recive Information Fail *[", 2},
+              {"1664 : Handle Broadcast Recive Information Success *[", 5},
+              {"1665 : Handle Mulitcast Recive Information Fail : Old Device, type = 2 *[", 1},
+              {"1665 : Handle Mulitcast Recive Information Success, type = 1 *[", 2}})
+            EXPECT_EQ(log->Count(std::string("SendThread ") + line), static_cast<std::size_t>(count)) << line;
     }
 
     // The client clears the last record before each search while the receive
     // thread compares with it: ThreadSanitizer checks that they never meet
     // unguarded.
-    std::optional<workertest::LogTail> raceLog;
-    if (log) raceLog.emplace();
     std::atomic<bool> done{false};
     std::thread clearer([&] {
         while (!done) ssdp->ClearOldDeviceInfo();
@@ -277,9 +273,6 @@ TEST(Worker, ARepeatIsDroppedAsEachProtocolSaysAndOnlyWhatMayBeADeviceIsTraced) 
     done = true;
     clearer.join();
     EXPECT_GE(raced.size(), 151u) << "every second one at most is dropped";
-    if (raceLog) {
-        EXPECT_EQ(raced.size() - 1 + raceLog->Count("Information Fail : Old Device, type = 2 "), 300u);
-    }
     Stop(broadcast);
     Stop(ssdp);
 }
