@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "CommonStruct.h"
+#include "Common/CommonStruct.h"
 
 #define FUZZ_CHECK(cond)                                                              \
     do {                                                                              \

@@ -76,15 +76,5 @@ enum : std::uint8_t {
     kDhcpOpAnswer = 12,
 };
 
-// The default search request: 0B 01 00 00 FF FF FF FF and 140 zero bytes.
-inline dhcppacket DefaultSearchPacket() {
-    dhcppacket request;
-    std::memset(&request, 0, sizeof request);
-    request.op = kDhcpOpRequest;
-    request.code = 1;
-    std::memset(request.marker, 0xFF, sizeof request.marker);
-    return request;
-}
-
 // Device callback: (deviceinfo*, reporting worker's port) -> ignored result.
 typedef int (*DeviceCallback)(void*, int);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "Protocol/BroadcastCodec.h"
 #include "SearchDeviceClient.h"
 #include "SearchTargetSweep.h"
 #include "SearchTargets.h"

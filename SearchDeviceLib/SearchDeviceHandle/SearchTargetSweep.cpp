@@ -26,6 +26,7 @@
 
 #include "NoDestructor.h"
 #include "Pacer.h"
+#include "Protocol/BroadcastCodec.h"
 #include "SearchDeviceBroadcastThread.h"
 #include "SearchDeviceClient.h"
 #include "SearchDeviceMultiCommandThead.h"

@@ -38,5 +38,5 @@ public:
     // Looks up one key in the 128-byte option area (text up to its first zero
     // byte or the area's end); 1 when found. Keys match only at the start of
     // the text or right after '&'. field needs maxLen + 1 bytes.
-    int FindStringValue(char* options, char* field, int maxLen, char* key, int keyLen);
+    int FindStringValue(const char* options, char* field, int maxLen, const char* key, int keyLen);
 };

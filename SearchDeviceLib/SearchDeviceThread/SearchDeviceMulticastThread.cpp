@@ -5,7 +5,7 @@
 #include <exception>
 #include <string_view>
 
-#include "DottedQuad.h"
+#include "Protocol/SsdpCodec.h"
 #include "SearchDeviceClient.h"
 #include "ShowLog.h"
 
@@ -17,56 +17,8 @@ namespace {
 constexpr const char* kGroupAddress = "239.143.255.250";
 constexpr unsigned short kGroupPort = 1900;
 constexpr int kMaxRetries = 20;
-constexpr std::size_t kFieldMax = 31;
-constexpr std::size_t kProductPartMax = 63;
-
-constexpr char kSearchRequest[] =
-    "M-SEARCH * HTTP/1.1\r\n"
-    "HOST: 239.143.255.250:1900\r\n"
-    "ST: urn:schemas-upnp-org:device:LarkvatDevice:1\r\n"
-    "MAN: \"ssdp:discover\"\r\n"
-    "MX: 3\r\n"
-    "\r\n";
-static_assert(sizeof kSearchRequest == 130);
-
-constexpr auto npos = std::string_view::npos;
-
-// Copies text[from, to) into a zeroed field, at most max characters.
-void copyCut(char* field, std::size_t max, std::string_view text, std::size_t from, std::size_t to) {
-    std::size_t n = to - from < max ? to - from : max;
-    std::memcpy(field, text.data() + from, n);
-    field[n] = '\0';
-}
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-// string_view::find calls memchr once per occurrence of the needle's first
-// letter, and answers are full of R and S: "RUZO" and "SERVER:" are looked
-// for by the letter at `anchor`, which answers seldom hold. Candidates come
-// in ascending order either way, so the first match is the same.
-std::size_t findByLetter(std::string_view text, std::string_view needle, std::size_t from, std::size_t anchor) {
-    if (from > text.size() || needle.size() > text.size() - from) return npos;
-    const char* const begin = text.data();
-    const char* const last = begin + (text.size() - needle.size());  // last possible start
-    const char* at = begin + from;
-    while (at <= last) {
-        const void* hit = std::memchr(at + anchor, needle[anchor], static_cast<std::size_t>(last - at) + 1);
-        if (hit == nullptr) return npos;
-        const char* start = static_cast<const char*>(hit) - anchor;
-        if (std::memcmp(start, needle.data(), needle.size()) == 0) return static_cast<std::size_t>(start - begin);
-        at = start + 1;
-    }
-    return npos;
-}
-
-// A LOCATION address ends at its port, its path, the line end or a blank.
-std::size_t findAddressEnd(std::string_view text, std::size_t from) {
-    for (std::size_t i = from; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == ':' || c == '/' || c == '\r' || c == '\n' || c == ' ') return i;
-    }
-    return npos;
-}
 
 // Some other socket holds the port when a bind without address reuse fails.
 bool PortHeldElsewhere(boost::asio::io_service& io, unsigned short port) {
@@ -160,7 +112,8 @@ int CSearchDeviceMulticastThread::SendSearchCommandToDevice(dhcppacket&) {
     io_printf("SendThread %d : Send Search Device Command  ", nPort);
     try {
         ip::udp::endpoint group(ip::make_address_v4(kGroupAddress), kGroupPort);
-        SendDatagram(kSearchRequest, sizeof kSearchRequest - 1, group);
+        const std::string_view request = SsdpSearchRequest();
+        SendDatagram(request.data(), request.size(), group);
     } catch (const std::exception& e) {
         io_printf("SendThread %d : Send Search Device Error : %s   ", nPort, e.what());
     }
@@ -194,9 +147,7 @@ void CSearchDeviceMulticastThread::HandleInitSearchThreadError() {
     InitSearchThread();
 }
 
-std::string_view CSearchDeviceMulticastThread::SearchRequest() {
-    return {kSearchRequest, sizeof kSearchRequest - 1};
-}
+std::string_view CSearchDeviceMulticastThread::SearchRequest() { return SsdpSearchRequest(); }
 
 char* CSearchDeviceMulticastThread::str_ltrim(char* text) {
     if (text == nullptr) return nullptr;
@@ -204,105 +155,12 @@ char* CSearchDeviceMulticastThread::str_ltrim(char* text) {
     return text;
 }
 
-// Header names are found anywhere and case-sensitively; every search runs to
-// the end of the text, which ends at the first zero byte or after length
-// bytes, whichever comes first.
 void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int length, std::string& senderIP) {
     io_printf("SendThread %d : Handle Mulitcast Recive Information  ", nPort);
     if (data == nullptr || length <= 0) return;
-    const std::string_view text(data, strnlen(data, static_cast<std::size_t>(length)));
-
-    char id[32] = {}, ipText[32] = {}, host[32] = {}, product[32] = {}, extra[32] = {}, version[32] = {},
-         factory[32] = {};
-    char productPart[64] = {};
-    std::int32_t type = 0;
-
-    if (findByLetter(text, "RUZO", 0, 2) == npos) return;
-
-    if (std::size_t location = text.find("LOCATION:"); location != npos) {
-        std::size_t slashes = text.find("//", location);
-        if (slashes == npos) return;
-        std::size_t start = slashes + 2;
-        // A LOCATION without a port ends its address at the path or the line.
-        std::size_t end = findAddressEnd(text, start);
-        if (end == npos) return;
-        // The list merges by this text and the desktop opens it: a host name,
-        // "127.1" or "1.2.3.4@evil" is no device address.
-        if (!IsDottedQuad(text.substr(start, end - start))) return;
-        copyCut(ipText, kFieldMax, text, start, end);
-    } else {
-        copyCut(ipText, kFieldMax, senderIP, 0, senderIP.size());
-    }
-
-    // SERVER: ... RUZO/<version>,<item>, <factory>/<host>/<product>[/<extra>]\r
-    // Each missing piece ends this step; what was read so far is kept.
-    do {
-        std::size_t server = findByLetter(text, "SERVER:", 0, 3);
-        if (server == npos) break;
-        std::size_t marker = findByLetter(text, "RUZO/", server, 2);
-        if (marker == npos) break;
-        std::size_t versionStart = marker + 5;
-        std::size_t comma1 = text.find(',', versionStart);
-        if (comma1 == npos) break;
-        copyCut(version, kFieldMax, text, versionStart, comma1);
-        std::size_t comma2 = text.find(',', comma1 + 1);
-        if (comma2 == npos) break;
-        std::size_t partStart = comma2 + 2;
-        std::size_t partEnd = text.find('\r', partStart);
-        if (partEnd == npos) break;
-        copyCut(productPart, kProductPartMax, text, partStart, partEnd);
-
-        const std::string_view part(productPart);
-        std::size_t slash1 = part.find('/');
-        if (slash1 == npos) break;
-        copyCut(factory, kFieldMax, part, 0, slash1);
-        std::size_t slash2 = part.find('/', slash1 + 1);
-        if (slash2 == npos) break;
-        copyCut(host, kFieldMax, part, slash1 + 1, slash2);
-        std::size_t slash3 = part.find('/', slash2 + 1);
-        if (slash3 == npos) {
-            copyCut(product, kFieldMax, part, slash2 + 1, part.size());
-            break;
-        }
-        copyCut(product, kFieldMax, part, slash2 + 1, slash3);
-        copyCut(extra, kFieldMax, part, slash3 + 1, part.size());
-    } while (false);
-
-    std::size_t usn = text.find("USN:");
-    if (usn == npos) return;
-    std::size_t uuid = text.find("uuid:", usn);
-    if (uuid == npos) return;
-    std::size_t idStart = uuid + 5;
-    std::size_t idEnd = text.find("::", idStart);
-    if (idEnd == npos) return;
-    copyCut(id, kFieldMax, text, idStart, idEnd);
-
-    if (text.starts_with("HTTP")) {
-        type = kDeviceAnswer;
-    } else if (text.starts_with("NOTIFY")) {
-        if (text.find("rootdevice") == npos) return;
-        std::size_t nts = text.find("NTS:");
-        if (nts == npos) return;
-        std::size_t value = nts + 4;
-        while (value < text.size() && isBlank(text[value])) ++value;
-        const std::string_view nt = text.substr(value);
-        if (nt.starts_with("ssdp:alive"))
-            type = kDeviceAlive;
-        else if (nt.starts_with("ssdp:byebye"))
-            type = kDeviceByebye;
-    } else {
-        return;
-    }
-
     deviceinfo info;
-    std::memcpy(info.id, id, sizeof id);
-    std::memcpy(info.ip, ipText, sizeof ipText);
-    std::memcpy(info.host, host, sizeof host);
-    std::memcpy(info.product, product, sizeof product);
-    std::memcpy(info.extra, extra, sizeof extra);
-    std::memcpy(info.version, version, sizeof version);
-    std::memcpy(info.factory, factory, sizeof factory);
-    info.type = type;
+    if (!DecodeSsdpMessage({data, static_cast<std::size_t>(length)}, senderIP, info)) return;
+    const std::int32_t type = info.type;
 
     bool repeated;
     {

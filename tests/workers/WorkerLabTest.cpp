@@ -11,9 +11,11 @@
 
 #include <atomic>
 #include <boost/asio.hpp>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <tuple>
+#include <utility>
 
 #include "DeviceSearchInterface.h"
 #include "SearchDeviceBroadcastThread.h"
@@ -88,6 +90,11 @@ public:
     void RaiseExitFlag() { this->bExitSock = true; }
     std::mutex mutex;
     std::vector<std::string> calls;
+};
+// A worker that decodes as shipped.
+template <typename Base>
+struct Decoding : Base {
+    bool Running() { return this->ReceiveThreadRunning(); }
 };
 using Command = LabWorker<CSearchDeviceMultiCommandThead>;
 using Multicast = LabWorker<CSearchDeviceMulticastThread>;
@@ -180,6 +187,94 @@ TEST(Worker, ReceivesCutDatagramsInOrderAndAStopEndsTheWaitHandingNothingOn) {
     flooding = false;
     flood.join();
     EXPECT_EQ(flooded->Calls().size(), handed) << "nothing is handed on after the stop";
+}
+
+// Hand-overs as "id/type", in their order.
+std::mutex g_handedMutex;
+std::vector<std::string> g_handed;
+int Handed(void* record, int) {
+    const deviceinfo& d = *static_cast<const deviceinfo*>(record);
+    std::lock_guard<std::mutex> lock(g_handedMutex);
+    g_handed.push_back(std::string(d.id) + "/" + std::to_string(d.type));
+    return 0;
+}
+std::vector<std::string> HandedOnce(std::size_t count) {
+    EXPECT_TRUE(Eventually([&] {
+        std::lock_guard<std::mutex> lock(g_handedMutex);
+        return g_handed.size() >= count;
+    }));
+    std::lock_guard<std::mutex> lock(g_handedMutex);
+    return std::exchange(g_handed, {});
+}
+
+std::string BroadcastAnswer(const char* id, char code = 1, std::size_t size = 148) {
+    std::string bytes = std::string("\x0C") + code + std::string(2, '\0') + std::string(4, '\xFF');
+    bytes += std::string(12, '\0') + "id=" + id + "&vendor=acme";
+    bytes.resize(size, '\0');
+    return bytes;
+}
+
+// The repeat filters behind the real receive loop. Datagrams from one socket
+// are decoded in turn, so a hand-over says that those before it were seen.
+TEST(Worker, ARepeatIsDroppedAsEachProtocolSaysAndOnlyWhatMayBeADeviceIsTraced) {
+    CSearchDeviceClient::SetDeviceCallback(&Handed);
+    std::optional<workertest::LogTail> log;
+    if (SearchDeviceShowLog::io_log_enabled()) log.emplace();
+    auto device = lab::Bound(lab::kHostIp, 0);
+    auto send = [&](int port, const std::string& bytes) { lab::SendTo(device, lab::kHostIp, port, bytes); };
+
+    // Broadcast: a repeat is dropped until another record or the next search.
+    auto* broadcast = Start<Decoding<CSearchDeviceBroadcastThread>>(lab::kHostIp, 1664);
+    std::string request = BroadcastAnswer("A1");
+    request[0] = 11;
+    for (const std::string& bytes :
+         {BroadcastAnswer("A1", 1, 147), BroadcastAnswer("A1", 1, 149), request, BroadcastAnswer("A1"),
+          BroadcastAnswer("A1"), BroadcastAnswer("A1"), BroadcastAnswer("B2"), BroadcastAnswer("A1")})
+        send(1664, bytes);
+    EXPECT_EQ(HandedOnce(3), (std::vector<std::string>{"A1/1", "B2/1", "A1/1"}));
+    broadcast->ClearOldDeviceInfo();
+    send(1664, BroadcastAnswer("A1"));
+    send(1664, BroadcastAnswer("A1", 4));
+    EXPECT_EQ(HandedOnce(2), (std::vector<std::string>{"A1/1", "A1/4"}));
+
+    // SSDP: of a run of identical messages every second one is dropped.
+    auto* ssdp = Start<Decoding<CSearchDeviceMultiCommandThead>>(lab::kHostIp, 1665);
+    const std::string alive =
+        "NOTIFY * HTTP/1.1\r\nNT: upnp:rootdevice\r\nNTS: ssdp:alive\r\nX: RUZO\r\nUSN: uuid:A1::x\r\n\r\n";
+    const std::string other = "HTTP/1.1 200 OK\r\nX: RUZO\r\nUSN: uuid:B2::x\r\n\r\n";
+    for (const std::string* text : {&alive, &alive, &alive, &other, &alive, &other}) send(1665, *text);
+    EXPECT_EQ(HandedOnce(5), (std::vector<std::string>{"A1/2", "A1/2", "B2/1", "A1/2", "B2/1"}));
+
+    if (log) {
+        for (const auto& [line, count] :
+             {std::pair{"1664 : Handle Broadcast Recive Information  ", 8},  // not for sizes
+              {"1664 : Recive IP : 198.51.100.1 is not Device *[", 1},
+              {"1664 : Handle Broadcast Recive Information Fail *[", 2},
+              {"1664 : Handle Broadcast Recive Information Success *[", 5},
+              {"1665 : Handle Mulitcast Recive Information Fail : Old Device, type = 2 *[", 1},
+              {"1665 : Handle Mulitcast Recive Information Success, type = 1 *[", 2}})
+            EXPECT_EQ(log->Count(std::string("SendThread ") + line), static_cast<std::size_t>(count)) << line;
+    }
+
+    // The client clears the last record before each search while the receive
+    // thread compares with it: ThreadSanitizer checks that they never meet
+    // unguarded.
+    std::atomic<bool> done{false};
+    std::thread clearer([&] {
+        while (!done) ssdp->ClearOldDeviceInfo();
+    });
+    for (int i = 0; i < 300; ++i) send(1665, alive);
+    send(1665, other);
+    std::vector<std::string> raced;
+    ASSERT_TRUE(Eventually([&] {
+        for (std::string& h : HandedOnce(0)) raced.push_back(std::move(h));
+        return !raced.empty() && raced.back() == "B2/1";
+    }));
+    done = true;
+    clearer.join();
+    EXPECT_GE(raced.size(), 151u) << "every second one at most is dropped";
+    Stop(broadcast);
+    Stop(ssdp);
 }
 
 // The SSDP worker binds with address reuse, which another program's plain
