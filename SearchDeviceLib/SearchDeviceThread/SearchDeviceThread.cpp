@@ -102,7 +102,8 @@ void CSearchDeviceThread::ClearOldDeviceInfo() {
 int CSearchDeviceThread::HandleProtocolInfo() {
     try {
         io_printf("SendThread %d : Begin Search Device Work Thread  ", nPort);
-        if (SearchDeviceShowLog::io_log_enabled()) {
+        // The batched receive writes no per-datagram lines, so it serves only when no trace is wanted.
+        if (SearchDeviceShowLog::io_log_traced()) {
             char buffer[kReceiveBufferSize];
             ReceiveEach(buffer);
         } else {

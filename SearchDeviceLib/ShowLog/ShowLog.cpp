@@ -64,6 +64,7 @@ int io_log_init(bool enable, const char* directory) {
 }
 
 bool io_log_enabled() { return logUsable(); }
+bool io_log_traced() { return traceWanted(); }
 
 void io_log_path_create(const char*) {}
 

@@ -181,6 +181,8 @@ def interrupted_scan_prints_what_it_found():
         for sig, fmt in ((signal.SIGINT, "json"), (signal.SIGTERM, "table")):
             proc, out, err = lab.started("scan", "--timeout", "60", "--format", fmt, "--verbose")
             lab.appears(err, "NewDeviceInfo.factory = ORVALE")
+            # --verbose without --log-dir traces every datagram as the log file would.
+            lab.appears(err, "Recive Socket Protocol IP : 198.51.100.10, nLen : ")
             proc.send_signal(sig)
             check(proc.wait(10) == 128 + sig, "%s: exit %d" % (sig.name, proc.returncode))
             text = open(out).read()
