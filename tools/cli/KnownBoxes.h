@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -86,7 +87,7 @@ int NoAnswer(const std::string& box, const store::KnownBox* known, double timeou
 // open and resolve, on the CLI's engine session (Start, Search, SweepTargets,
 // Snapshot, Print, Finish, engine). The options are scan's, with noStore.
 template <class Session, class Options>
-int FindBox(Session& cli, Options& o, const BoxCommands& cmd, const volatile sig_atomic_t& stop) {
+int FindBox(Session& cli, Options& o, const BoxCommands& cmd, const std::atomic<int>& stop) {
     StoreFeed feed(o.noStore);
     const std::vector<store::KnownBox> known =
         feed.get() ? feed.get()->All() : std::vector<store::KnownBox>{};

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -58,9 +59,15 @@ struct Options {
     int rate = kSearchRateDefault;
 };
 
-// The number of the stop signal that came (SIGINT or SIGTERM), else 0.
-volatile sig_atomic_t g_stop = 0;
-void OnStopSignal(int signal) { g_stop = signal; }
+// The number of the stop signal that came (SIGINT or SIGTERM), else 0. Read by
+// every thread, so an atomic; lock-free, so the handler may write it.
+std::atomic<int> g_stop{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+void OnStopSignal(int signal) {
+    // A second one ends the program at once, also while the first one's
+    // partial result is stuck on a terminal or a pipe that nobody reads.
+    if (g_stop.exchange(signal) != 0) _exit(128 + signal);
+}
 
 void CatchStopSignals() {
     struct sigaction action {};
