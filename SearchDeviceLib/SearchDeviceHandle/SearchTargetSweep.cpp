@@ -235,9 +235,15 @@ private:
         const std::uint32_t source = routes.SourceFor(address);
         for (const auto& [local, worker] : plan.byAddress)
             if (local == source && source != 0) return worker;
-        // Made on first need only; Start and Stop touch it only while no
+        // Made on first need only, and tried once per sweep: a socket that
+        // could not be made (no descriptors left) would fail again for each
+        // of a /16's 65,534 addresses. Start and Stop touch it only while no
         // sweep runs.
-        return OwnWorker(S().ownSsdp, Kind::Command);
+        if (!ownSsdpTried) {
+            ownSsdpTried = true;
+            ownSsdp = OwnWorker(S().ownSsdp, Kind::Command);
+        }
+        return ownSsdp;
     }
 
     // Waits for the datagram's turn and sends it; false when cancelled.
@@ -274,6 +280,8 @@ private:
     std::uint64_t slot = 0;
     Clock::time_point previous;
     bool errorSeen = false;
+    bool ownSsdpTried = false;
+    CSearchDeviceThread* ownSsdp = nullptr;
 };
 
 }  // namespace

@@ -199,6 +199,19 @@ def any_address_workers_come_at_a_later_search():
         lab.appears(out, '"ip":"198.51.100.11"')
 
 
+def sweep_without_descriptors_makes_its_own_sockets_once():
+    # No descriptor is left for a socket: the sweep says its datagrams failed,
+    # and tries a socket of its own once per protocol, not once per address.
+    hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
+    proc, out, err = lab.started("scan", "--no-store", "--timeout", "0", "--target", "198.51.100.0/26", "--verbose",
+                                 preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (6, hard)))
+    proc.wait(30)
+    text = open(err).read()
+    check("124 of 124 datagrams to the targets could not be sent" in text, "no warning: %s" % text[-400:])
+    tries = text.count("Sweep Targets : Create Worker Error")
+    check(tries == 2, "%d tries to make a socket of its own" % tries)
+
+
 def lab_processes_end_with_it():
     # Background processes on both sides hold the pipe open while they live.
     proc = subprocess.Popen([lab.LAB, "sh", "-c", "$LAB_IN_LAN sleep 60 & sleep 60 & echo started"],
@@ -212,6 +225,7 @@ if __name__ == "__main__":
         scan_lists_accepted_devices_as_clean_json_and_logs, bad_arguments_exit_2_with_one_clear_message,
         unreachable_resolver_does_not_delay_a_scan, ports_1900_and_67_shared_or_taken,
         interrupted_scan_prints_what_it_found, any_address_workers_come_at_a_later_search,
+        sweep_without_descriptors_makes_its_own_sockets_once,
         routed_box_is_found_only_as_a_target_even_when_ports_67_and_1900_are_taken, lab_processes_end_with_it)}
     # No ageing pass within the long interval: the removal comes from the byebye.
     cases["watch_reports_byebye_removal"] = watch_removes(
