@@ -2,9 +2,13 @@
 // replay driver both report it as a finding.
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string_view>
 
 #include "Common/CommonStruct.h"
 
@@ -37,5 +41,21 @@ inline void checkTexts(const deviceinfo& d) {
     FUZZ_CHECK(wellTerminated(d.version));
     FUZZ_CHECK(wellTerminated(d.factory));
 }
+
+// The input as the receive loop hands a datagram over: cut to 1024 bytes, in
+// a buffer of exactly its size (so a read past it is a finding), with a record
+// full of stale bytes that the decoder must overwrite.
+struct Datagram {
+    Datagram(const std::uint8_t* data, std::size_t length)
+        : size(std::min<std::size_t>(length, 1024)), bytes(new char[size]) {
+        std::memcpy(bytes.get(), data, size);
+        std::memset(static_cast<void*>(&record), 0x5A, sizeof record);
+    }
+    std::string_view text() const { return {bytes.get(), size}; }
+
+    std::size_t size;
+    std::unique_ptr<char[]> bytes;
+    deviceinfo record;
+};
 
 }  // namespace fuzzcheck
