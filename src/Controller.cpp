@@ -36,6 +36,16 @@ std::string printable(const std::string& s) {
     return out;
 }
 
+// 65534 -> "65,534" with separator ",".
+std::string grouped(unsigned long long n, const std::string& separator) {
+    std::string digits = std::to_string(n), out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += separator;
+        out += digits[i];
+    }
+    return out;
+}
+
 }  // namespace
 
 Controller::Controller(Outlets outlets, Desktop desktop, DeviceEngine& engine)
@@ -137,6 +147,12 @@ void Controller::showStatus(const LanguageTexts& texts) {
                                                "The other networks could not be saved in {file}; they are "
                                                "asked until the window closes."),
                                     {{"file", d_.settings->location()}}));
+    if (sweeping_ && lastSweep_.total > 0) {
+        const std::string separator = texts.text("Digit Group Separator", ",");
+        addLine(LanguageTexts::fill(
+            texts.text("Status Targets Asking", "Other networks: asking {done} of {total} addresses…"),
+            {{"done", grouped(lastSweep_.done, separator)}, {"total", grouped(lastSweep_.total, separator)}}));
+    }
     if (!sweeping_ && lastSweep_.failed > 0)
         addLine(LanguageTexts::fill(
             texts.text("Status Targets Failed",
@@ -160,11 +176,16 @@ void Controller::getDeviceList() {
     if (sweeping_) {
         lastSweep_ = engine_.sweepStatus();
         sweeping_ = lastSweep_.running;
-        if (!sweeping_ && lastSweep_.failed > 0) {
+        if (sweeping_) {
+            // A /16 takes minutes: the boxes already listed can be opened
+            // meanwhile, while a new search waits for the sweep to end.
+            for (Button* b : {o_.loginbutton, o_.storagebutton})
+                if (b) b->setEnabled(true);
+        } else if (lastSweep_.failed > 0) {
             d_.log.log("other networks: " + std::to_string(lastSweep_.failed) + " of " +
                        std::to_string(lastSweep_.attempts) + " requests not sent: " + lastSweep_.error);
-            showStatus(LanguageTexts(finishedTable()));
         }
+        showStatus(LanguageTexts(finishedTable()));  // the progress, or its end
     }
 
     if (counter_ >= kCountdownTicks) {

@@ -15,6 +15,8 @@ struct SweepStatus {
     unsigned long long attempts = 0;  // datagrams sent or refused so far
     unsigned long long failed = 0;    // datagrams the system refused
     std::string error;                // the first refusal's text
+    unsigned long long done = 0;      // addresses asked so far
+    unsigned long long total = 0;     // addresses in the sweep
 };
 
 // The search engine as the window sees it.

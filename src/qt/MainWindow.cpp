@@ -155,7 +155,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::takeScreenshot() {
-    if (!ui_->loginbutton->isEnabled()) return;
+    // Log In opens during a long sweep already; Refresh waits for the search's end.
+    if (!ui_->refreshbutton->isEnabled()) return;
     const bool saved = grab().save(QString::fromStdString(options_.screenshotPath), "PNG");
     QCoreApplication::exit(saved ? 0 : 1);
 }

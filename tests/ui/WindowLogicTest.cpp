@@ -136,14 +136,19 @@ TEST(OtherNetworks, TheDialogRefusesWhatTheCommandLineRefusesKeepsWhatItSavesAnd
     const std::string typed = "198.18.10.0/24\n198.18.10.77, 198.18.11.5 \n\n";
     EXPECT_EQ(w.desktop.save(typed), "");
     EXPECT_EQ(w.desktop.settings["targets"] + w.status.text, typed) << "kept as typed";
-    for (const auto& [left, shown] : {std::pair{3.2, "14"}, {0.4, "11"}, {0.0, "11"}}) {
-        w.engine.sweep.remaining = left;
+    // While the sweep runs, the boxes listed open, Refresh waits and the status line counts.
+    const std::tuple<double, unsigned long long, unsigned long long, std::string> asking[] = {
+        {3.2, 0, 0, "14+-+"},
+        {0.4, 999, 1000, "11+-+Other networks: asking 999 of 1,000 addresses…"},
+        {0.0, 65534, 1234567, "11+-+Other networks: asking 65,534 of 1,234,567 addresses…"}};
+    for (const auto& [left, done, total, shown] : asking) {
+        std::tie(w.engine.sweep.remaining, w.engine.sweep.done, w.engine.sweep.total) = std::tie(left, done, total);
         w.desktop.tick();
-        EXPECT_EQ(w.countdown.text + w.buttons(), std::string("Search time: ") + shown + "---");
+        EXPECT_EQ(w.countdown.text + w.buttons() + w.status.text, "Search time: " + shown);
     }
     w.engine.sweep = {false, 0, 510, 2, "Network is unreachable"};
     w.desktop.tick(11);
-    EXPECT_EQ(w.countdown.text + w.buttons(), "Search time: 0---") << "eleven seconds after the sweep";
+    EXPECT_EQ(w.countdown.text + w.buttons(), "Search time: 0+-+") << "eleven seconds after the sweep";
     EXPECT_EQ(w.status.text, "Other networks: 2 of 510 requests not sent: Network is unreachable");
     w.desktop.tick();
     EXPECT_EQ(w.buttons(), "+++");
