@@ -2,15 +2,18 @@
 """The window in the lab: tests/lab/lab.sh window_lab.py BUILD_DIR CASE DEVICES
 runs nasscout as installed while the devices of DEVICES answer, on the LAN
 (program) or behind the lab's router (targets)."""
-import json, os, re, subprocess, sys
+import json, os, re, shutil, subprocess, sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "lab"))
 import labkit as lab
 from labkit import check
 
 
+PLATFORM = {"QT_QPA_PLATFORM": "offscreen"}
+
+
 def window(*args, env=None, tick="100"):
-    env = env or dict(os.environ, QT_QPA_PLATFORM="offscreen", NASSCOUT_TICK_MS=tick, XDG_CONFIG_HOME=lab.WORK,
+    env = env or dict(os.environ, **PLATFORM, NASSCOUT_TICK_MS=tick, XDG_CONFIG_HOME=lab.WORK,
                       NASSCOUT_SCREENSHOT=os.path.join(lab.WORK, "window.png"))  # the user's settings stay out
     r = subprocess.run([lab.WINDOW, *args], env=env, capture_output=True, text=True, timeout=60)
     check(r.returncode == 0, "nasscout %s exited with %d: %s" % (args, r.returncode, r.stdout + r.stderr))
@@ -42,4 +45,25 @@ def targets(devices):
         check("vListDevice.size() = 1" in window("--verbose"), "the box named in the settings was not listed")
 
 
-lab.main({"program": program, "targets": targets})
+def wayland(devices):
+    """The program case again, on a headless weston of the lab's own (its PID namespace ends it)."""
+    runtime = os.path.join(lab.WORK, "runtime")
+    os.mkdir(runtime)
+    os.chmod(runtime, 0o700)
+    log = open(runtime + ".log", "w+")
+    proc = shutil.which("weston") and lab.spawn(
+        ["weston", "--backend=headless-backend.so", "--socket=w1", "--no-config", "--idle-time=0"],
+        env=dict(os.environ, XDG_RUNTIME_DIR=runtime), stdout=log, stderr=subprocess.STDOUT)
+    try:
+        check(proc, "no weston on PATH")
+        lab.wait_for(lambda: os.path.exists(os.path.join(runtime, "w1")), "weston's socket", limit=20, proc=proc)
+    except lab.Failure as e:
+        log.seek(0)
+        print("SKIP wayland: weston could not start: %s %s" % (e, log.read()[-400:]), file=sys.stderr)
+        sys.exit(77)
+    PLATFORM.update(QT_QPA_PLATFORM="wayland", WAYLAND_DISPLAY="w1", XDG_RUNTIME_DIR=runtime)
+    program(devices)
+    check(proc.poll() is None, "weston ended while the window ran")
+
+
+lab.main({"program": program, "targets": targets, "wayland": wayland})
