@@ -1,11 +1,14 @@
 // The real window on the offscreen platform, with a fake engine: what the Qt
-// adapters add to the logic.
+// adapters add to the logic; and the adapters on their own, against real
+// files and programs.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QClipboard>
 #include <QDeadlineTimer>
 #include <QDialog>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -17,6 +20,7 @@
 
 #include "Fakes.h"
 #include "MainWindow.h"
+#include "QtDesktop.h"
 #include "QtDeviceTable.h"
 #include "QtSettings.h"
 #include "ui_MainWindow.h"
@@ -25,10 +29,16 @@ namespace {
 
 // Runs the event loop until `done` holds; the deadline only stops a hung
 // test, it is no timing requirement.
-bool waitFor(const std::function<bool()>& done, int seconds = 30) {
-    QDeadlineTimer deadline(seconds * 1000);
+bool waitFor(const std::function<bool()>& done, int ms = 30000) {
+    QDeadlineTimer deadline(ms);
     while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     return done();
+}
+
+QMessageBox* shownMessage() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) return box;
+    return nullptr;
 }
 
 struct Gui : testing::Test {
@@ -61,11 +71,7 @@ TEST_F(Gui, SmallLanguageTableRaisesANonModalAlertAndIsAppliedAsPlainText) {
                          {"Search Time", "&lt;i&gt;Time:"}});
     Ui::MainWindow& ui = open(dir.path().toStdString());
     QMessageBox* box = nullptr;
-    ASSERT_TRUE(waitFor([&] {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if ((box = qobject_cast<QMessageBox*>(w)) && box->isVisible()) return true;
-        return false;
-    }));
+    ASSERT_TRUE(waitFor([&] { return (box = shownMessage()); }));
     EXPECT_EQ(box->text() + "|" + box->informativeText(), "aaa|bbb");
     EXPECT_FALSE(box->isModal());
     EXPECT_EQ(ui.loginbutton->text(), "Enter && go");
@@ -95,8 +101,6 @@ TEST_F(Gui, KeyboardAloneReachesEveryButtonOpensTheNumericallySortedSelectionRef
     }
     EXPECT_EQ(order, (std::vector<QWidget*>{ui.loginbutton, ui.storagebutton, ui.refreshbutton,
                                             ui.othersbutton, ui.tableview}));
-    QTest::keyClick(ui.tableview, Qt::Key_Backtab);
-    EXPECT_EQ(QApplication::focusWidget(), ui.othersbutton);
 
     ui.tableview->sortByColumn(1, Qt::AscendingOrder);
     QStringList ips;
@@ -105,7 +109,7 @@ TEST_F(Gui, KeyboardAloneReachesEveryButtonOpensTheNumericallySortedSelectionRef
     ui.tableview->selectRow(0);
     QTest::keyClick(ui.tableview, Qt::Key_Return);  // Enter does what Log In does
     QMessageBox* box = nullptr;  // the message names the address, and its button copies it
-    ASSERT_TRUE(waitFor([&] { return (box = window->findChild<QMessageBox*>()) && box->isVisible(); }));
+    ASSERT_TRUE(waitFor([&] { return (box = shownMessage()); }));
     EXPECT_EQ(box->text(), "Could not open http://10.0.0.2");
     QGuiApplication::clipboard()->clear();
     for (QAbstractButton* b : box->buttons())
@@ -138,10 +142,8 @@ TEST_F(Gui, TornDownWhileTheParseWaitsForTheMainThread) {
     }
 }
 
-// Refused text stays for mending; what is saved is kept (window_lab.py reads it back).
-TEST_F(Gui, OtherNetworksDialogRefusesInPlaceAndKeepsWhatItSaves) {
-    QtSettings settings;
-    base.settings = &settings;
+// Refused text stays for mending.
+TEST_F(Gui, OtherNetworksDialogRefusesInPlaceAndClosesOnSave) {
     Ui::MainWindow& ui = open();
     ui.othersbutton->click();
     QPointer<QDialog> dialog = window->findChild<QDialog*>("targetsDialog");
@@ -156,7 +158,69 @@ TEST_F(Gui, OtherNetworksDialogRefusesInPlaceAndKeepsWhatItSaves) {
     edit->setPlainText("198.18.10.20");
     save->click();
     ASSERT_TRUE(waitFor([&] { return !dialog; }));
-    EXPECT_EQ(QtSettings().value("targets"), "198.18.10.20");
+    EXPECT_EQ(engine.targets.Count(), 1u);
+}
+
+// One adapter for the whole run, as the window has; the file changes under it.
+TEST(SettingsFile, EachSaveIsJudgedByItselfAndAHandEditedCommaListIsReadAsItsItems) {
+    QtSettings settings;
+    const QString file = QString::fromStdString(settings.location());
+    ASSERT_TRUE(file.startsWith(qEnvironmentVariable("XDG_CONFIG_HOME"))) << file.toStdString();
+    QDir().mkpath(QFileInfo(file).path());
+    struct Step {
+        const char* text;  // the file's text before the step; nullptr: none, "/": a directory in its place
+        const char* read;  // what it is read as; nullptr: not asked
+        const char* save;
+        bool saved;
+    };
+    const Step steps[] = {
+        {nullptr, nullptr, "198.18.10.20", true},
+        {"/", nullptr, "198.18.10.21", false},
+        {nullptr, nullptr, "198.18.10.22", true},  // after a failed save
+        {"[General\ntargets=198.18.10.7\n", "198.18.10.7", "198.18.10.23", true},  // not parsed cleanly
+        {"[General]\ntargets=10.1.20.0/24, 10.1.30.7\n", "10.1.20.0/24, 10.1.30.7", "10.1.20.0/24,\n10.1.30.7",
+         true},
+    };
+    for (const Step& step : steps) {
+        QDir(file).removeRecursively();
+        QFile::remove(file);
+        if (step.text && step.text == std::string_view("/"))
+            QDir().mkpath(file);
+        else if (step.text)
+            std::ofstream(file.toStdString()) << step.text;
+        EXPECT_TRUE(!step.read || settings.value("targets") == step.read) << step.save;
+        EXPECT_EQ(settings.setValue("targets", step.save), step.saved) << step.save;
+        EXPECT_TRUE(!step.saved || QtSettings().value("targets") == step.save) << step.save << " kept as typed";
+    }
+    QFile::remove(file);
+}
+
+// Each stand-in xdg-open fails unless given its own URL, then does what its
+// script says; nullptr: no xdg-open at all.
+TEST(Opener, OnlyAFailureToStartOrAPromptFailureCodeCountsNotABrowserThatEndsBadlyLater) {
+    QTemporaryDir dir;
+    const QByteArray path = qgetenv("PATH");
+    const char* scripts[] = {"exit 0", "exit 4", "sleep 3; exit 3", nullptr};
+    QtWorkspace workspace({"xdg-open"}, 1500);
+    std::vector<int> failures(std::size(scripts));
+    for (std::size_t i = 0; i < std::size(scripts); ++i) {
+        const QString bin = dir.filePath(QString::number(i));
+        const std::string url = "http://198.51.100." + std::to_string(10 + i);
+        QDir().mkpath(bin);
+        if (scripts[i]) {
+            std::ofstream(bin.toStdString() + "/xdg-open") << "#!/bin/sh\n[ \"$1\" = " << url
+                                                           << " ] || exit 9\ntrap 'touch \"$0.end\"' EXIT\n"
+                                                           << scripts[i] << "\n";
+            QFile::setPermissions(bin + "/xdg-open", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        // The row's own directory first; a real xdg-open must not run.
+        qputenv("PATH", bin.toLocal8Bit() + (scripts[i] ? ":/usr/bin:/bin" : ""));
+        workspace.openURL(url, [&failures, i] { ++failures[i]; });
+    }
+    qputenv("PATH", path);
+    EXPECT_TRUE(waitFor([&] { return QFile::exists(dir.filePath("2/xdg-open.end")); }));  // the last to end
+    waitFor([] { return false; }, 500);  // its exit's report
+    EXPECT_EQ(failures, (std::vector<int>{0, 1, 0, 1}));
 }
 
 }  // namespace
