@@ -24,4 +24,6 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, libqt6svg6, libcap2-bin, bash-co
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gvfs-backends")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+# The ufw profile under /etc is the admin's to edit: dpkg keeps such changes.
+list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/firewall/conffiles)
 include(CPack)

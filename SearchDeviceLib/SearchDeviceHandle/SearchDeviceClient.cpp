@@ -22,6 +22,7 @@
 #include "SearchDeviceBroadcastThread.h"
 #include "SearchDeviceMultiCommandThead.h"
 #include "SearchDeviceMulticastThread.h"
+#include "SearchPorts.h"
 #include "ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
@@ -31,14 +32,14 @@ using Kind = SearchWorkerStatus::Kind;
 // reach them, so their destruction at exit cannot race a receive thread.
 bool CSearchDeviceClient::m_bMulitIP = false;
 std::vector<IPANDSEARCHTHREAD> CSearchDeviceClient::m_vSearchDeviceThread;
-int CSearchDeviceClient::m_nPort = 1530;
+int CSearchDeviceClient::m_nPort = SearchPorts::kFirstCommand;
 
 namespace {
 
-constexpr int kBroadcastPort = 67;
-constexpr int kMulticastPort = 1900;
-constexpr int kFirstCommandPort = 1530;
-constexpr int kCommandPortStep = 20;
+constexpr int kBroadcastPort = SearchPorts::kBroadcast;
+constexpr int kMulticastPort = SearchPorts::kMulticast;
+constexpr int kFirstCommandPort = SearchPorts::kFirstCommand;
+constexpr int kCommandPortStep = SearchPorts::kCommandStep;
 // A name lookup answered from a hosts file is used by the search that started
 // it; a slower one must not hold up the caller (the window's main thread).
 constexpr auto kLookupGrace = std::chrono::milliseconds(50);

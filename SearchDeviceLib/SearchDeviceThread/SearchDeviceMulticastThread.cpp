@@ -7,6 +7,7 @@
 
 #include "Protocol/SsdpCodec.h"
 #include "SearchDeviceClient.h"
+#include "SearchPorts.h"
 #include "ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
@@ -15,8 +16,8 @@ namespace ip = boost::asio::ip;
 namespace {
 
 constexpr const char* kGroupAddress = "239.143.255.250";
-constexpr unsigned short kGroupPort = 1900;
-constexpr int kMaxRetries = 20;
+constexpr unsigned short kGroupPort = SearchPorts::kMulticast;
+constexpr int kMaxRetries = SearchPorts::kMaxRetries;
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 

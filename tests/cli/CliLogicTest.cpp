@@ -117,8 +117,12 @@ TEST(CliWarnings, SayOnceForEachWorkerWhichPortWhyAndWhatToDo) {
          "sudo setcap cap_net_bind_service=+ep $(command -v nasscout-cli)"},
         {failed(K::Multicast, 1920, "Address already in use"), "UDP ports 1900 to 1920"},
         {failed(K::Command, 1570, "Cannot assign requested address", "10.9.8.7"), "from 10.9.8.7"},
+        // Started, but past the ports the packaged firewall rules open.
+        {failed(K::Command, 1851, "", "10.9.8.7"), "come to UDP port 1851, which the packaged firewall"},
+        {failed(K::Multicast, 1901, ""), "without --single-address"},
     };
     for (const auto& [worker, advice] : cases) EXPECT_THAT(StartWarning(worker), HasSubstr(advice));
+    EXPECT_EQ(StartWarning(failed(K::Command, 1850, "", "10.9.8.7")), "");  // the last port they open
 
     // Once per worker; one failing later gets its own. The lab runs prove that working ones say nothing.
     StartWarningTracker tracker;

@@ -67,16 +67,24 @@ TEST(DoctorChecks, UfwConfAndUserRules) {
     EXPECT_TRUE(UfwEnabled("# comment\nENABLED=yes\nLOGLEVEL=low\n"));
     EXPECT_FALSE(UfwEnabled("ENABLED=no\n"));
     EXPECT_FALSE(UfwEnabled("#ENABLED=yes\n"));
-    const std::string rules =
-        "*filter\n### RULES ###\n\n"
-        "### tuple ### allow udp 67,1900 0.0.0.0/0 any 0.0.0.0/0 other - in\n"
-        "### tuple ### deny udp 1900 0.0.0.0/0 any 0.0.0.0/0 nasscout - in\n"
-        "### tuple ### allow udp 67 0.0.0.0/0 any 0.0.0.0/0 nasscout - out\n";
-    EXPECT_FALSE(UfwAllowsApp(rules, "nasscout"));
-    EXPECT_TRUE(
-        UfwAllowsApp(rules + "### tuple ### allow udp 67,1900,1530:1790 0.0.0.0/0 any 0.0.0.0/0 nasscout - "
-                             "in_wlan0 comment=x\n",
-                     "nasscout"));
+    // One rule or several must open 67, 1900 and every per-address port, UDP and incoming.
+    const std::string t = "### tuple ### ";
+    const struct {
+        std::string rules;
+        bool allows;
+    } rows[] = {
+        {t + "allow udp 67,1900 0.0.0.0/0 any 0.0.0.0/0 other - in\n" +
+             t + "deny udp 1900 0.0.0.0/0 any 0.0.0.0/0 nasscout - in\n" +
+             t + "allow udp 67 0.0.0.0/0 any 0.0.0.0/0 nasscout - out\n",
+         false},
+        {t + "allow udp 67,1900,1530:1850 0.0.0.0/0 any 0.0.0.0/0 nasscout - in_wlan0 comment=x\n", true},
+        {t + "allow udp 67,1900 0.0.0.0/0 any 0.0.0.0/0 in\n" + t + "allow any 1530:1850 0.0.0.0/0 any 0.0.0.0/0 in\n",
+         true},
+        {t + "allow udp 67,1900,1530:1849 0.0.0.0/0 any 0.0.0.0/0 in\n", false},  // the last retry's port
+        {t + "allow tcp 67,1900,1530:1850 0.0.0.0/0 any 0.0.0.0/0 in\n", false},
+        {t + "allow udp 67,1900,1530:1850 0.0.0.0/0 any 0.0.0.0/0 out\n", false},
+    };
+    for (const auto& row : rows) EXPECT_EQ(UfwAllowsSearch("*filter\n" + row.rules), row.allows) << row.rules;
 }
 
 TEST(DoctorChecks, FirewalldZonesAndPorts) {
@@ -86,10 +94,11 @@ TEST(DoctorChecks, FirewalldZonesAndPorts) {
     EXPECT_THAT(zones.at("public"), ElementsAre("eth0", "eth1"));
     EXPECT_THAT(zones.at("home"), ElementsAre("wlan0"));
     EXPECT_TRUE(zones.at("trusted").empty());
-    const char ports[] = "67/udp 1900/tcp 1530-1790/udp\n";
-    for (auto [port, open] : {std::pair(67, true), std::pair(1900, false), std::pair(1530, true),
-                              std::pair(1790, true), std::pair(1791, false), std::pair(68, false)})
-        EXPECT_EQ(PortsAllowUdp(ports, port), open) << port;
+    for (auto [ports, open] : {std::pair("67/udp 1900/udp 1530-1850/udp\n", true),
+                               std::pair("1530-1850/udp 67/udp 1900/tcp", false), std::pair("67/udp 1900/udp", false),
+                               std::pair("67/udp 1900/udp 1530-1790/udp 1791-1850/udp", true),
+                               std::pair("67/udp 1900/udp 1531-1850/udp", false)})
+        EXPECT_EQ(PortsAllowSearch(ports), open) << ports;
 }
 
 TEST(DoctorChecks, NftTablesThatDropTheAnswers) {

@@ -16,5 +16,9 @@ if grep -q '^NASSCOUT_GUI:BOOL=ON' "$build/CMakeCache.txt"; then
     share/metainfo/io.github.nasscout.nasscout.metainfo.xml $(printf 'share/nasscout/lang/XML_%s.xml ' en de fr es it nl da pl pt)"
 fi
 for f in $expected; do [ -e "$stage/usr/$f" ] || { echo "missing: /usr/$f"; exit 1; }; done
+# The firewall rules: firewalld's under the prefix, ufw's where ufw alone looks.
+for f in usr/lib/firewalld/services/nasscout.xml etc/ufw/applications.d/nasscout; do
+  [ -e "$stage/$f" ] || { echo "missing: /$f"; exit 1; }
+done
 for program in nasscout-cli nasscout-sim; do "$stage/usr/bin/$program" --version | grep -q '[0-9]\.[0-9]'; done
 echo "install layout: ok"

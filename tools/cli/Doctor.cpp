@@ -37,6 +37,8 @@
 #include "CoverageDump.h"
 #include "DeviceSearchInterface.h"
 #include "DoctorChecks.h"
+#include "SearchPorts.h"
+#include "StartWarnings.h"
 
 extern char** environ;
 
@@ -45,9 +47,9 @@ namespace {
 
 using namespace doctor;
 
-constexpr int kFirstCommandPort = 1530;
 // The per-address workers' ports, as the packaged firewall rules open them.
-const char kCommandPorts[] = "1530-1790";
+const std::string kCommandPorts =
+    std::to_string(SearchPorts::kFirstCommand) + "-" + std::to_string(SearchPorts::kLastCommand);
 constexpr auto kLookupLimit = std::chrono::seconds(5);
 const char kFirewalldFix[] =
     "sudo firewall-cmd --permanent --add-service=nasscout && sudo firewall-cmd --reload";
@@ -344,6 +346,10 @@ std::vector<Finding> InterfaceFindings(const std::vector<Interface>& list,
                 if (w != nullptr && w->started) {
                     f.message +=
                         "; SSDP search from " + Text(a.ip) + " (port " + std::to_string(w->port) + ")";
+                    if (!SearchPorts::Opened(w->port)) {
+                        f.status = Status::Warning;
+                        f.message += ", which the packaged firewall rules do not open (" + FirewallPorts() + ")";
+                    }
                 } else {
                     f.status = Status::Warning;
                     f.message += "; no SSDP search from " + Text(a.ip) +
@@ -447,9 +453,8 @@ std::vector<Finding> Firewalld(const std::vector<Interface>& list) {
             continue;
         }
         const std::string ports = Run({"firewall-cmd", "--zone=" + zone, "--list-ports"}).output;
-        if (PortsAllowUdp(ports, 67) && PortsAllowUdp(ports, 1900) &&
-            PortsAllowUdp(ports, kFirstCommandPort)) {
-            findings.push_back({"firewalld", Status::Ok, where + " opens UDP ports 67, 1900 and 1530", ""});
+        if (PortsAllowSearch(ports)) {
+            findings.push_back({"firewalld", Status::Ok, where + " opens " + FirewallPorts(), ""});
             continue;
         }
         const bool known = service.output.find("INVALID_SERVICE") == std::string::npos;
@@ -461,8 +466,7 @@ std::vector<Finding> Firewalld(const std::vector<Interface>& list) {
                  ": it drops every answer to a search",
              "sudo firewall-cmd --permanent" + zoneOption +
                  (known ? std::string(" --add-service=nasscout")
-                        : std::string(" --add-port=67/udp --add-port=1900/udp --add-port=") + kCommandPorts +
-                              "/udp") +
+                        : " --add-port=67/udp --add-port=1900/udp --add-port=" + kCommandPorts + "/udp") +
                  " && sudo firewall-cmd --reload"});
     }
     return findings;
@@ -475,18 +479,25 @@ std::vector<Finding> Ufw() {
     const bool profile = access("/etc/ufw/applications.d/nasscout", F_OK) == 0;
     const std::string noProfile =
         profile ? "" : " (its profile /etc/ufw/applications.d/nasscout is not installed)";
+    // Without the profile, ufw knows no "nasscout": its ports then.
+    const std::string fix = profile ? "sudo ufw allow nasscout"
+                                    : "sudo ufw allow " + std::to_string(SearchPorts::kBroadcast) + "," +
+                                          std::to_string(SearchPorts::kMulticast) + "," +
+                                          std::to_string(SearchPorts::kFirstCommand) + ":" +
+                                          std::to_string(SearchPorts::kLastCommand) + "/udp";
     const std::optional<std::string> rules = ReadFile("/etc/ufw/user.rules");
     if (!rules)
         return {
             {"ufw", Status::Warning,
              "enabled; only root can read its rules, so whether the nasscout profile is allowed is unknown" +
                  noProfile,
-             "sudo ufw allow nasscout"}};
-    if (UfwAllowsApp(*rules, "nasscout")) return {{"ufw", Status::Ok, "enabled and allows nasscout", ""}};
+             fix}};
+    if (UfwAllowsSearch(*rules))
+        return {{"ufw", Status::Ok, "enabled and allows nasscout (" + FirewallPorts() + ")", ""}};
     return {{"ufw", Status::Blocking,
              "enabled and does not allow the nasscout profile" + noProfile +
                  ": it drops every answer to a search",
-             "sudo ufw allow nasscout"}};
+             fix}};
 }
 
 std::vector<Finding> Nft(bool skipFirewalld, bool skipUfw) {

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "CliOutput.h"
+#include "SearchPorts.h"
 
 namespace cli::doctor {
 namespace {
@@ -56,6 +57,16 @@ bool Covers(std::string_view item, int port) {
     if (dash == std::string_view::npos) return Number(item, low) && low == port;
     return Number(item.substr(0, dash), low) && Number(item.substr(dash + 1), high) && low <= port &&
            port <= high;
+}
+
+// Each port the search receives on is in one of the items ("67", "1530-1850").
+bool CoverSearch(const std::vector<std::string>& items) {
+    auto covered = [&](int port) {
+        return std::any_of(items.begin(), items.end(), [&](const std::string& i) { return Covers(i, port); });
+    };
+    for (int port = SearchPorts::kFirstCommand; port <= SearchPorts::kLastCommand; ++port)
+        if (!covered(port)) return false;
+    return covered(SearchPorts::kBroadcast) && covered(SearchPorts::kMulticast);
 }
 
 const char* StatusWord(Status s) {
@@ -171,14 +182,28 @@ bool UfwEnabled(std::string_view conf) {
     return enabled;
 }
 
-bool UfwAllowsApp(std::string_view userRules, std::string_view app) {
-    // ### tuple ### ACTION PROTO DPORT DST SPORT SRC DAPP SAPP DIRECTION[_IFACE] [comment=…]
+bool UfwAllowsSearch(std::string_view userRules) {
+    // ### tuple ### ACTION PROTO DPORT DST SPORT SRC [DAPP SAPP] DIRECTION[_IFACE] [comment=…]
+    std::vector<std::string> ports;
     for (std::string_view line : Lines(userRules)) {
         if (!StartsWith(line, "### tuple ###")) continue;
-        const std::vector<std::string_view> w = Words(line.substr(13));
-        if (w.size() >= 9 && StartsWith(w[0], "allow") && w[6] == app && StartsWith(w[8], "in")) return true;
+        std::vector<std::string_view> w = Words(line.substr(13));
+        if (!w.empty() && StartsWith(w.back(), "comment=")) w.pop_back();
+        const bool app = w.size() >= 9;
+        if (w.size() < 7 || !StartsWith(w[0], "allow") || !StartsWith(w[app ? 8 : 6], "in")) continue;
+        if (app && w[6] == "nasscout") return true;
+        if (w[1] != "udp" && w[1] != "any") continue;
+        std::string_view list = w[2];  // "67,1900,1530:1850", "any"
+        if (list == "any") return true;
+        while (!list.empty()) {
+            const std::size_t comma = std::min(list.find(','), list.size());
+            std::string item(list.substr(0, comma));
+            std::replace(item.begin(), item.end(), ':', '-');
+            ports.push_back(std::move(item));
+            list.remove_prefix(std::min(comma + 1, list.size()));
+        }
     }
-    return false;
+    return CoverSearch(ports);
 }
 
 std::map<std::string, std::vector<std::string>> ParseActiveZones(std::string_view text) {
@@ -197,14 +222,14 @@ std::map<std::string, std::vector<std::string>> ParseActiveZones(std::string_vie
     return zones;
 }
 
-bool PortsAllowUdp(std::string_view listPorts, int port) {
+bool PortsAllowSearch(std::string_view listPorts) {
+    std::vector<std::string> udp;
     for (std::string_view item : Words(listPorts)) {
         const std::size_t slash = item.find('/');
-        if (slash != std::string_view::npos && item.substr(slash) == "/udp" &&
-            Covers(item.substr(0, slash), port))
-            return true;
+        if (slash != std::string_view::npos && item.substr(slash) == "/udp")
+            udp.emplace_back(item.substr(0, slash));
     }
-    return false;
+    return CoverSearch(udp);
 }
 
 std::vector<std::string> NftTablesDroppingAnswers(std::string_view ruleset) {

@@ -52,13 +52,15 @@ BindCapability ParseBindCapability(std::string_view xattr);
 
 // /etc/ufw/ufw.conf: ENABLED=yes.
 bool UfwEnabled(std::string_view conf);
-// /etc/ufw/user.rules holds an incoming allow rule for the application profile.
-bool UfwAllowsApp(std::string_view userRules, std::string_view app);
+// /etc/ufw/user.rules lets the answers in: an incoming allow rule for the
+// nasscout profile, or for UDP on every port the search receives on.
+bool UfwAllowsSearch(std::string_view userRules);
 
 // firewall-cmd --get-active-zones: zone -> its interfaces.
 std::map<std::string, std::vector<std::string>> ParseActiveZones(std::string_view text);
-// firewall-cmd --list-ports ("67/udp 1530-1790/udp") opens UDP port.
-bool PortsAllowUdp(std::string_view listPorts, int port);
+// firewall-cmd --list-ports ("67/udp 1900/udp 1530-1850/udp") opens every
+// UDP port the search receives on.
+bool PortsAllowSearch(std::string_view listPorts);
 
 // Tables of `nft list ruleset` with an input hook that drops or rejects UDP,
 // and no rule that accepts UDP to ports 67 and 1900: answers to a search die

@@ -1,5 +1,7 @@
 #include "StartWarnings.h"
 
+#include "SearchPorts.h"
+
 namespace cli {
 namespace {
 
@@ -12,12 +14,28 @@ std::string Ports(int first, int last) {
 
 }  // namespace
 
+std::string FirewallPorts() {
+    return "UDP " + std::to_string(SearchPorts::kBroadcast) + ", " + std::to_string(SearchPorts::kMulticast) +
+           " and " + std::to_string(SearchPorts::kFirstCommand) + " to " + std::to_string(SearchPorts::kLastCommand) +
+           ", enough for " + std::to_string(SearchPorts::kCommandAddresses) + " local addresses";
+}
+
 std::string StartWarning(const SearchWorkerStatus& s, bool singleAddress) {
     if (s.started && s.shared && singleAddress && s.kind == SearchWorkerStatus::Kind::Multicast)
         return "nasscout-cli: warning: " + Ports(s.port, s.port) +
                " is shared with another SSDP program; answers to the search may reach that program "
                "instead, so devices may be missed.\n  Run without --single-address to search also from "
                "every local address, each on a port of its own.";
+    if (s.started && !SearchPorts::Opened(s.port))
+        return "nasscout-cli: warning: answers to the SSDP search from " +
+               (s.localIP.empty() ? std::string("any address") : s.localIP) + " come to " + Ports(s.port, s.port) +
+               ", which the packaged firewall rules do not open (" + FirewallPorts() +
+               "); where a firewall uses them, devices on that network may be missed.\n  " +
+               (s.kind == SearchWorkerStatus::Kind::Command
+                    ? "Other programs hold the ports below it, or this machine has had more than " +
+                          std::to_string(SearchPorts::kCommandAddresses) +
+                          " local addresses since nasscout-cli started; stop those programs or start it again."
+                    : std::string("Stop the program that holds UDP port 1900, or run without --single-address."));
     if (s.started) return {};
     const std::string reason = s.error.empty() ? "unknown error" : s.error;
     const bool denied = Says(s.error, "ermission") || Says(s.error, "not permitted");

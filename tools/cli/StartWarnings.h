@@ -9,7 +9,11 @@
 
 namespace cli {
 
-// The warning for one worker that did not start; empty when it started. In
+// The ports the packaged firewall rules open, for people.
+std::string FirewallPorts();
+
+// The warning for one worker that did not start, or started on a port the
+// packaged firewall rules do not open; empty when it started as it should. In
 // single-address mode an SSDP socket that shares its port is warned about
 // too: the answers to its search may reach the other program.
 std::string StartWarning(const SearchWorkerStatus& status, bool singleAddress = false);
