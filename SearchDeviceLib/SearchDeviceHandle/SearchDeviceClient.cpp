@@ -19,6 +19,7 @@
 #include <system_error>
 
 #include "HostNameLookup.h"
+#include "Net/Ipv4.h"
 #include "SearchDeviceBroadcastThread.h"
 #include "SearchDeviceMultiCommandThead.h"
 #include "SearchDeviceMulticastThread.h"
@@ -106,14 +107,6 @@ BroadcastSendRecord& BroadcastSends() {
     return *record;
 }
 
-bool AsIPv4(const std::string& text, std::string& dotted) {
-    boost::system::error_code ec;
-    boost::asio::ip::address_v4 address = boost::asio::ip::make_address_v4(text, ec);
-    if (ec) return false;
-    dotted = address.to_string();
-    return true;
-}
-
 CSearchDeviceThread* MakeWorker(Kind kind) {
     if (Factory()) return Factory()(kind);
     switch (kind) {
@@ -188,7 +181,7 @@ void CSearchDeviceClient::GetCurrentDeviceLocalIP(std::vector<std::string>& ips)
     HostNameLookup::Outcome resolved = Lookup().Take(Resolver() ? Resolver() : ResolveHostName);
     for (const std::string& text : resolved.addresses) {
         std::string dotted;
-        if (!AsIPv4(text, dotted)) continue;
+        if (!net::CanonicalIpv4(text, dotted)) continue;
         ips.push_back(dotted);
         io_printf("Get Current Local IP, IP = %s  ", dotted.c_str());
     }
@@ -197,7 +190,7 @@ void CSearchDeviceClient::GetCurrentDeviceLocalIP(std::vector<std::string>& ips)
         std::vector<std::string> found = Interfaces() ? Interfaces()() : UpInterfaceAddresses();
         for (const std::string& text : found) {
             std::string dotted;
-            if (!AsIPv4(text, dotted)) continue;
+            if (!net::CanonicalIpv4(text, dotted)) continue;
             // Loopback covers no LAN; an injected source may still list it.
             if (dotted.rfind("127.", 0) == 0) continue;
             if (std::find(ips.begin(), ips.end(), dotted) != ips.end()) continue;
