@@ -120,9 +120,11 @@ CSearchDeviceThread* MakeWorker(Kind kind) {
     return nullptr;
 }
 
+}  // namespace
+
 // Creates, starts and registers one worker; false when it could not even be
 // made (its socket's I/O service can fail, e.g. with no descriptors left).
-bool StartWorker(Kind kind, const std::string& localIP, int port, bool retry) {
+bool CSearchDeviceClient::StartWorker(Kind kind, const std::string& localIP, int port, bool retry) {
     CSearchDeviceThread* worker = nullptr;
     try {
         worker = MakeWorker(kind);
@@ -135,11 +137,22 @@ bool StartWorker(Kind kind, const std::string& localIP, int port, bool retry) {
     IPANDSEARCHTHREAD pair;
     pair.setvalue(localIP, worker);
     pair.kind = kind;
-    CSearchDeviceClient::m_vSearchDeviceThread.push_back(pair);
+    m_vSearchDeviceThread.push_back(pair);
     return true;
 }
 
-}  // namespace
+CSearchDeviceClient::Senders CSearchDeviceClient::StartedSenders() {
+    Senders senders;
+    senders.anyWorker = !m_vSearchDeviceThread.empty();
+    for (const IPANDSEARCHTHREAD& pair : m_vSearchDeviceThread) {
+        CSearchDeviceThread* worker = pair.pSearchThread;
+        if (worker == nullptr || !worker->StartSucceeded()) continue;
+        if (pair.kind == Kind::Broadcast && senders.broadcast == nullptr) senders.broadcast = worker;
+        if (pair.kind == Kind::Multicast && senders.multicast == nullptr) senders.multicast = worker;
+        if (pair.kind == Kind::Command) senders.byAddress.emplace_back(worker->BoundAddress(), worker);
+    }
+    return senders;
+}
 
 void IPANDSEARCHTHREAD::setvalue(std::string ip, CSearchDeviceThread* thread) {
     localIP = std::move(ip);

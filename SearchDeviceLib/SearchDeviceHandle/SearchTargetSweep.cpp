@@ -112,16 +112,11 @@ CSearchDeviceThread* OwnWorker(CSearchDeviceThread*& slot, Kind kind) {
     return slot->StartSucceeded() ? slot : nullptr;
 }
 
-Plan MakePlan(State& s) {
+Plan MakePlan(State& s, const CSearchDeviceClient::Senders& senders) {
     Plan plan;
-    CSearchDeviceThread* multicast = nullptr;
-    for (const IPANDSEARCHTHREAD& pair : CSearchDeviceClient::m_vSearchDeviceThread) {
-        CSearchDeviceThread* worker = pair.pSearchThread;
-        if (worker == nullptr || !worker->StartSucceeded()) continue;
-        if (pair.kind == Kind::Broadcast && plan.broadcast == nullptr) plan.broadcast = worker;
-        if (pair.kind == Kind::Multicast && multicast == nullptr) multicast = worker;
-        if (pair.kind == Kind::Command) plan.byAddress.emplace_back(worker->BoundAddress(), worker);
-    }
+    plan.broadcast = senders.broadcast;
+    plan.byAddress = senders.byAddress;
+    CSearchDeviceThread* multicast = senders.multicast;
     if (plan.broadcast == nullptr) plan.broadcast = OwnWorker(s.ownBroadcast, Kind::Broadcast);
     if (plan.broadcast != nullptr)
         io_printf("Sweep Targets : Broadcast Request From %d  ", plan.broadcast->Port());
@@ -251,24 +246,34 @@ int CSearchTargetSweep::GetRate() {
 int CSearchTargetSweep::Start() {
     Cancel();
     State& s = S();
+    const CSearchDeviceClient::Senders senders = CSearchDeviceClient::StartedSenders();
+    CSearchTargetList targets;
+    int rate = 0;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (s.stopped || !senders.anyWorker) return -1;
+        if (s.targets.Empty()) return 1;
+        targets = s.targets;
+        rate = s.rate;
+    }
+    io_printf("Sweep Targets : %llu Addresses, Rate %d  ", static_cast<unsigned long long>(targets.Count()), rate);
+    // Reads /proc and may start workers (their socket locks), so not under
+    // the state lock. No sweep runs now and Stop shares this thread, so the
+    // sweep's own workers are this call's alone.
+    Plan plan = MakePlan(s, senders);
     std::unique_lock<std::mutex> lock(s.mutex);
-    if (s.stopped || CSearchDeviceClient::m_vSearchDeviceThread.empty()) return -1;
-    if (s.targets.Empty()) return 1;
-    io_printf("Sweep Targets : %llu Addresses, Rate %d  ", static_cast<unsigned long long>(s.targets.Count()),
-              s.rate);
-    Plan plan = MakePlan(s);
     s.done = 0;
     s.sent = 0;
     s.failed = 0;
     s.cancel = false;
-    s.total = s.targets.Count();
-    s.sweepRate = s.rate;
+    s.total = targets.Count();
+    s.sweepRate = rate;
     s.started = s.ended = Clock::now();
     s.state = SEARCH_SWEEP_RUNNING;
     ++s.number;
     s.error.clear();
     try {
-        auto sweep = std::make_shared<Sweep>(std::move(plan), s.targets, s.rate, s.started);
+        auto sweep = std::make_shared<Sweep>(std::move(plan), std::move(targets), rate, s.started);
         // Detached: a cancel waits for the sweep's end, not for the thread.
         std::thread([sweep] { sweep->Run(); }).detach();
     } catch (const std::exception& e) {
@@ -325,8 +330,11 @@ sweepprogress CSearchTargetSweep::Progress() {
 void CSearchTargetSweep::Stop() {
     Cancel();
     State& s = S();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.stopped = true;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.stopped = true;
+    }
+    // Outside the state lock: a stop takes the worker's socket lock.
     for (CSearchDeviceThread* own : {s.ownBroadcast, s.ownSsdp})
         if (own != nullptr && own->StartSucceeded()) own->ExitSearchThread();
 }
