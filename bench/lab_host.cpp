@@ -47,6 +47,7 @@
 
 #include "CoverageDump.h"
 #include "DeviceSearchInterface.h"
+#include "Net/Message.h"
 
 namespace {
 
@@ -348,18 +349,11 @@ int runSink(const Args& a) {
     std::thread receiver([&] {
         pollfd polls[1] = {{fd, POLLIN, 0}};
         unsigned char packet[1600];
-        alignas(cmsghdr) char control[256];
         while (!done) {
             if (poll(polls, 1, 20) <= 0) continue;
-            sockaddr_ll from{};
-            iovec io{packet, sizeof packet};
-            msghdr m{};
-            m.msg_name = &from;
-            m.msg_namelen = sizeof from;
-            m.msg_iov = &io;
-            m.msg_iovlen = 1;
-            m.msg_control = control;
-            m.msg_controllen = sizeof control;
+            net::OneMessage<sockaddr_ll, 256> received(packet, sizeof packet);
+            msghdr& m = received.header;
+            const sockaddr_ll& from = received.peer;
             const ssize_t n = recvmsg(fd, &m, MSG_DONTWAIT);
             // Outgoing UDP to port 68 or 1900 of the swept block.
             if (n < 28 || from.sll_pkttype != PACKET_OUTGOING || from.sll_protocol != htons(ETH_P_IP) ||

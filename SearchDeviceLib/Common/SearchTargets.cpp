@@ -158,8 +158,3 @@ bool ParseSearchRate(std::string_view text, int& rate) {
     rate = value;
     return true;
 }
-
-std::string SearchTargetAddressText(std::uint32_t address) {
-    return std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xFF) + "." +
-           std::to_string(address >> 8 & 0xFF) + "." + std::to_string(address & 0xFF);
-}

@@ -72,5 +72,3 @@ bool ParseSearchTargetLines(std::string_view text, CSearchTargetList& into, Sear
 // A rate as typed: a whole number from kSearchRateMin to kSearchRateMax.
 bool ParseSearchRate(std::string_view text, int& rate);
 
-// Dotted-quad text of an address in host byte order.
-std::string SearchTargetAddressText(std::uint32_t address);

@@ -19,6 +19,7 @@
 #include <system_error>
 
 #include "HostNameLookup.h"
+#include "Net/Ipv4.h"
 #include "SearchDeviceBroadcastThread.h"
 #include "SearchDeviceMultiCommandThead.h"
 #include "SearchDeviceMulticastThread.h"
@@ -107,14 +108,6 @@ BroadcastSendRecord& BroadcastSends() {
     return *record;
 }
 
-bool AsIPv4(const std::string& text, std::string& dotted) {
-    boost::system::error_code ec;
-    boost::asio::ip::address_v4 address = boost::asio::ip::make_address_v4(text, ec);
-    if (ec) return false;
-    dotted = address.to_string();
-    return true;
-}
-
 CSearchDeviceThread* MakeWorker(Kind kind) {
     if (Factory()) return Factory()(kind);
     switch (kind) {
@@ -128,9 +121,11 @@ CSearchDeviceThread* MakeWorker(Kind kind) {
     return nullptr;
 }
 
+}  // namespace
+
 // Creates, starts and registers one worker; false when it could not even be
 // made (its socket's I/O service can fail, e.g. with no descriptors left).
-bool StartWorker(Kind kind, const std::string& localIP, int port, bool retry) {
+bool CSearchDeviceClient::StartWorker(Kind kind, const std::string& localIP, int port, bool retry) {
     CSearchDeviceThread* worker = nullptr;
     try {
         worker = MakeWorker(kind);
@@ -143,11 +138,22 @@ bool StartWorker(Kind kind, const std::string& localIP, int port, bool retry) {
     IPANDSEARCHTHREAD pair;
     pair.setvalue(localIP, worker);
     pair.kind = kind;
-    CSearchDeviceClient::m_vSearchDeviceThread.push_back(pair);
+    m_vSearchDeviceThread.push_back(pair);
     return true;
 }
 
-}  // namespace
+CSearchDeviceClient::Senders CSearchDeviceClient::StartedSenders() {
+    Senders senders;
+    senders.anyWorker = !m_vSearchDeviceThread.empty();
+    for (const IPANDSEARCHTHREAD& pair : m_vSearchDeviceThread) {
+        CSearchDeviceThread* worker = pair.pSearchThread;
+        if (worker == nullptr || !worker->StartSucceeded()) continue;
+        if (pair.kind == Kind::Broadcast && senders.broadcast == nullptr) senders.broadcast = worker;
+        if (pair.kind == Kind::Multicast && senders.multicast == nullptr) senders.multicast = worker;
+        if (pair.kind == Kind::Command) senders.byAddress.emplace_back(worker->BoundAddress(), worker);
+    }
+    return senders;
+}
 
 void IPANDSEARCHTHREAD::setvalue(std::string ip, CSearchDeviceThread* thread) {
     localIP = std::move(ip);
@@ -189,7 +195,7 @@ void CSearchDeviceClient::GetCurrentDeviceLocalIP(std::vector<std::string>& ips)
     HostNameLookup::Outcome resolved = Lookup().Take(Resolver() ? Resolver() : ResolveHostName);
     for (const std::string& text : resolved.addresses) {
         std::string dotted;
-        if (!AsIPv4(text, dotted)) continue;
+        if (!net::CanonicalIpv4(text, dotted)) continue;
         ips.push_back(dotted);
         io_printf("Get Current Local IP, IP = %s  ", dotted.c_str());
     }
@@ -198,7 +204,7 @@ void CSearchDeviceClient::GetCurrentDeviceLocalIP(std::vector<std::string>& ips)
         std::vector<std::string> found = Interfaces() ? Interfaces()() : UpInterfaceAddresses();
         for (const std::string& text : found) {
             std::string dotted;
-            if (!AsIPv4(text, dotted)) continue;
+            if (!net::CanonicalIpv4(text, dotted)) continue;
             // Loopback covers no LAN; an injected source may still list it.
             if (dotted.rfind("127.", 0) == 0) continue;
             if (std::find(ips.begin(), ips.end(), dotted) != ips.end()) continue;

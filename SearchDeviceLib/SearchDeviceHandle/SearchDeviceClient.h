@@ -4,6 +4,7 @@
 #pragma once
 
 #include <boost/thread/mutex.hpp>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -71,9 +72,24 @@ public:
     // resets the port sequence; for tests only.
     static void ResetForTesting();
 
+    // The started workers a sweep may send from: the first broadcast and
+    // any-address SSDP worker (null when none started) and every per-address
+    // worker with its bound address (host byte order). The thread that
+    // starts, searches and stops asks.
+    struct Senders {
+        bool anyWorker = false;  // false before the start and after a failed one
+        CSearchDeviceThread* broadcast = nullptr;
+        CSearchDeviceThread* multicast = nullptr;
+        std::vector<std::pair<std::uint32_t, CSearchDeviceThread*>> byAddress;
+    };
+    static Senders StartedSenders();
+
     static bool m_bMulitIP;
-    static std::vector<IPANDSEARCHTHREAD> m_vSearchDeviceThread;
     static int m_nPort;
     // Never destroyed: a late hand-over during exit() must find it intact.
     static NoDestructor<boost::mutex> m_SearchMutex;
+
+private:
+    static bool StartWorker(SearchWorkerStatus::Kind kind, const std::string& localIP, int port, bool retry);
+    static std::vector<IPANDSEARCHTHREAD> m_vSearchDeviceThread;
 };

@@ -4,26 +4,19 @@
 
 #include "SearchTargetSweep.h"
 
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <netinet/in.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <fstream>
 #include <mutex>
-#include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "Net/Ipv4.h"
 #include "NoDestructor.h"
 #include "Pacer.h"
 #include "Protocol/BroadcastCodec.h"
@@ -77,68 +70,16 @@ struct Plan {
     std::vector<std::pair<std::uint32_t, CSearchDeviceThread*>> byAddress;
 };
 
-// Inodes of this process's sockets, from /proc/self/fd.
-std::set<unsigned long> OwnSocketInodes() {
-    std::set<unsigned long> inodes;
-    DIR* dir = opendir("/proc/self/fd");
-    if (dir == nullptr) return inodes;
-    while (dirent* entry = readdir(dir)) {
-        char link[64] = {};
-        const std::string path = std::string("/proc/self/fd/") + entry->d_name;
-        if (readlink(path.c_str(), link, sizeof link - 1) <= 0) continue;
-        unsigned long inode = 0;
-        if (std::sscanf(link, "socket:[%lu]", &inode) == 1) inodes.insert(inode);
-    }
-    closedir(dir);
-    return inodes;
-}
-
-// True when a socket of another process in this network namespace is bound to
-// UDP `port`: a unicast datagram to that port may then be delivered to it.
-bool PortHeldByOthers(int port) {
-    std::ifstream table("/proc/net/udp");
-    std::string line;
-    if (!std::getline(table, line)) return false;
-    const std::set<unsigned long> own = OwnSocketInodes();
-    while (std::getline(table, line)) {
-        // sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid timeout inode
-        std::istringstream fields(line);
-        std::string slot, local, remote, st, queues, timer, retransmits, uid, timeout;
-        unsigned long inode = 0;
-        if (!(fields >> slot >> local >> remote >> st >> queues >> timer >> retransmits >> uid >> timeout >> inode))
-            continue;
-        const std::size_t colon = local.find(':');
-        if (colon == std::string::npos) continue;
-        if (std::strtol(local.c_str() + colon + 1, nullptr, 16) == port && own.count(inode) == 0) return true;
-    }
-    return false;
-}
-
-// The local address the system would send a datagram to `address` from.
-class RouteFinder {
+// The local address the system would send a datagram to `address` from; 0
+// when there is no route. Routes finer than a /24 are rare enough to look up
+// once per /24, which keeps a /16 to 256 lookups.
+class CachedRoutes {
 public:
-    RouteFinder() : fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-    ~RouteFinder() {
-        if (fd >= 0) close(fd);
-    }
-    RouteFinder(const RouteFinder&) = delete;
-    RouteFinder& operator=(const RouteFinder&) = delete;
-
-    // 0 when there is no route. Routes finer than a /24 are rare enough to
-    // look up once per /24, which keeps a /16 to 256 lookups.
     std::uint32_t SourceFor(std::uint32_t address) {
         const std::uint32_t net = address & 0xFFFFFF00u;
         if (cached && net == cachedNet) return cachedSource;
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(kSsdpPort);
-        to.sin_addr.s_addr = htonl(address);
-        sockaddr_in local{};
-        socklen_t length = sizeof local;
         std::uint32_t source = 0;
-        if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
-            getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0)
-            source = ntohl(local.sin_addr.s_addr);
+        if (routes.SourceFor(address, kSsdpPort, source) != 0) source = 0;
         cached = true;
         cachedNet = net;
         cachedSource = source;
@@ -146,7 +87,7 @@ public:
     }
 
 private:
-    int fd;
+    net::RouteFinder routes;
     bool cached = false;
     std::uint32_t cachedNet = 0, cachedSource = 0;
 };
@@ -171,23 +112,18 @@ CSearchDeviceThread* OwnWorker(CSearchDeviceThread*& slot, Kind kind) {
     return slot->StartSucceeded() ? slot : nullptr;
 }
 
-Plan MakePlan(State& s) {
+Plan MakePlan(State& s, const CSearchDeviceClient::Senders& senders) {
     Plan plan;
-    CSearchDeviceThread* multicast = nullptr;
-    for (const IPANDSEARCHTHREAD& pair : CSearchDeviceClient::m_vSearchDeviceThread) {
-        CSearchDeviceThread* worker = pair.pSearchThread;
-        if (worker == nullptr || !worker->StartSucceeded()) continue;
-        if (pair.kind == Kind::Broadcast && plan.broadcast == nullptr) plan.broadcast = worker;
-        if (pair.kind == Kind::Multicast && multicast == nullptr) multicast = worker;
-        if (pair.kind == Kind::Command) plan.byAddress.emplace_back(worker->BoundAddress(), worker);
-    }
+    plan.broadcast = senders.broadcast;
+    plan.byAddress = senders.byAddress;
+    CSearchDeviceThread* multicast = senders.multicast;
     if (plan.broadcast == nullptr) plan.broadcast = OwnWorker(s.ownBroadcast, Kind::Broadcast);
     if (plan.broadcast != nullptr)
         io_printf("Sweep Targets : Broadcast Request From %d  ", plan.broadcast->Port());
     else
         io_printf("Sweep Targets : Broadcast Request Has No Socket  ");
 
-    if (multicast != nullptr && !PortHeldByOthers(multicast->Port())) plan.ssdp = multicast;
+    if (multicast != nullptr && !net::UdpPortHeldByOthers(multicast->Port())) plan.ssdp = multicast;
     if (plan.ssdp != nullptr)
         io_printf("Sweep Targets : Search Command From %d  ", plan.ssdp->Port());
     else
@@ -262,7 +198,7 @@ private:
         if (!errorSeen) {
             errorSeen = true;
             const std::string text = error < 0 ? "no socket could be opened to send from" : std::strerror(error);
-            const std::string ip = SearchTargetAddressText(to);
+            const std::string ip = net::Ipv4Text(to);
             {
                 std::lock_guard<std::mutex> lock(s.mutex);
                 s.error = text + " (" + ip + ":" + std::to_string(port) + ")";
@@ -275,7 +211,7 @@ private:
     Plan plan;
     CSearchTargetList targets;
     Pacer pacer;
-    RouteFinder routes;
+    CachedRoutes routes;
     PacerWaiter waiter;
     std::uint64_t slot = 0;
     Clock::time_point previous;
@@ -310,24 +246,34 @@ int CSearchTargetSweep::GetRate() {
 int CSearchTargetSweep::Start() {
     Cancel();
     State& s = S();
+    const CSearchDeviceClient::Senders senders = CSearchDeviceClient::StartedSenders();
+    CSearchTargetList targets;
+    int rate = 0;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (s.stopped || !senders.anyWorker) return -1;
+        if (s.targets.Empty()) return 1;
+        targets = s.targets;
+        rate = s.rate;
+    }
+    io_printf("Sweep Targets : %llu Addresses, Rate %d  ", static_cast<unsigned long long>(targets.Count()), rate);
+    // Reads /proc and may start workers (their socket locks), so not under
+    // the state lock. No sweep runs now and Stop shares this thread, so the
+    // sweep's own workers are this call's alone.
+    Plan plan = MakePlan(s, senders);
     std::unique_lock<std::mutex> lock(s.mutex);
-    if (s.stopped || CSearchDeviceClient::m_vSearchDeviceThread.empty()) return -1;
-    if (s.targets.Empty()) return 1;
-    io_printf("Sweep Targets : %llu Addresses, Rate %d  ", static_cast<unsigned long long>(s.targets.Count()),
-              s.rate);
-    Plan plan = MakePlan(s);
     s.done = 0;
     s.sent = 0;
     s.failed = 0;
     s.cancel = false;
-    s.total = s.targets.Count();
-    s.sweepRate = s.rate;
+    s.total = targets.Count();
+    s.sweepRate = rate;
     s.started = s.ended = Clock::now();
     s.state = SEARCH_SWEEP_RUNNING;
     ++s.number;
     s.error.clear();
     try {
-        auto sweep = std::make_shared<Sweep>(std::move(plan), s.targets, s.rate, s.started);
+        auto sweep = std::make_shared<Sweep>(std::move(plan), std::move(targets), rate, s.started);
         // Detached: a cancel waits for the sweep's end, not for the thread.
         std::thread([sweep] { sweep->Run(); }).detach();
     } catch (const std::exception& e) {
@@ -384,8 +330,11 @@ sweepprogress CSearchTargetSweep::Progress() {
 void CSearchTargetSweep::Stop() {
     Cancel();
     State& s = S();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.stopped = true;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.stopped = true;
+    }
+    // Outside the state lock: a stop takes the worker's socket lock.
     for (CSearchDeviceThread* own : {s.ownBroadcast, s.ownSsdp})
         if (own != nullptr && own->StartSucceeded()) own->ExitSearchThread();
 }

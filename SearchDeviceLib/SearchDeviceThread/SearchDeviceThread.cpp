@@ -10,6 +10,8 @@
 #include <system_error>
 #include <thread>
 
+#include "Net/Ipv4.h"
+#include "Net/Message.h"
 #include "ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
@@ -24,22 +26,6 @@ constexpr std::size_t kMaxDatagram = kReceiveBufferSize - 1;
 // drained it, and those answers are lost. The kernel caps the request at
 // net.core.rmem_max; whatever it grants is logged.
 constexpr int kReceiveBufferRequest = 4 * 1024 * 1024;
-
-// Dotted decimal of an address in network byte order, as inet_ntop writes
-// it; inet_ntop formats through sprintf, a sizeable part of a datagram's cost.
-void AddressText(const in_addr& address, std::string& text) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(&address.s_addr);
-    char out[16];
-    char* p = out;
-    for (int i = 0; i < 4; ++i) {
-        unsigned value = bytes[i];
-        if (value >= 100) *p++ = static_cast<char>('0' + value / 100);
-        if (value >= 10) *p++ = static_cast<char>('0' + value / 10 % 10);
-        *p++ = static_cast<char>('0' + value % 10);
-        if (i < 3) *p++ = '.';
-    }
-    text.assign(out, static_cast<std::size_t>(p - out));
-}
 
 void EnlargeReceiveBuffer(ip::udp::socket& socket, int port) {
     boost::system::error_code ec;
@@ -169,7 +155,7 @@ void CSearchDeviceThread::ReceiveBatches() {
             const unsigned length = messages[i].msg_len;
             if (length == 0 || senders[i].sin_family != AF_INET) continue;
             buffers[i][length] = '\0';
-            AddressText(senders[i].sin_addr, senderIP);
+            net::Ipv4Text(ntohl(senders[i].sin_addr.s_addr), senderIP);
             HandleReceiveInfo(buffers[i], static_cast<int>(length), senderIP);
         }
     }
@@ -227,36 +213,13 @@ void CSearchDeviceThread::SendDatagram(const void* data, std::size_t size, const
 
 void CSearchDeviceThread::SendDatagramThrough(const void* data, std::size_t size, const ip::udp::endpoint& to,
                                               unsigned interfaceIndex, std::uint32_t source) {
-    sockaddr_in dest{};
-    dest.sin_family = AF_INET;
-    dest.sin_port = htons(to.port());
-    dest.sin_addr.s_addr = htonl(to.address().to_v4().to_uint());
-    iovec part{const_cast<void*>(data), size};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr message{};
-    message.msg_name = &dest;
-    message.msg_namelen = sizeof dest;
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* header = CMSG_FIRSTHDR(&message);
-    header->cmsg_level = IPPROTO_IP;
-    header->cmsg_type = IP_PKTINFO;
-    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-    in_pktinfo info{};
-    info.ipi_ifindex = static_cast<int>(interfaceIndex);
-    info.ipi_spec_dst.s_addr = htonl(source);
-    std::memcpy(CMSG_DATA(header), &info, sizeof info);
-
     std::lock_guard<std::mutex> lock(sockMutex);
     if (bExitSock || !socket.is_open())
         throw boost::system::system_error(boost::asio::error::bad_descriptor, "send_to");
-    ssize_t sent;
-    do sent = ::sendmsg(socket.native_handle(), &message, MSG_NOSIGNAL);
-    while (sent < 0 && errno == EINTR);
-    if (sent < 0)
-        throw boost::system::system_error(boost::system::error_code(errno, boost::system::system_category()),
+    const int error = net::SendThrough(socket.native_handle(), data, size, to.address().to_v4().to_uint(), to.port(),
+                                       interfaceIndex, source);
+    if (error != 0)
+        throw boost::system::system_error(boost::system::error_code(error, boost::system::system_category()),
                                           "send_to");
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Net/Ipv4.h"
 #include "SearchTargets.h"
 
 namespace {
@@ -16,8 +17,8 @@ std::string Parse(const std::string& text) {
     if (!ParseSearchTargets(text, list, error)) return "refused: " + error.item;
     std::string out;
     for (const auto& r : list.Ranges())
-        out += SearchTargetAddressText(std::uint32_t(r.first)) + "-" +
-               SearchTargetAddressText(std::uint32_t(r.last)) + " ";
+        out += net::Ipv4Text(std::uint32_t(r.first)) + "-" +
+               net::Ipv4Text(std::uint32_t(r.last)) + " ";
     return out + std::to_string(list.Count());
 }
 

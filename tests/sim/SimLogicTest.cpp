@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "Net/Ipv4.h"
 #include "ConfigParser.h"
 #include "DestinationGuard.h"
 #include "Endpoint.h"
@@ -16,7 +17,7 @@ namespace {
 std::uint32_t ip(const char* text) { return *Endpoint::parseAddress(text); }
 
 std::string Describe(const DeviceProfile& d) {
-    std::string s = d.id + " " + Endpoint::addressText(d.address) + " " + d.host + "/" + d.maker + "/" + d.product +
+    std::string s = d.id + " " + net::Ipv4Text(d.address) + " " + d.host + "/" + d.maker + "/" + d.product +
                     "/" + d.version + "/" + d.extra + (d.broadcast ? " B" : " -") + (d.ssdp ? "S " : "- ") +
                     std::to_string(d.code) + " " + std::to_string(d.delay).substr(0, 4) + " " +
                     std::to_string(d.maxDelay).substr(0, 4) + " " + std::to_string(d.answers);

@@ -1,5 +1,6 @@
 #include "DestinationGuard.h"
 
+#include "Net/Ipv4.h"
 #include "Endpoint.h"
 #include "SimError.h"
 
@@ -24,12 +25,12 @@ std::string DestinationGuard::refusalHint() {
 void DestinationGuard::checkDestination(std::uint32_t address) const {
     if (!allowsDestination(address))
         throw SimError(SimError::kUsage,
-                       "refusing to send to " + Endpoint::addressText(address) + ": " + refusalHint());
+                       "refusing to send to " + net::Ipv4Text(address) + ": " + refusalHint());
 }
 
 void DestinationGuard::checkSource(std::uint32_t address, const std::string& what) const {
     if (!allowsSource(address))
-        throw SimError(SimError::kUsage, "refusing to send from " + Endpoint::addressText(address) + " (" + what +
+        throw SimError(SimError::kUsage, "refusing to send from " + net::Ipv4Text(address) + " (" + what +
                                              "): it is outside the lab networks 198.51.100.0/24, 203.0.113.0/24 and 198.18.10.0/24"
                                              " (--allow-any-destination lifts this)");
 }

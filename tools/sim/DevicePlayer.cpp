@@ -1,5 +1,6 @@
 #include "DevicePlayer.h"
 
+#include "Net/Ipv4.h"
 #include "MessageBuilder.h"
 #include "RequestClassifier.h"
 #include "SimError.h"
@@ -67,7 +68,7 @@ void DevicePlayer::prepare() {
         m_guard.checkSource(device.profile.address, name + " address");
         const auto local = LocalAddresses::find(m_local, device.profile.address);
         if (!local)
-            throw SimError(SimError::kUsage, name + ": address " + Endpoint::addressText(device.profile.address) +
+            throw SimError(SimError::kUsage, name + ": address " + net::Ipv4Text(device.profile.address) +
                                                  " is not on this host");
         device.interfaceIndex = local->interfaceIndex;
         interfaces.insert(local->interfaceIndex);
@@ -172,7 +173,7 @@ void DevicePlayer::send(const Pending& pending) {
         error = socket.sendTo(text.data(), text.size(), pending.to);
         what = pending.kind == Kind::SsdpAnswer ? "M-SEARCH answer" : "NOTIFY ssdp:" + pending.nts;
     }
-    const std::string line = "device \"" + profile.id + "\" " + Endpoint::addressText(profile.address) + " -> " +
+    const std::string line = "device \"" + profile.id + "\" " + net::Ipv4Text(profile.address) + " -> " +
                              pending.to.text() + ": " + what;
     if (error != 0) log(line + " failed: " + UdpSocket::errorText(error));
     else if (m_options.verbose) log(line);

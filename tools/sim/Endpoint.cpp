@@ -1,5 +1,6 @@
 #include "Endpoint.h"
 
+#include "Net/Ipv4.h"
 #include "SimError.h"
 
 #include <arpa/inet.h>
@@ -39,12 +40,4 @@ Endpoint Endpoint::parse(std::string_view text, bool portRequired, std::string_v
     return result;
 }
 
-std::string Endpoint::addressText(std::uint32_t address) {
-    in_addr addr{};
-    addr.s_addr = htonl(address);
-    char buffer[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &addr, buffer, sizeof buffer);
-    return buffer;
-}
-
-std::string Endpoint::text() const { return addressText(address) + ":" + std::to_string(port); }
+std::string Endpoint::text() const { return net::Ipv4Text(address) + ":" + std::to_string(port); }

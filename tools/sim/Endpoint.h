@@ -16,7 +16,6 @@ struct Endpoint {
     // "IP:PORT" when portRequired, else "IP" or "IP:PORT"; port 0 is allowed
     // only when the port is optional. Throws SimError (usage) naming `what`.
     static Endpoint parse(std::string_view text, bool portRequired, std::string_view what);
-    static std::string addressText(std::uint32_t address);
 
     std::string text() const;  // "IP:PORT"
     bool operator==(const Endpoint&) const = default;

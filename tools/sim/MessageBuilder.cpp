@@ -1,5 +1,6 @@
 #include "MessageBuilder.h"
 
+#include "Net/Ipv4.h"
 #include "CommonStruct.h"
 #include "Endpoint.h"
 
@@ -21,7 +22,7 @@ std::array<std::uint8_t, 148> MessageBuilder::broadcastAnswer(const DeviceProfil
 }
 
 std::string MessageBuilder::location(const DeviceProfile& device) {
-    return "http://" + Endpoint::addressText(device.address) + ":5000/desc.xml";
+    return "http://" + net::Ipv4Text(device.address) + ":5000/desc.xml";
 }
 
 std::string MessageBuilder::server(const DeviceProfile& device) {

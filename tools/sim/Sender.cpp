@@ -1,5 +1,6 @@
 #include "Sender.h"
 
+#include "Net/Ipv4.h"
 #include "DestinationGuard.h"
 #include "DeviceProfile.h"
 #include "LocalAddresses.h"
@@ -102,7 +103,7 @@ long Sender::flood(const FloodOptions& options) {
     for (const auto source : sources) {
         guard.checkSource(source, "--from");
         if (!LocalAddresses::find(local, source))
-            throw SimError(SimError::kUsage, "--from " + Endpoint::addressText(source) + " is not on this host");
+            throw SimError(SimError::kUsage, "--from " + net::Ipv4Text(source) + " is not on this host");
         sockets.push_back(senderSocket({source, 0}, false));
     }
 

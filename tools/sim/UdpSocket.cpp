@@ -1,5 +1,7 @@
 #include "UdpSocket.h"
 
+#include "Net/Ipv4.h"
+#include "Net/Message.h"
 #include "SimError.h"
 
 #include <arpa/inet.h>
@@ -83,7 +85,7 @@ void UdpSocket::joinGroup(std::uint32_t group, int interfaceIndex) {
     request.imr_multiaddr.s_addr = htonl(group);
     request.imr_ifindex = interfaceIndex;
     if (::setsockopt(m_fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) != 0)
-        throw SimError(SimError::kRuntime, "cannot join " + Endpoint::addressText(group) + " on interface " +
+        throw SimError(SimError::kRuntime, "cannot join " + net::Ipv4Text(group) + " on interface " +
                                                std::to_string(interfaceIndex) + ": " + errorText(errno));
 }
 
@@ -93,7 +95,7 @@ void UdpSocket::bind(const Endpoint& local, const std::string& what) {
     const int error = errno;
     const std::string where = what + " " + local.text();
     if (error == EADDRNOTAVAIL)
-        throw SimError(SimError::kUsage, where + ": address " + Endpoint::addressText(local.address) +
+        throw SimError(SimError::kUsage, where + ": address " + net::Ipv4Text(local.address) +
                                              " is not on this host");
     if (error == EADDRINUSE)
         throw SimError(SimError::kRuntime, where + ": port " + std::to_string(local.port) +
@@ -112,16 +114,9 @@ int UdpSocket::sendTo(const void* data, std::size_t size, const Endpoint& to) {
 }
 
 std::optional<UdpSocket::Datagram> UdpSocket::receive(void* buffer, std::size_t capacity) {
-    sockaddr_in from{};
-    iovec io{buffer, capacity};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-    msghdr message{};
-    message.msg_name = &from;
-    message.msg_namelen = sizeof from;
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
+    net::OneMessage<sockaddr_in, CMSG_SPACE(sizeof(in_pktinfo))> received(buffer, capacity);
+    msghdr& message = received.header;
+    const sockaddr_in& from = received.peer;
     const ssize_t size = ::recvmsg(m_fd, &message, 0);
     if (size < 0) return std::nullopt;
 
@@ -142,13 +137,9 @@ std::optional<UdpSocket::Datagram> UdpSocket::receive(void* buffer, std::size_t 
 }
 
 std::uint32_t UdpSocket::routeSource(const Endpoint& to) {
-    UdpSocket probe;
-    probe.allowBroadcast();
-    const sockaddr_in addr = toSockaddr(to);
-    if (::connect(probe.m_fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0)
-        throw SimError(SimError::kRuntime, "no route to " + to.text() + ": " + errorText(errno));
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    ::getsockname(probe.m_fd, reinterpret_cast<sockaddr*>(&local), &length);
-    return ntohl(local.sin_addr.s_addr);
+    net::RouteFinder routes;
+    std::uint32_t source = 0;
+    if (const int error = routes.SourceFor(to.address, to.port, source); error != 0)
+        throw SimError(SimError::kRuntime, "no route to " + to.text() + ": " + errorText(error));
+    return source;
 }
