@@ -5,7 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 
 #include "AnswerLog.h"
@@ -19,14 +18,13 @@ using ::testing::SizeIs;
 
 namespace {
 
-deviceinfo Record(const std::string& id, const std::string& ip, const std::string& host = "nas-office",
-                  const std::string& version = "") {
+deviceinfo Record(const std::string& id, const std::string& ip, const std::string& version = "") {
     deviceinfo d;
     std::snprintf(d.id, sizeof d.id, "%s", id.c_str());
     std::snprintf(d.ip, sizeof d.ip, "%s", ip.c_str());
-    std::snprintf(d.host, sizeof d.host, "%s", host.c_str());
     std::snprintf(d.version, sizeof d.version, "%s", version.c_str());
-    std::snprintf(d.factory, sizeof d.factory, "orvale");
+    std::strcpy(d.host, "nas-office");
+    std::strcpy(d.factory, "orvale");
     d.type = kDeviceAnswer;
     return d;
 }
@@ -56,27 +54,22 @@ mode_t Mode(const std::string& path) {
 
 TEST(BoxStore, RemembersABoxOnceUnderItsNewAddressAndReportsTheMove) {
     testfiles::TempDir dir;
-    BoxStore boxes(dir.path + "/state/nasscout/boxes.db");
+    BoxStore boxes(dir.path + "/boxes.db");
     // Two ids at one address in one search (one per protocol) are one box;
-    // the broadcast answer carries no version, which keeps the known one.
-    const deviceinfo ssdp = Record("A1", "198.51.100.10", "nas-office", "2.1"),
-                     bcast = Record("a1-b", "198.51.100.10");
-    // An address text that is no IPv4 address (it may come from the answer) is never remembered.
-    const deviceinfo evil = Record("E1", "1.2.3.4@evil.example/");
+    // the broadcast answer carries no version, which keeps the known one. An
+    // address text that is no IPv4 address (it may come from the answer) is never remembered.
+    const deviceinfo ssdp = Record("A1", "198.51.100.10", "2.1"), bcast = Record("a1-b", "198.51.100.10"),
+                     evil = Record("E1", "1.2.3.4@evil.example/");
     EXPECT_THAT(Search(boxes, {{ssdp, 1900}, {bcast, 67}, {evil, 1900}}, {bcast, evil}, 1000), SizeIs(0));
-    // Later the box answers by broadcast alone from a new address, and the list still holds the old record.
+    // Later it answers by broadcast alone from a new address, and the list still holds the old record.
     const deviceinfo moved = Record("a1-b", "198.51.100.23");
     const std::vector<Move> moves = Search(boxes, {{moved, 67}}, {bcast, moved}, 2000);
     ASSERT_THAT(moves, SizeIs(1));
-    EXPECT_EQ(moves[0].from, "198.51.100.10");
-    EXPECT_EQ(moves[0].box.ip, "198.51.100.23");
-
+    EXPECT_EQ(moves[0].from + " " + moves[0].box.ip, "198.51.100.10 198.51.100.23");
     const std::vector<KnownBox> all = boxes.All();
     ASSERT_THAT(all, SizeIs(1));
-    EXPECT_EQ(all[0].version, "2.1");
-    EXPECT_EQ(all[0].protocols, kBroadcast | kSsdp);
-    EXPECT_EQ(all[0].firstSeen, 1000);
-    EXPECT_EQ(all[0].lastSeen, 2000);
+    EXPECT_EQ(std::tuple(all[0].version, all[0].protocols, all[0].firstSeen, all[0].lastSeen),
+              std::tuple("2.1", kBroadcast | kSsdp, 1000, 2000));
     EXPECT_THAT(all[0].addresses, ElementsAre(Field(&EarlierAddress::ip, "198.51.100.10")));
     EXPECT_EQ(all[0].addresses[0].lastSeen, 1000);
     // Asked by its other id it is the same box; the same address again is no move.
@@ -90,44 +83,41 @@ TEST(BoxStore, RemembersABoxOnceUnderItsNewAddressAndReportsTheMove) {
 TEST(BoxStore, KeepsTheMostRecentlySeenWithinTheBound) {
     testfiles::TempDir dir;
     BoxStore boxes(dir.path + "/boxes.db");
-    const int extra = 5;
-    for (int n = 0; n < static_cast<int>(BoxStore::kMaxBoxes) + extra; ++n) {
+    const int bound = static_cast<int>(BoxStore::kMaxBoxes), extra = 5;
+    for (int n = 0; n < bound + extra; ++n) {
         // The first box is seen again last: recency, not age, decides.
         boxes.Record({Box(n)}, 1000 + n);
-        if (n == static_cast<int>(BoxStore::kMaxBoxes)) boxes.Record({Box(0)}, 1000 + n);
+        if (n == bound) boxes.Record({Box(0)}, 1000 + n);
     }
     const std::vector<KnownBox> all = boxes.All();
     ASSERT_THAT(all, SizeIs(BoxStore::kMaxBoxes));
     EXPECT_TRUE(boxes.Find(Box(0).keys[0]));
     for (int n = 1; n <= extra; ++n) EXPECT_FALSE(boxes.Find(Box(n).keys[0])) << n;
-    EXPECT_EQ(all.front().id, "ID" + std::to_string(BoxStore::kMaxBoxes + extra - 1));
+    EXPECT_EQ(all.front().id, "ID" + std::to_string(bound + extra - 1));
 }
 
-TEST(BoxStore, SetsADamagedFileAsideOnceAndStartsAfresh) {
+// Either problem is told once; a damaged file is kept aside and the store starts afresh.
+TEST(BoxStore, ADamagedFileIsSetAsideAndAnUnwritableStoreStaysQuietEachToldOnce) {
     testfiles::TempDir dir;
-    const std::string path = dir.path + "/boxes.db";
-    std::ofstream(path) << std::string(8192, 'x');
-    BoxStore boxes(path);
-    const std::vector<Notice> notices = boxes.TakeNotices();
-    ASSERT_THAT(notices, SizeIs(1));
-    EXPECT_EQ(notices[0].kind, Notice::Kind::Damaged);
-    EXPECT_THAT(notices[0].file, ::testing::StartsWith(path + ".bad-"));
-    EXPECT_EQ(testfiles::readFile(notices[0].file), std::string(8192, 'x'));
-    boxes.Record({Box(1)}, 1000);
-    EXPECT_THAT(boxes.All(), SizeIs(1));
-    EXPECT_THAT(boxes.TakeNotices(), SizeIs(0));
-    EXPECT_EQ(Mode(path), 0600u);
-}
-
-TEST(BoxStore, AStoreThatCannotBeWrittenSaysSoOnceAndStaysQuiet) {
-    BoxStore boxes("/dev/null/nasscout/boxes.db");
-    EXPECT_THAT(boxes.Record({Box(1)}, 1000), SizeIs(0));
-    EXPECT_THAT(boxes.All(), SizeIs(0));
-    const std::vector<Notice> notices = boxes.TakeNotices();
-    ASSERT_THAT(notices, SizeIs(1));
-    EXPECT_EQ(notices[0].kind, Notice::Kind::Unwritable);
-    boxes.Record({Box(2)}, 1000);
-    EXPECT_THAT(boxes.TakeNotices(), SizeIs(0));
+    const std::string damaged = dir.path + "/boxes.db";
+    std::ofstream(damaged) << std::string(8192, 'x');
+    for (const std::string& path : {damaged, std::string("/dev/null/nasscout/boxes.db")}) {
+        BoxStore boxes(path);
+        const std::vector<Notice> notices = boxes.TakeNotices();
+        ASSERT_THAT(notices, SizeIs(1)) << path;
+        boxes.Record({Box(1)}, 1000);
+        EXPECT_THAT(boxes.TakeNotices(), SizeIs(0)) << path;
+        if (path != damaged) {
+            EXPECT_EQ(notices[0].kind, Notice::Kind::Unwritable);
+            EXPECT_THAT(boxes.All(), SizeIs(0));
+            continue;
+        }
+        EXPECT_EQ(notices[0].kind, Notice::Kind::Damaged);
+        EXPECT_THAT(notices[0].file, ::testing::StartsWith(path + ".bad-"));
+        EXPECT_EQ(testfiles::readFile(notices[0].file), std::string(8192, 'x'));
+        EXPECT_THAT(boxes.All(), SizeIs(1));
+        EXPECT_EQ(Mode(path), 0600u);
+    }
 }
 
 TEST(BoxStore, TwoProcessesWritingAtOnceBothKeepTheirBoxes) {
@@ -136,22 +126,20 @@ TEST(BoxStore, TwoProcessesWritingAtOnceBothKeepTheirBoxes) {
     const int each = 150;
     std::vector<pid_t> writers;
     for (int w = 0; w < 2; ++w) {
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
+        writers.push_back(fork());
+        ASSERT_GE(writers.back(), 0);
+        if (writers.back() == 0) {
             BoxStore boxes(path);
             for (int n = 0; n < each; ++n) boxes.Record({Box(w * each + n)}, 1000 + n);
             _exit(boxes.TakeNotices().empty() ? 0 : 1);
         }
-        writers.push_back(pid);
     }
     for (pid_t pid : writers) {
         int status = 0;
         waitpid(pid, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
-    BoxStore boxes(path);
-    EXPECT_THAT(boxes.All(), SizeIs(2 * each));
+    EXPECT_THAT(BoxStore(path).All(), SizeIs(2 * each));
     EXPECT_EQ(Mode(path), 0600u);
     EXPECT_EQ(Mode(dir.path + "/state/nasscout"), 0700u);
 }

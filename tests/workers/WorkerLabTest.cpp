@@ -11,20 +11,20 @@
 
 #include <atomic>
 #include <boost/asio.hpp>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
+#include <functional>
+#include <thread>
 #include <tuple>
-#include <utility>
 
 #include "DeviceSearchInterface.h"
 #include "SearchDeviceBroadcastThread.h"
 #include "SearchDeviceClient.h"
 #include "SearchDeviceMultiCommandThead.h"
 #include "SearchDeviceMulticastThread.h"
-#include "WorkerTestSupport.h"
-
-using workertest::Eventually;
+#include "ShowLog.h"
+#include "TestFiles.h"
 
 // Checks that we run in the lab's host namespace, and plain UDP sockets to play the other side.
 namespace lab {
@@ -66,13 +66,38 @@ inline Udp::socket Bound(const std::string& ip, int port) {
     return Udp::socket(io, At(ip, port));
 }
 
-inline void SendTo(Udp::socket& from, const std::string& ip, int port, const std::string& bytes) {
-    from.send_to(boost::asio::buffer(bytes), At(ip, port));
-}
+// A plain socket on the lab's host address, playing the devices.
+struct Device {
+    Udp::socket socket = Bound(kHostIp, 0);
+    void Send(int port, const std::string& bytes) {
+        socket.send_to(boost::asio::buffer(bytes), At(kHostIp, port));
+    }
+};
 
 }  // namespace lab
 
 namespace {
+
+// The whole log, switched on before any worker exists, in a directory kept on
+// purpose: detached threads may still write during exit.
+std::string LogText() {
+    static const std::string file = [] {
+        testfiles::TempDir dir;
+        dir.keep = true;
+        SearchDeviceShowLog::io_log_init(true, dir.slash().c_str());
+        return dir.slash() + testfiles::todaysLogName();
+    }();
+    return testfiles::readFile(file);
+}
+
+bool Eventually(const std::function<bool()>& cond) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 
 // Sees what the receive loop hands to the protocol.
 template <typename Base>
@@ -124,8 +149,7 @@ dhcppacket unused{};
 // ThreadSanitizer watches the receive thread meet the caller's: at the start
 // (another thread asks whether it runs), and at a stop amid traffic and sends.
 TEST(Worker, ReceivesCutDatagramsInOrderAndAStopEndsTheWaitHandingNothingOn) {
-    auto device = lab::Bound(lab::kHostIp, 0);
-    auto send = [&](int port, const std::string& bytes) { lab::SendTo(device, lab::kHostIp, port, bytes); };
+    lab::Device device;
     static Command* worker = Make();
     std::thread asker([] {
         while (!worker->Running()) std::this_thread::yield();
@@ -138,10 +162,10 @@ TEST(Worker, ReceivesCutDatagramsInOrderAndAStopEndsTheWaitHandingNothingOn) {
     // run queues up faster than one receive per datagram takes them.
     const std::string big(1500, 'x');
     std::vector<std::string> expected = {big.substr(0, 1024) + '\0' + "@198.51.100.1"};
-    send(1660, big);
-    send(1660, "");
+    device.Send(1660, big);
+    device.Send(1660, "");
     for (int i = 0; i < 300; ++i) {
-        send(1660, "answer " + std::to_string(i));
+        device.Send(1660, "answer " + std::to_string(i));
         expected.push_back("answer " + std::to_string(i) + '\0' + "@198.51.100.1");
     }
     ASSERT_TRUE(Eventually([&] { return worker->Calls().size() >= expected.size(); }));
@@ -152,35 +176,36 @@ TEST(Worker, ReceivesCutDatagramsInOrderAndAStopEndsTheWaitHandingNothingOn) {
 
     // The stop's flag goes up while the receive waits, and a datagram wakes it.
     Command* late = Start(lab::kHostIp, 1661);
-    send(1661, "first");
+    device.Send(1661, "first");
     ASSERT_TRUE(Eventually([&] { return late->Calls().size() == 1; }));
     if (SearchDeviceShowLog::io_log_enabled()) {  // its line tells when the receive waits again
-        ASSERT_TRUE(Eventually([] {
-            return testfiles::countOf(workertest::LogText(), "SendThread 1661 : Wait Reciver Socket") == 2;
-        }));
+        ASSERT_TRUE(Eventually(
+            [] { return testfiles::countOf(LogText(), "SendThread 1661 : Wait Reciver Socket") == 2; }));
     }
     late->RaiseExitFlag();
-    send(1661, "late");
+    device.Send(1661, "late");
     ASSERT_TRUE(Eventually([&] { return !late->Running(); }));
     EXPECT_EQ(late->Calls().size(), 1u) << "a datagram that came with the stop was handed on";
 
     // The search request goes to the group byte for byte (our own multicast
     // comes back through the loop), sent while answers pour in.
     auto member = lab::Bound("0.0.0.0", 1900);
-    member.set_option(boost::asio::ip::multicast::join_group(boost::asio::ip::make_address_v4("239.143.255.250")));
+    member.set_option(
+        boost::asio::ip::multicast::join_group(boost::asio::ip::make_address_v4("239.143.255.250")));
     Command* flooded = Start(lab::kHostIp, 1662);
     std::atomic<bool> flooding{true};
     std::thread flood([&] {
-        while (flooding) send(1662, "flood");
+        while (flooding) device.Send(1662, "flood");
     });
     ASSERT_TRUE(Eventually([&] { return flooded->Calls().size() >= 10; }));
     flooded->SendSearchCommandToDevice(unused);
     ASSERT_TRUE(Eventually([&] { return member.available() > 0; }));
     std::string request(2048, '\0');
     request.resize(member.receive(boost::asio::buffer(request)));
-    EXPECT_EQ(request,
-              "M-SEARCH * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nST: urn:schemas-upnp-org:device:LarkvatDevice:1"
-              "\r\nMAN: \"ssdp:discover\"\r\nMX: 3\r\n\r\n");
+    EXPECT_EQ(
+        request,
+        "M-SEARCH * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nST: urn:schemas-upnp-org:device:LarkvatDevice:1"
+        "\r\nMAN: \"ssdp:discover\"\r\nMX: 3\r\n\r\n");
     Stop(flooded);
     const std::size_t handed = flooded->Calls().size();
     flooded->SendSearchCommandToDevice(unused);
@@ -218,10 +243,9 @@ std::string BroadcastAnswer(const char* id, char code = 1, std::size_t size = 14
 // are decoded in turn, so a hand-over says that those before it were seen.
 TEST(Worker, ARepeatIsDroppedAsEachProtocolSaysAndOnlyWhatMayBeADeviceIsTraced) {
     CSearchDeviceClient::SetDeviceCallback(&Handed);
-    std::optional<workertest::LogTail> log;
-    if (SearchDeviceShowLog::io_log_enabled()) log.emplace();
-    auto device = lab::Bound(lab::kHostIp, 0);
-    auto send = [&](int port, const std::string& bytes) { lab::SendTo(device, lab::kHostIp, port, bytes); };
+    const bool traced = SearchDeviceShowLog::io_log_enabled();
+    const std::size_t logStart = traced ? LogText().size() : 0;
+    lab::Device device;
 
     // Broadcast: a repeat is dropped until another record or the next search.
     auto* broadcast = Start<Decoding<CSearchDeviceBroadcastThread>>(lab::kHostIp, 1664);
@@ -230,11 +254,11 @@ TEST(Worker, ARepeatIsDroppedAsEachProtocolSaysAndOnlyWhatMayBeADeviceIsTraced) 
     for (const std::string& bytes :
          {BroadcastAnswer("A1", 1, 147), BroadcastAnswer("A1", 1, 149), request, BroadcastAnswer("A1"),
           BroadcastAnswer("A1"), BroadcastAnswer("A1"), BroadcastAnswer("B2"), BroadcastAnswer("A1")})
-        send(1664, bytes);
+        device.Send(1664, bytes);
     EXPECT_EQ(HandedOnce(3), (std::vector<std::string>{"A1/1", "B2/1", "A1/1"}));
     broadcast->ClearOldDeviceInfo();
-    send(1664, BroadcastAnswer("A1"));
-    send(1664, BroadcastAnswer("A1", 4));
+    device.Send(1664, BroadcastAnswer("A1"));
+    device.Send(1664, BroadcastAnswer("A1", 4));
     EXPECT_EQ(HandedOnce(2), (std::vector<std::string>{"A1/1", "A1/4"}));
 
     // SSDP: of a run of identical messages every second one is dropped.
@@ -242,10 +266,10 @@ TEST(Worker, ARepeatIsDroppedAsEachProtocolSaysAndOnlyWhatMayBeADeviceIsTraced) 
     const std::string alive =
         "NOTIFY * HTTP/1.1\r\nNT: upnp:rootdevice\r\nNTS: ssdp:alive\r\nX: RUZO\r\nUSN: uuid:A1::x\r\n\r\n";
     const std::string other = "HTTP/1.1 200 OK\r\nX: RUZO\r\nUSN: uuid:B2::x\r\n\r\n";
-    for (const std::string* text : {&alive, &alive, &alive, &other, &alive, &other}) send(1665, *text);
+    for (const std::string* text : {&alive, &alive, &alive, &other, &alive, &other}) device.Send(1665, *text);
     EXPECT_EQ(HandedOnce(5), (std::vector<std::string>{"A1/2", "A1/2", "B2/1", "A1/2", "B2/1"}));
 
-    if (log) {
+    if (traced) {
         for (const auto& [line, count] :
              {std::pair{"1664 : Handle Broadcast Recive Information  ", 8},  // not for sizes
               {"1664 : Recive IP : 198.51.100.1 is not Device *[", 1},
@@ -253,7 +277,9 @@ TEST(Worker, ARepeatIsDroppedAsEachProtocolSaysAndOnlyWhatMayBeADeviceIsTraced) 
               {"1664 : Handle Broadcast Recive Information Success *[", 5},
               {"1665 : Handle Mulitcast Recive Information Fail : Old Device, type = 2 *[", 1},
               {"1665 : Handle Mulitcast Recive Information Success, type = 1 *[", 2}})
-            EXPECT_EQ(log->Count(std::string("SendThread ") + line), static_cast<std::size_t>(count)) << line;
+            EXPECT_EQ(testfiles::countOf(LogText().substr(logStart), std::string("SendThread ") + line),
+                      static_cast<std::size_t>(count))
+                << line;
     }
 
     // The client clears the last record before each search while the receive
@@ -263,8 +289,8 @@ TEST(Worker, ARepeatIsDroppedAsEachProtocolSaysAndOnlyWhatMayBeADeviceIsTraced) 
     std::thread clearer([&] {
         while (!done) ssdp->ClearOldDeviceInfo();
     });
-    for (int i = 0; i < 300; ++i) send(1665, alive);
-    send(1665, other);
+    for (int i = 0; i < 300; ++i) device.Send(1665, alive);
+    device.Send(1665, other);
     std::vector<std::string> raced;
     ASSERT_TRUE(Eventually([&] {
         for (std::string& h : HandedOnce(0)) raced.push_back(std::move(h));
@@ -291,7 +317,7 @@ TEST(Worker, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
     moved->JoinGroupOn("203.0.113.1");
     Stop(moved);  // it would share 1901 with the next one
     if (SearchDeviceShowLog::io_log_enabled()) {
-        EXPECT_EQ(testfiles::countOf(workertest::LogText(), "Leave To Multicast Group Info, Interface : 203.0.113.1 "),
+        EXPECT_EQ(testfiles::countOf(LogText(), "Leave To Multicast Group Info, Interface : 203.0.113.1 "),
                   1u);
     }
 
@@ -347,7 +373,8 @@ TEST(Sweep, RunsAloneUntilANewSweepACancelOrTheExitStopsIt) {
     ASSERT_EQ(engine->SweepSearchTargets(), 0);
     EXPECT_TRUE(engine->WaitSweep(-1));
     p = engine->GetSweepProgress();
-    EXPECT_EQ(std::tuple(p.state, p.done, p.sent, p.failed), std::tuple(SEARCH_SWEEP_FINISHED, 2ull, 2ull, 2ull));
+    EXPECT_EQ(std::tuple(p.state, p.done, p.sent, p.failed),
+              std::tuple(SEARCH_SWEEP_FINISHED, 2ull, 2ull, 2ull));
     EXPECT_NE(std::string(p.error).find("(198.19.0.1:68)"), std::string::npos) << p.error;
 
     ASSERT_EQ(setTargets("198.18.10.0/24", 2), 0);
@@ -367,6 +394,6 @@ int main(int argc, char** argv) {
         return 77;
     }
     // Before any worker starts: a receive loop picks its form at its start.
-    if (argc > 1 && std::string(argv[1]) == "--log") workertest::LogText();
+    if (argc > 1 && std::string(argv[1]) == "--log") LogText();
     return RUN_ALL_TESTS();
 }
