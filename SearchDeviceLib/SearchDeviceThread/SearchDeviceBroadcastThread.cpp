@@ -8,6 +8,7 @@
 #include <cstring>
 #include <exception>
 
+#include "Common/BindHelper.h"
 #include "Protocol/BroadcastCodec.h"
 #include "SearchDeviceClient.h"
 #include "ShowLog.h"
@@ -28,7 +29,7 @@ void CSearchDeviceBroadcastThread::InitSearchThread() {
     try {
         socket.open(ip::udp::v4());
         socket.set_option(boost::asio::socket_base::broadcast(true));
-        socket.bind(ip::udp::endpoint(ip::address_v4::any(), static_cast<unsigned short>(nPort)));
+        BindOrAskHelper(socket, ip::udp::endpoint(ip::address_v4::any(), static_cast<unsigned short>(nPort)));
         StartReceiveThread();
         RecordStartSuccess();
     } catch (const std::exception& e) {
