@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # lab.sh — run a command on a simulated LAN built from network namespaces.
 #
-#   tests/lab/lab.sh [--addrs N] [--] COMMAND [ARGS...]
+#   tests/lab/lab.sh [--addrs N] [--situation NAME] [--] COMMAND [ARGS...]
 #
 # Nothing here touches the machine's real interfaces. COMMAND runs in the host
 # namespace: lan0 198.51.100.1/24 and lan1 203.0.113.1/24 (default route lan0,
@@ -17,20 +17,35 @@
 # and a fresh XDG_STATE_HOME, so that the boxes it remembers are the lab's.
 # This tree's build/ programs come first on PATH. Every process started in the
 # lab ends with it (a PID namespace).
+# --situation changes it into one of the networks of other desktops, always with
+# the LAN namespace's default route gone (a box answers only its own subnet):
+#   second-nic        203.0.113's boxes in a namespace of their own on lan1
+#                     (LAB_NET2_PID, LAB_IN_NET2); the default route stays on lan0
+#   vpn               the default route through tun0 198.18.99.1, point-to-point
+#                     to 198.18.99.2 in a tunnel namespace (LAB_TUNNEL_PID, LAB_IN_TUNNEL)
+#   no-default-route  the host namespace has no default route
+#   link-local        link0 holds only 169.254.1.1/16 (LAB_LINK_HOST_IP), its far
+#                     end 169.254.10.10 .. (LAB_LINK_PID, LAB_IN_LINK, LAB_LINK_NET)
+# COMMAND then sees LAB_SITUATION=NAME.
 # Exit status: COMMAND's, or 77 (skipped) when the namespaces cannot be built.
 set -euo pipefail
 
-ADDRS=20
+ADDRS=20 SITUATION=
 while [ $# -gt 0 ]; do
   case "$1" in
     --addrs) ADDRS="$2"; shift 2 ;;
+    --situation) SITUATION="$2"; shift 2 ;;
     --) shift; break ;;
-    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,30p' "$0"; exit 0 ;;
     *) break ;;
   esac
 done
 [ $# -gt 0 ] || { echo "lab.sh: no command given (see --help)" >&2; exit 2; }
 [ "$ADDRS" -ge 1 ] && [ "$ADDRS" -le 240 ] || { echo "lab.sh: --addrs must be 1..240" >&2; exit 2; }
+case "$SITUATION" in
+  ""|second-nic|vpn|no-default-route|link-local) ;;
+  *) echo "lab.sh: unknown --situation '$SITUATION' (see --help)" >&2; exit 2 ;;
+esac
 fail() { echo "lab.sh: SKIP: $*" >&2; exit 77; }
 
 if [ "${LAB_INSIDE:-}" != 1 ]; then
@@ -43,7 +58,7 @@ if [ "${LAB_INSIDE:-}" != 1 ]; then
   spaces=(--net --uts --mount --pid --fork --kill-child --mount-proc)
   unshare "${userns[@]}" "${spaces[@]}" true 2>/dev/null || fail "cannot create network and PID namespaces here"
   exec env LAB_INSIDE=1 unshare "${userns[@]}" "${spaces[@]}" --propagation private \
-    "$0" --addrs "$ADDRS" -- "$@"
+    "$0" --addrs "$ADDRS" ${SITUATION:+--situation "$SITUATION"} -- "$@"
 fi
 
 # ---- now inside the host namespace -------------------------------------
@@ -55,8 +70,8 @@ netns() {  # netns: REPLY = PID of a new process that holds a new network namesp
   # until it is in its own namespace (or gone)
   while [ "$(readlink /proc/$REPLY/ns/net 2>/dev/null)" = "$(readlink /proc/self/ns/net)" ]; do sleep 0.01; done
 }
-devices() {  # devices NET DEV: the device addresses of one subnet, for ip -batch
-  for k in $(seq 1 "$ADDRS"); do echo "addr add $1.$((9 + k))/24 dev $2"; done
+devices() {  # devices NET DEV [LENGTH]: the device addresses of one subnet, for ip -batch
+  for k in $(seq 1 "$ADDRS"); do echo "addr add $1.$((9 + k))/${3:-24} dev $2"; done
 }
 
 netns && LAN_PID=$REPLY && netns && ROUTED_PID=$REPLY
@@ -88,6 +103,45 @@ EOF
 ip route add 198.18.10.0/24 via 198.51.100.254 || fail "cannot route to the routed subnet"
 ip route add unreachable 198.19.0.0/24 || fail "cannot add the unreachable block"
 
+# The situations, each on top of the lab above; ups counts the veth ends to wait for.
+ups=6 nets=("$LAN_PID" "$ROUTED_PID")
+boxes_ns() {  # boxes_ns HOSTEND BOXEND ADDRESS NET LENGTH: REPLY = a new namespace of boxes on a new veth
+  netns && nets+=("$REPLY")
+  ip -batch - <<<"link add $1 type veth peer name $2 netns $REPLY
+addr add $3 dev $1
+link set $1 up" || fail "cannot add $1"
+  { echo "link set lo up"; devices "$4" "$2" "$5"; echo "link set $2 up"; } |
+    nsenter -t "$REPLY" -n ip -batch - || fail "cannot configure the boxes behind $1"
+}
+situation_second_nic() {
+  ip link del lan1 && boxes_ns lan1 dev1 203.0.113.1/24 203.0.113 24
+  export LAB_NET2_PID="$REPLY" LAB_IN_NET2="nsenter -t $REPLY -n --"
+}
+situation_vpn() {  # no ipip or gre module needed: two tun devices joined by a script; tun0 is UP too
+  netns && TUNNEL_PID=$REPLY ups=7
+  ip -batch - <<<"tuntap add tun0 mode tun
+addr add 198.18.99.1 peer 198.18.99.2 dev tun0
+link set tun0 up
+route replace default dev tun0" || fail "cannot make the tunnel"
+  nsenter -t "$TUNNEL_PID" -n ip -batch - <<<"link set lo up
+tuntap add tun1 mode tun
+addr add 198.18.99.2 peer 198.18.99.1 dev tun1
+link set tun1 up" || fail "cannot make the tunnel's far end"
+  exec 3< <(exec python3 "$(dirname "$0")/tunnel.py" tun0 tun1 "$TUNNEL_PID") && holders+=("$!")
+  read -r -u 3 _ && exec 3<&- || fail "the tunnel did not start"
+  export LAB_TUNNEL_PID="$TUNNEL_PID" LAB_IN_TUNNEL="nsenter -t $TUNNEL_PID -n --"
+}
+situation_no_default_route() { ip route del default || fail "cannot remove the default route"; }
+situation_link_local() {
+  boxes_ns link0 box0 169.254.1.1/16 169.254.10 16 && ups=8
+  export LAB_LINK_PID="$REPLY" LAB_IN_LINK="nsenter -t $REPLY -n --" LAB_LINK_NET=169.254.10 LAB_LINK_HOST_IP=169.254.1.1
+}
+if [ -n "$SITUATION" ]; then
+  nsenter -t "$LAN_PID" -n ip route del default || fail "cannot remove the LAN namespace's default route"
+  "situation_${SITUATION//-/_}"
+  export LAB_SITUATION="$SITUATION"
+fi
+
 hostname lab-host
 hosts=$(mktemp /tmp/lab-hosts.XXXXXX)
 chmod 644 "$hosts"  # mktemp's 0600 would send every other user to DNS for "lab-host"
@@ -95,8 +149,8 @@ printf '127.0.0.1 localhost\n198.51.100.1 lab-host\n' >"$hosts"
 mount --bind "$hosts" /etc/hosts || fail "cannot bind-mount /etc/hosts"
 rm -f "$hosts"  # the bind mount keeps the file alive
 for _ in $(seq 200); do  # links come up asynchronously: lan0 lan1, dev0 dev1 rt0, rt1
-  links=$(ip -br link; nsenter -t "$LAN_PID" -n ip -br link; nsenter -t "$ROUTED_PID" -n ip -br link)
-  [ "$(grep -c ' UP ' <<<"$links")" = 6 ] && break
+  links=$(ip -br link; for pid in "${nets[@]}"; do nsenter -t "$pid" -n ip -br link; done)
+  [ "$(grep -c ' UP ' <<<"$links")" = "$ups" ] && break
   sleep 0.01
 done
 

@@ -14,7 +14,7 @@ public:
 
     explicit DestinationGuard(bool allowAny) : m_allowAny(allowAny) {}
 
-    // 198.51.100.0/24, 203.0.113.0/24 or 198.18.10.0/24 (the lab's routed subnet).
+    // 198.51.100.0/24, 203.0.113.0/24, 198.18.10.0/24 (the lab's routed subnet) or 169.254.0.0/16.
     static bool isLabAddress(std::uint32_t address);
     // 198.18.10.0/24.
     static bool isRoutedAddress(std::uint32_t address) { return (address & 0xFFFFFF00u) == 0xC6120A00u; }

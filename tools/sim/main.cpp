@@ -25,8 +25,8 @@ const char* const kIntro =
 
 const char* const kSafety =
     "\nSafety net: every command refuses to send to anything but 198.51.100.0/24, 203.0.113.0/24,\n"
-    "198.18.10.0/24, 239.143.255.250 and 255.255.255.255, and to send from an address outside the\n"
-    "first three (device addresses included), so a mistake never reaches a real network.\n"
+    "198.18.10.0/24, 169.254.0.0/16, 239.143.255.250 and 255.255.255.255, and to send from an address\n"
+    "outside the first four (device addresses included), so a mistake never reaches a real network.\n"
     "--allow-any-destination lifts both checks; use it only where no real network is attached.\n"
     "\nExit status: 0 done, 1 runtime error (port taken, send failed), 2 usage or configuration error.";
 
