@@ -1,7 +1,7 @@
 """Plumbing shared by the lab drivers, which run only inside tests/lab/lab.sh as
 DRIVER.py BUILD_DIR CASE [ARGS...]. Every wait ends on something observable (a
 ready file, an event, a count); the limits only turn a hang into a failure."""
-import atexit, contextlib, glob, json, os, shutil, signal, socket, subprocess, sys, tempfile, time
+import atexit, contextlib, ctypes, glob, json, os, shutil, signal, socket, subprocess, sys, tempfile, time
 
 IN_LAN = os.environ.get("LAB_IN_LAN", "").split()
 IN_ROUTED = os.environ.get("LAB_IN_ROUTED", "").split()
@@ -141,6 +141,33 @@ def collect(sock, count, grace=0.3):
         while True:
             sock.settimeout(grace if len(got) >= count else 10)
             got.append(sock.recvfrom(70000))
+    return got
+
+
+def sniff(inside, interface):
+    """A capture of every IPv4 packet on `interface` of the namespace that the prefix `inside` (such as IN_LAN) enters."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    with open("/proc/self/ns/net") as home, open("/proc/%s/ns/net" % inside[2]) as there:
+        check(libc.setns(there.fileno(), 0x40000000) == 0, "cannot enter the namespace of %s" % inside[2])
+        try:
+            s = socket.socket(socket.AF_PACKET, socket.SOCK_DGRAM, socket.htons(0x0800))
+            s.bind((interface, 0))
+        finally:
+            check(libc.setns(home.fileno(), 0x40000000) == 0, "cannot come back from %s" % inside[2])
+    s.setblocking(False)
+    return s
+
+
+def udp_to(capture, port):
+    """The UDP datagrams to `port` in a capture so far: (source, source port, destination, payload)."""
+    got = []
+    with contextlib.suppress(BlockingIOError):
+        while True:
+            p = capture.recv(70000)
+            at = 4 * (p[0] & 15)
+            if p[9] == 17 and int.from_bytes(p[at + 2:at + 4], "big") == port:
+                got.append((socket.inet_ntoa(p[12:16]), int.from_bytes(p[at:at + 2], "big"),
+                            socket.inet_ntoa(p[16:20]), p[at + 8:]))
     return got
 
 

@@ -66,4 +66,5 @@ def wayland(devices):
     check(proc.poll() is None, "weston ended while the window ran")
 
 
-lab.main({"program": program, "targets": targets, "wayland": wayland})
+if __name__ == "__main__":
+    lab.main({"program": program, "targets": targets, "wayland": wayland})
