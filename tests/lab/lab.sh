@@ -114,7 +114,8 @@ link set $1 up" || fail "cannot add $1"
     nsenter -t "$REPLY" -n ip -batch - || fail "cannot configure the boxes behind $1"
 }
 situation_second_nic() {
-  ip link del lan1 && boxes_ns lan1 dev1 203.0.113.1/24 203.0.113 24
+  ip link del lan1 || fail "cannot remove lan1"
+  boxes_ns lan1 dev1 203.0.113.1/24 203.0.113 24
   export LAB_NET2_PID="$REPLY" LAB_IN_NET2="nsenter -t $REPLY -n --"
 }
 situation_vpn() {  # no ipip or gre module needed: two tun devices joined by a script; tun0 is UP too
