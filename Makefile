@@ -28,7 +28,7 @@ help:
 	@echo "make run         the window on the real network"
 	@echo "make install     install under PREFIX (default /usr/local), DESTDIR honoured;"
 	@echo "                 SETCAP=1 grants cap_net_bind_service to the bind helper alone"
-	@echo "                 (PREFIX/libexec/nasscout/nasscout-bind67), so every user's broadcast search starts"
+	@echo "                 (PREFIX/libexec/nasscout/nasscout-bind67), for every user's broadcast search"
 	@echo "make package     build a .deb in build/ and check it (lintian, appstreamcli, desktop-file-validate)"
 	@echo "make bench       benchmarks (figures go to docs/performance.md by hand)"
 	@echo "make fuzz        run every fuzzer for FUZZ_SECONDS (default 60) each"

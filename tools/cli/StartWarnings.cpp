@@ -51,10 +51,11 @@ std::string StartWarning(const SearchWorkerStatus& s, bool singleAddress) {
                     "Another program holds UDP port 67 (often a DHCP server); stop it to use the broadcast "
                     "search.";
             else
-                text += "Port 67 needs privileges: run as root, or let the bind helper carry "
-                        "cap_net_bind_service (the nasscout package sets it): sudo setcap "
-                        "cap_net_bind_service=ep " +
-                        std::string(BindHelperPath());
+                text +=
+                    "Port 67 needs privileges: run as root, or let the bind helper carry "
+                    "cap_net_bind_service (the nasscout package sets it): sudo setcap "
+                    "cap_net_bind_service=ep " +
+                    std::string(BindHelperPath());
             break;
         case SearchWorkerStatus::Kind::Multicast:
             text += "the SSDP search could not start on " + Ports(1900, s.port) + " (" + reason +
