@@ -27,7 +27,8 @@ help:
 	@echo "make demo        the product on a simulated network in private namespaces (window or CLI)"
 	@echo "make run         the window on the real network"
 	@echo "make install     install under PREFIX (default /usr/local), DESTDIR honoured;"
-	@echo "                 SETCAP=1 grants cap_net_bind_service so the broadcast search works for users"
+	@echo "                 SETCAP=1 grants cap_net_bind_service to the bind helper alone"
+	@echo "                 (PREFIX/libexec/nasscout/nasscout-bind67), for every user's broadcast search"
 	@echo "make package     build a .deb in build/ and check it (lintian, appstreamcli, desktop-file-validate)"
 	@echo "make bench       benchmarks (figures go to docs/performance.md by hand)"
 	@echo "make fuzz        run every fuzzer for FUZZ_SECONDS (default 60) each"
@@ -86,9 +87,8 @@ run: build
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
 	@if [ "$(SETCAP)" = 1 ]; then \
-	    for p in nasscout nasscout-cli; do \
-	        setcap cap_net_bind_service=+ep "$(DESTDIR)$(PREFIX)/bin/$$p" && echo "setcap: $$p may now bind port 67"; \
-	    done; \
+	    setcap cap_net_bind_service=ep "$(DESTDIR)$(PREFIX)/libexec/nasscout/nasscout-bind67" && \
+	        echo "setcap: the bind helper may now bind UDP port 67 for every user's broadcast search"; \
 	fi
 
 package: build

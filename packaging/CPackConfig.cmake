@@ -26,4 +26,10 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 # The ufw profile under /etc is the admin's to edit: dpkg keeps such changes.
 list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/firewall/conffiles)
+# Maintainer scripts 0755, conffiles 0644, whatever the source tree's modes.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+# The postinst gives the bind helper its capability (appended: the conffiles stay).
+set(NASSCOUT_INSTALLED_HELPER ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBEXECDIR}/nasscout/nasscout-bind67)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/postinst.in ${CMAKE_BINARY_DIR}/packaging/postinst @ONLY)
+list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/postinst)
 include(CPack)

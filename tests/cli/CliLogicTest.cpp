@@ -5,6 +5,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "BindHelper.h"
 #include "CliOutput.h"
 #include "SnapshotDiff.h"
 #include "StartWarnings.h"
@@ -114,7 +115,7 @@ TEST(CliWarnings, SayOnceForEachWorkerWhichPortWhyAndWhatToDo) {
     };
     const std::pair<SearchWorkerStatus, std::string> cases[] = {
         {failed(K::Broadcast, 67, "Permission denied"),
-         "sudo setcap cap_net_bind_service=+ep $(command -v nasscout-cli)"},
+         "sudo setcap cap_net_bind_service=ep " + std::string(BindHelperPath())},
         {failed(K::Multicast, 1920, "Address already in use"), "UDP ports 1900 to 1920"},
         {failed(K::Command, 1570, "Cannot assign requested address", "10.9.8.7"), "from 10.9.8.7"},
         // Started, but past the ports the packaged firewall rules open.

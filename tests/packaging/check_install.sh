@@ -10,7 +10,7 @@ DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
 expected="bin/nasscout-cli bin/nasscout-sim share/man/man1/nasscout.1.gz share/man/man1/nasscout-cli.1.gz
   share/man/man1/nasscout-sim.1.gz share/doc/nasscout/copyright share/doc/nasscout/changelog.gz
   share/doc/nasscout/README.md share/bash-completion/completions/nasscout-cli
-  share/bash-completion/completions/nasscout-sim"
+  share/bash-completion/completions/nasscout-sim libexec/nasscout/nasscout-bind67"
 if grep -q '^NASSCOUT_GUI:BOOL=ON' "$build/CMakeCache.txt"; then
   expected="$expected bin/nasscout share/applications/nasscout.desktop share/icons/hicolor/scalable/apps/nasscout.svg
     share/metainfo/io.github.nasscout.nasscout.metainfo.xml $(printf 'share/nasscout/lang/XML_%s.xml ' en de fr es it nl da pl pt)"

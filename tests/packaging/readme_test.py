@@ -8,8 +8,8 @@ import json, os, re, shlex, subprocess, sys, tempfile, time
 # Targets never run: the set-up itself, whole test runs (no recursion), long
 # runs, and what deletes the build or rewrites files of the tree.
 NOT_RUN = {"demo", "test", "test-default", "test-asan", "test-tsan", "coverage", "bench", "fuzz", "clean", "screenshot"}
-# They change the machine's firewall; the firewall lab tests run them on a private one.
-FIREWALLS = {"firewall-cmd", "ufw"}
+# They change the machine's firewall or installed files; the firewall lab and installed-package tests run them.
+MACHINE_WIDE = {"firewall-cmd", "ufw", "setcap"}
 ADDRESS = re.compile(r"\b\d+\.\d+\.\d+\.\d+\b")
 # Command words, and the option that makes such a command end by itself.
 ENDLESS = ((["nasscout-cli", "watch"], "--rounds"), (["nasscout-sim", "run"], "--duration"), (["nasscout"], None),
@@ -79,7 +79,7 @@ def main():
     with tempfile.TemporaryDirectory(prefix="readme-") as stage:
         for command, sample in commands(open(os.path.join(repo, "README.md")).read()):
             words = [w for w in shlex.split(command, comments=True) if w != "sudo"]
-            skip = not words or words[0] in FIREWALLS or words[0] == "make" and bool(NOT_RUN & set(words[1:]))
+            skip = not words or words[0] in MACHINE_WIDE or words[0] == "make" and bool(NOT_RUN & set(words[1:]))
             problem = None if skip else run(repo, command, words, set(ADDRESS.findall(sample)) & demo, stage)
             print("skip" if skip else "FAIL" if problem else "ok  ", command.splitlines()[0], problem or "", flush=True)
             failures += bool(problem)

@@ -1,5 +1,6 @@
 #include "StartWarnings.h"
 
+#include "BindHelper.h"
 #include "SearchPorts.h"
 
 namespace cli {
@@ -51,8 +52,10 @@ std::string StartWarning(const SearchWorkerStatus& s, bool singleAddress) {
                     "search.";
             else
                 text +=
-                    "Port 67 needs privileges: run as root or grant cap_net_bind_service: "
-                    "sudo setcap cap_net_bind_service=+ep $(command -v nasscout-cli)";
+                    "Port 67 needs privileges: run as root, or let the bind helper carry "
+                    "cap_net_bind_service (the nasscout package sets it): sudo setcap "
+                    "cap_net_bind_service=ep " +
+                    std::string(BindHelperPath());
             break;
         case SearchWorkerStatus::Kind::Multicast:
             text += "the SSDP search could not start on " + Ports(1900, s.port) + " (" + reason +

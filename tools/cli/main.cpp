@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "AnswerLog.h"
+#include "BindHelper.h"
 #include "CliOutput.h"
 #include "CoverageDump.h"
 #include "DeviceSearchInterface.h"
@@ -353,8 +354,10 @@ int main(int argc, char** argv) {
         "Targets are for boxes behind a router, which the broadcast and the multicast search do not pass:\n"
         "each target address gets the broadcast request on UDP port 68 and the M-SEARCH on port 1900,\n"
         "in ascending order, evenly paced (a /24 takes about half a second at the default rate).\n"
-        "Port 67 (broadcast search) needs root or: sudo setcap cap_net_bind_service=+ep $(command -v "
-        "nasscout-cli)\n"
+        "Port 67 (broadcast search) needs root, or the bind helper with its capability (the package\n"
+        "sets it; nasscout-cli itself carries none): sudo setcap cap_net_bind_service=ep " +
+        std::string(BindHelperPath()) +
+        "\n"
         "Exit status: 0 on success (also when nothing was found), 2 for bad arguments (open, resolve: 3 the box\n"
         "did not answer, 4 the name fits several boxes);\n"
         "scan interrupted by Ctrl-C or SIGTERM prints what it found so far and exits 130 or 143.");
