@@ -137,21 +137,26 @@ public:
     // Asks every target directly and returns when all were asked (or a stop
     // signal came), calling tick now and then. Without targets it does nothing.
     template <typename Tick>
-    void SweepTargets(const Options& o, bool progress, Tick tick) {
+    void SweepTargets(const Options& o, bool terminal, Tick tick) {
         if (o.targets.Empty()) return;
         engine->SetSearchTargets(o.targets, o.rate);
         if (engine->SweepSearchTargets() != 0) return;
+        const bool inPlace = terminal && !o.verbose;
+        auto nextLine = std::chrono::steady_clock::now();  // whole lines once a second
         while (!engine->WaitSweep(static_cast<int>(kPoll.count()))) {
             if (g_stop) {
                 engine->CancelSweep();
                 break;
             }
             // The line goes before tick prints anything to the same terminal.
-            if (progress) std::fprintf(stderr, "\r%70s\r", "");
+            if (inPlace) std::fprintf(stderr, "\r%70s\r", "");
             tick();
-            if (progress) ShowSweepProgress(engine->GetSweepProgress());
+            if (inPlace || std::chrono::steady_clock::now() >= nextLine) {
+                std::fputs(cli::SweepProgressText(engine->GetSweepProgress(), terminal, o.verbose).c_str(), stderr);
+                nextLine = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+            }
         }
-        if (progress) std::fprintf(stderr, "\r%70s\r", "");
+        if (inPlace) std::fprintf(stderr, "\r%70s\r", "");
         const sweepprogress done = engine->GetSweepProgress();
         if (done.failed > 0) {
             const std::string warning = std::to_string(done.failed) + " of " +
@@ -186,12 +191,6 @@ public:
     CDeviceSearchInterface* engine = nullptr;
 
 private:
-    static void ShowSweepProgress(const sweepprogress& p) {
-        const long left = std::lround(p.remaining);
-        std::fprintf(stderr, "\rasking targets: %llu/%llu addresses, %.0f datagrams/s, %ld:%02ld left   ", p.done,
-                     p.total, p.achieved, left / 60, left % 60);
-    }
-
     void ReportStartFailures() {
         for (const std::string& warning : warnings.NewWarnings(engine->GetWorkerStatus()))
             std::fprintf(stderr, "%s\n", warning.c_str());
@@ -237,9 +236,9 @@ int RunScan(const Options& o) {
     cli.Start(o);
     cli::StoreFeed feed(o.noStore);
     cli.Search();
-    const bool progress = isatty(STDERR_FILENO) && !o.verbose;
+    const bool terminal = isatty(STDERR_FILENO), progress = terminal && !o.verbose;
     // The timeout counts from the last probe, so far targets get it in full.
-    cli.SweepTargets(o, progress, [] {});
+    cli.SweepTargets(o, terminal, [] {});
     WaitUntil(After(o.timeout), [&](auto deadline) {
         if (!progress) return;
         double left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
@@ -269,10 +268,10 @@ int RunWatch(const Options& o) {
             cli.Print(o.format == "jsonl" ? cli::FormatEventJsonl(event) : cli::FormatEventText(event));
         shown = std::move(now);
     };
-    const bool progress = isatty(STDERR_FILENO) && !o.verbose;
+    const bool terminal = isatty(STDERR_FILENO);
     for (long round = 0; !g_stop && (o.rounds == 0 || round < o.rounds); ++round) {
         cli.Search();
-        cli.SweepTargets(o, progress, [&] { report(); });
+        cli.SweepTargets(o, terminal, [&] { report(); });
         if (g_stop) break;
         WaitUntil(After(o.interval), [&](auto) { report(); });
         if (g_stop) break;
