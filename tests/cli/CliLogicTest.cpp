@@ -150,6 +150,8 @@ TEST(CliSweep, ProgressIsRewrittenOnATerminalAndWholeLinesUnderVerbose) {
     const std::tuple<bool, bool, std::string> cases[] = {
         {false, true, ""}, {true, false, "\r" + line + "   "}, {true, true, "nasscout-cli: " + line + "\n"}};
     for (const auto& [terminal, verbose, shown] : cases) EXPECT_EQ(SweepProgressText(p, terminal, verbose), shown);
+    EXPECT_THAT(SweepRefusedWarning(-1, "Resource temporarily unavailable"),
+                HasSubstr("not asked: no thread could be made for them (Resource temporarily unavailable)"));
 }
 
 }  // namespace

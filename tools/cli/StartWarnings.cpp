@@ -105,4 +105,11 @@ std::vector<std::string> StartWarningTracker::NewWarnings(const std::vector<Sear
     return out;
 }
 
+std::string SweepRefusedWarning(int result, const std::string& threadError) {
+    const std::string reason = !threadError.empty() ? "no thread could be made for them (" + threadError + ")"
+                               : result == 1        ? "the search engine holds none"
+                                                    : "the search engine is not running (none of its sockets could be made)";
+    return "nasscout-cli: warning: the targets were not asked: " + reason;
+}
+
 }  // namespace cli

@@ -135,12 +135,21 @@ public:
     }
 
     // Asks every target directly and returns when all were asked (or a stop
-    // signal came), calling tick now and then. Without targets it does nothing.
+    // signal came), calling tick now and then. Without targets it does nothing;
+    // a sweep the engine refuses is warned about and noted in sweepRefused.
     template <typename Tick>
     void SweepTargets(const Options& o, bool terminal, Tick tick) {
         if (o.targets.Empty()) return;
         engine->SetSearchTargets(o.targets, o.rate);
-        if (engine->SweepSearchTargets() != 0) return;
+        const unsigned number = engine->GetSweepProgress().number;
+        if (const int result = engine->SweepSearchTargets(); result != 0) {
+            const sweepprogress p = engine->GetSweepProgress();  // a new number: its thread failed
+            const std::string warning = cli::SweepRefusedWarning(result, p.number != number ? p.error : "");
+            if (warning != lastSweepWarning) std::fprintf(stderr, "%s\n", warning.c_str());
+            lastSweepWarning = warning;
+            sweepRefused = true;
+            return;
+        }
         const bool inPlace = terminal && !o.verbose;
         auto nextLine = std::chrono::steady_clock::now();  // whole lines once a second
         while (!engine->WaitSweep(static_cast<int>(kPoll.count()))) {
@@ -189,6 +198,8 @@ public:
     }
 
     CDeviceSearchInterface* engine = nullptr;
+    // A sweep of the targets asked for was refused: the result printed is not what was asked.
+    bool sweepRefused = false;
 
 private:
     void ReportStartFailures() {
@@ -249,7 +260,7 @@ int RunScan(const Options& o) {
     std::vector<deviceinfo> list = cli.Snapshot();
     for (const store::Move& move : feed.Record(list)) std::fputs(cli::MovedLine(move).c_str(), stderr);
     cli.Print(o.format == "json" ? cli::FormatJsonArray(list) : cli::FormatTable(list));
-    cli.Finish(g_stop != 0 ? 128 + g_stop : 0);
+    cli.Finish(g_stop != 0 ? 128 + g_stop : cli.sweepRefused ? 1 : 0);
 }
 
 int RunWatch(const Options& o) {
@@ -278,7 +289,7 @@ int RunWatch(const Options& o) {
         cli.engine->RefreshDeviceList();
         report(true);
     }
-    cli.Finish(0);
+    cli.Finish(cli.sweepRefused ? 1 : 0);
 }
 
 int RunFind(Options& o, const cli::BoxCommands& boxes) {
@@ -354,8 +365,8 @@ int main(int argc, char** argv) {
         "in ascending order, evenly paced (a /24 takes about half a second at the default rate).\n"
         "Port 67 (broadcast search) needs root or: sudo setcap cap_net_bind_service=+ep $(command -v "
         "nasscout-cli)\n"
-        "Exit status: 0 on success (also when nothing was found), 2 for bad arguments (open, resolve: 3 the box\n"
-        "did not answer, 4 the name fits several boxes);\n"
+        "Exit status: 0 on success (also when nothing was found), 1 when the targets could not be asked,\n"
+        "2 for bad arguments (open, resolve: 3 the box did not answer, 4 the name fits several boxes);\n"
         "scan interrupted by Ctrl-C or SIGTERM prints what it found so far and exits 130 or 143.");
 
     CLI::App* scan = app.add_subcommand("scan", "Search once, wait, print the device list and exit");
