@@ -64,13 +64,12 @@ TEST(Countdown, RunsTenToZeroThenEnablesTheButtonsOnEveryTickWithTheStatusLineTr
                       "smb://198.51.100.10|Close"});
 }
 
-// The broadcast request's fate at each search, told on the status line until the next one.
+// Said until the next search; not when the broadcast search did not start, as its own line says why.
 TEST(Countdown, TheStatusLineNamesTheInterfacesTheBroadcastSearchCouldNotGoOutThrough) {
-    const SearchBroadcastSend wired{"eth0", "198.51.100.1", true, ""},
-        wifi{"wlan0", "169.254.7.9", false, "Network is unreachable"}, usb{"usb0", "203.0.113.1", false, ""};
+    const SearchBroadcastSend wired{"eth0", "198.51.100.1", true, ""}, usb{"usb0", "203.0.113.1", false, ""},
+        wifi{"wlan0", "169.254.7.9", false, "Network is unreachable"};
     const std::tuple<bool, std::vector<SearchBroadcastSend>, std::string> searches[] = {
-        {true, {wired, wifi, usb},
-         "The broadcast search could not go out through wlan0 (Network is unreachable), usb0."},
+        {true, {wired, wifi, usb}, "The broadcast search could not go out through wlan0 (Network is unreachable), usb0."},
         {true, {wired}, ""},
         {true, {}, "No network interface can carry the broadcast search."},
         {false, {}, "Broadcast search unavailable: port 67 could not be opened"}};
