@@ -106,9 +106,11 @@ std::vector<std::string> StartWarningTracker::NewWarnings(const std::vector<Sear
 }
 
 std::string SweepRefusedWarning(int result, const std::string& threadError) {
-    const std::string reason = !threadError.empty() ? "no thread could be made for them (" + threadError + ")"
-                               : result == 1        ? "the search engine holds none"
-                                                    : "the search engine is not running (none of its sockets could be made)";
+    std::string reason = "the search engine is not running (none of its sockets could be made)";
+    if (!threadError.empty())
+        reason = "no thread could be made for them (" + threadError + ")";
+    else if (result == 1)
+        reason = "the search engine holds none";
     return "nasscout-cli: warning: the targets were not asked: " + reason;
 }
 
