@@ -68,6 +68,7 @@ void Controller::awakeFromNib() {
     loadTargets();
     search();
     workers_ = engine_.workerStatus();
+    broadcastSends_ = engine_.broadcastSends();
     showStatus(LanguageTexts(finishedTable()));
 
     counter_ = 0;
@@ -138,6 +139,7 @@ void Controller::showStatus(const LanguageTexts& texts) {
         if (!text.empty()) text += "\n";
         text += line;
     };
+    if (const std::string sent = broadcastSendText(broadcastSends_, workers_, texts); !sent.empty()) addLine(sent);
     if (storedTargetsError_.reason != SearchTargetError::Reason::None)
         addLine(
             LanguageTexts::fill(texts.text("Status Targets Refused", "Other networks not searched: {reason}"),
@@ -256,6 +258,7 @@ void Controller::onRefreash() {
     setButtonsEnabled(false);
     // A search may add workers for new addresses, or fail where the last one worked.
     workers_ = engine_.workerStatus();
+    broadcastSends_ = engine_.broadcastSends();  // the search has sent by now
     searchEnded_ = false;
     showStatus(LanguageTexts(finishedTable()));
 }

@@ -114,6 +114,7 @@ private:
     std::int32_t counter_ = 0;
     std::int32_t count_ = 0;
     std::vector<SearchWorkerStatus> workers_;  // as of the last search
+    std::vector<SearchBroadcastSend> broadcastSends_;  // of the last search
     bool searchEnded_ = false;
     // Other networks: asked directly after each search, which then counts
     // down from the end of their sweep.

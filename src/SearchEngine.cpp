@@ -24,6 +24,10 @@ std::vector<SearchWorkerStatus> SearchEngine::workerStatus() {
     return CDeviceSearchInterface::GetInstance()->GetWorkerStatus();
 }
 
+std::vector<SearchBroadcastSend> SearchEngine::broadcastSends() {
+    return CDeviceSearchInterface::GetInstance()->GetBroadcastSends();
+}
+
 void SearchEngine::setSearchTargets(const CSearchTargetList& targets) {
     CDeviceSearchInterface::GetInstance()->SetSearchTargets(targets);
 }

@@ -12,6 +12,7 @@ public:
     void deviceList(std::vector<deviceinfo>& out) override;
     void clearDeviceList() override;
     std::vector<SearchWorkerStatus> workerStatus() override;
+    std::vector<SearchBroadcastSend> broadcastSends() override;
     void setSearchTargets(const CSearchTargetList& targets) override;
     bool sweepSearchTargets() override;
     SweepStatus sweepStatus() override;

@@ -1,5 +1,7 @@
 #include "WorkerStatusText.h"
 
+#include <algorithm>
+
 namespace {
 
 bool needsPrivilege(const SearchWorkerStatus& w) {
@@ -43,4 +45,24 @@ std::string workerStatusText(const std::vector<SearchWorkerStatus>& workers, con
         line += describe(w, texts);
     }
     return line;
+}
+
+std::string broadcastSendText(const std::vector<SearchBroadcastSend>& sends,
+                              const std::vector<SearchWorkerStatus>& workers, const LanguageTexts& texts) {
+    const bool started = std::any_of(workers.begin(), workers.end(), [](const SearchWorkerStatus& w) {
+        return w.kind == SearchWorkerStatus::Kind::Broadcast && w.started;
+    });
+    if (!started) return {};
+    if (sends.empty())
+        return texts.text("Status Broadcast No Interface", "No network interface can carry the broadcast search.");
+    std::string failed;
+    for (const SearchBroadcastSend& s : sends) {
+        if (s.sent) continue;
+        if (!failed.empty()) failed += ", ";
+        failed += s.interfaceName + (s.error.empty() ? "" : " (" + s.error + ")");
+    }
+    if (failed.empty()) return {};
+    return LanguageTexts::fill(
+        texts.text("Status Broadcast Not Sent", "The broadcast search could not go out through {interfaces}."),
+        {{"interfaces", failed}});
 }

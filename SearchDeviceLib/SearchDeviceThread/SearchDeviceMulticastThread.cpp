@@ -1,5 +1,10 @@
 #include "SearchDeviceMulticastThread.h"
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
 #include <algorithm>
 #include <cstring>
 #include <exception>
@@ -30,6 +35,50 @@ bool PortHeldElsewhere(boost::asio::io_service& io, unsigned short port) {
     probe.bind(ip::udp::endpoint(ip::address_v4::any(), port), ec);
     return ec == boost::asio::error::address_in_use;
 }
+
+// The index of the interface that holds address now, 0 when none does.
+unsigned InterfaceIndexOf(const std::string& address) {
+    struct ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return 0;
+    unsigned index = 0;
+    for (const struct ifaddrs* a = list; a != nullptr && index == 0; a = a->ifa_next) {
+        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET) continue;
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr, text, sizeof text);
+        if (address == text) index = if_nametoindex(a->ifa_name);
+    }
+    freeifaddrs(list);
+    return index;
+}
+
+// Drops the membership on one interface by its index: the leave by address
+// finds only the interface that holds the address now, not one gone since.
+class LeaveOnInterface {
+public:
+    LeaveOnInterface(const ip::address_v4& group, unsigned index) {
+        request_.imr_multiaddr.s_addr = htonl(group.to_uint());
+        request_.imr_ifindex = static_cast<int>(index);
+    }
+    template <typename Protocol>
+    int level(const Protocol&) const {
+        return IPPROTO_IP;
+    }
+    template <typename Protocol>
+    int name(const Protocol&) const {
+        return IP_DROP_MEMBERSHIP;
+    }
+    template <typename Protocol>
+    const void* data(const Protocol&) const {
+        return &request_;
+    }
+    template <typename Protocol>
+    std::size_t size(const Protocol&) const {
+        return sizeof request_;
+    }
+
+private:
+    ip_mreqn request_{};
+};
 
 }  // namespace
 
@@ -75,28 +124,49 @@ void CSearchDeviceMulticastThread::ExitSearchThread() {
 void CSearchDeviceMulticastThread::JoinGroupOn(const std::string& localIP) {
     // A worker without a socket has nothing to join with.
     if (!bStarted || bExitSock) return;
-    if (std::find(vJoinTried.begin(), vJoinTried.end(), localIP) != vJoinTried.end()) return;
-    vJoinTried.push_back(localIP);
+    auto join = std::find_if(vJoins.begin(), vJoins.end(), [&](const GroupJoin& j) { return j.localIP == localIP; });
+    const bool first = join == vJoins.end();
+    if (first) join = vJoins.insert(vJoins.end(), GroupJoin{localIP, false, 0, ""});
+    std::string error;
     try {
         SetSocketOption(ip::multicast::join_group(ip::make_address_v4(kGroupAddress), ip::make_address_v4(localIP)));
-        vJoined.push_back(localIP);
-        io_printf("SendThread %d : Add To Multicast Group Info, Interface : %s ", nPort, localIP.c_str());
     } catch (const boost::system::system_error& e) {
-        // The any-interface join already took the default route's interface.
-        if (e.code() == boost::asio::error::address_in_use)
-            io_printf("SendThread %d : Add To Multicast Group Info, Interface : %s, Already Joined ", nPort,
-                      localIP.c_str());
-        else
-            io_printf("SendThread %d : Alter Device Mulitcast Group Error, Interface : %s : %s  ", nPort,
-                      localIP.c_str(), e.what());
+        // Still a member there, or the any-interface join already took the
+        // default route's interface.
+        if (e.code() == boost::asio::error::address_in_use) {
+            if (first)
+                io_printf("SendThread %d : Add To Multicast Group Info, Interface : %s, Already Joined ", nPort,
+                          localIP.c_str());
+            return;
+        }
+        error = e.what();
     } catch (const std::exception& e) {
-        io_printf("SendThread %d : Alter Device Mulitcast Group Error, Interface : %s : %s  ", nPort,
-                  localIP.c_str(), e.what());
+        error = e.what();
     }
+    if (!error.empty()) {
+        if (first || error != join->error)
+            io_printf("SendThread %d : Alter Device Mulitcast Group Error, Interface : %s : %s  ", nPort,
+                      localIP.c_str(), error.c_str());
+        join->error = error;
+        return;
+    }
+    // A membership made before went with its interface; the socket still
+    // counts it against the system's limit until it is dropped.
+    const unsigned index = InterfaceIndexOf(localIP);
+    if (join->member && join->interfaceIndex != 0 && join->interfaceIndex != index) {
+        try {
+            SetSocketOption(LeaveOnInterface(ip::make_address_v4(kGroupAddress), join->interfaceIndex));
+        } catch (const std::exception&) {
+        }
+    }
+    *join = {localIP, true, index, ""};
+    io_printf("SendThread %d : Add To Multicast Group Info, Interface : %s ", nPort, localIP.c_str());
 }
 
 void CSearchDeviceMulticastThread::LeaveExtraGroups() {
-    for (const std::string& localIP : vJoined) {
+    for (GroupJoin& join : vJoins) {
+        if (!join.member) continue;
+        const std::string& localIP = join.localIP;
         try {
             SetSocketOption(
                 ip::multicast::leave_group(ip::make_address_v4(kGroupAddress), ip::make_address_v4(localIP)));
@@ -105,8 +175,8 @@ void CSearchDeviceMulticastThread::LeaveExtraGroups() {
             io_printf("SendThread %d : Alter Device Mulitcast Group Error, Interface : %s : %s  ", nPort,
                       localIP.c_str(), e.what());
         }
+        join.member = false;
     }
-    vJoined.clear();
 }
 
 int CSearchDeviceMulticastThread::SendSearchCommandToDevice(dhcppacket&) {

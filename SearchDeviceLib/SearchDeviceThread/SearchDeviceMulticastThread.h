@@ -22,10 +22,14 @@ public:
     void HandleInitSearchThreadError();
     char* str_ltrim(char* text);
 
-    // Joins the group also on the interface that holds localIP (once per
-    // address); the stop leaves every such membership again. "Any interface"
-    // makes the kernel join on the default route's interface only, so the
-    // announcements of every other network would go unheard.
+    // Joins the group also on the interface that holds localIP; the stop
+    // leaves every such membership again. "Any interface" makes the kernel
+    // join on the default route's interface only, so the announcements of
+    // every other network would go unheard. Called at every search: a join
+    // that failed, or was lost with its interface (deleted and made again by
+    // a VPN reconnect or Wi-Fi), is made again. While a membership holds
+    // nothing is traced; a join made again traces the first join's line, and
+    // an error only when it differs from the last one traced for the address.
     void JoinGroupOn(const std::string& localIP);
     // The 129-byte M-SEARCH request, without its terminating zero.
     static std::string_view SearchRequest();
@@ -39,7 +43,12 @@ protected:
 private:
     void LeaveExtraGroups();
 
+    struct GroupJoin {
+        std::string localIP;
+        bool member = false;          // our own membership is made
+        unsigned interfaceIndex = 0;  // of the interface it was made on, 0 when unknown
+        std::string error;            // the last join error traced
+    };
     // Touched only by the thread that starts, searches and stops.
-    std::vector<std::string> vJoinTried;
-    std::vector<std::string> vJoined;
+    std::vector<GroupJoin> vJoins;
 };

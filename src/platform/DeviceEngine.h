@@ -31,6 +31,9 @@ public:
     virtual void deviceList(std::vector<deviceinfo>& out) = 0;
     virtual void clearDeviceList() = 0;
     virtual std::vector<SearchWorkerStatus> workerStatus() = 0;
+    // How the last search's broadcast request left through each interface
+    // tried; empty when no interface could carry it.
+    virtual std::vector<SearchBroadcastSend> broadcastSends() = 0;
     // Addresses beyond a router, asked directly by every later sweep at the
     // default rate; an empty list means none.
     virtual void setSearchTargets(const CSearchTargetList& targets) = 0;

@@ -143,4 +143,16 @@ TEST(CliWarnings, ABroadcastThatMissedAnInterfaceNamesItOnce) {
     EXPECT_EQ(both.find("eth0"), std::string::npos);
 }
 
+// Trace lines in between would overwrite a rewritten line: under --verbose, whole lines.
+TEST(CliSweep, ProgressIsRewrittenOnATerminalAndWholeLinesUnderVerbose) {
+    sweepprogress p{};
+    std::tie(p.done, p.total, p.achieved, p.remaining) = std::tuple(64ull, 254ull, 1000.0, 75.4);
+    const std::string line = "asking targets: 64/254 addresses, 1000 datagrams/s, 1:15 left";
+    const std::tuple<bool, bool, std::string> cases[] = {
+        {false, true, ""}, {true, false, "\r" + line + "   "}, {true, true, "nasscout-cli: " + line + "\n"}};
+    for (const auto& [terminal, verbose, shown] : cases) EXPECT_EQ(SweepProgressText(p, terminal, verbose), shown);
+    EXPECT_THAT(SweepRefusedWarning(-1, "Resource temporarily unavailable"),
+                HasSubstr("not asked: no thread could be made for them (Resource temporarily unavailable)"));
+}
+
 }  // namespace

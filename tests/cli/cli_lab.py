@@ -202,14 +202,20 @@ def any_address_workers_come_at_a_later_search():
 def sweep_without_descriptors_makes_its_own_sockets_once():
     # No descriptor is left for a socket: the sweep says its datagrams failed,
     # and tries a socket of its own once per protocol, not once per address.
+    # With one fewer no search socket is made at all: the refused sweep is said, and the scan fails.
     hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
-    proc, out, err = lab.started("scan", "--no-store", "--timeout", "0", "--target", "198.51.100.0/26", "--verbose",
-                                 preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (6, hard)))
-    proc.wait(30)
-    text = open(err).read()
+
+    def scan(limit):
+        proc, out, err = lab.started("scan", "--no-store", "--timeout", "0", "--target", "198.51.100.0/26", "--verbose",
+                                     preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (limit, hard)))
+        return proc.wait(30), open(err).read()
+    text = scan(6)[1]
     check("124 of 124 datagrams to the targets could not be sent" in text, "no warning: %s" % text[-400:])
     tries = text.count("Sweep Targets : Create Worker Error")
     check(tries == 2, "%d tries to make a socket of its own" % tries)
+    status, text = scan(5)
+    check(status == 1 and "warning: the targets were not asked: the search engine is not running" in text,
+          "exit %d: %s" % (status, text[-400:]))
 
 
 def lab_processes_end_with_it():

@@ -24,6 +24,8 @@ struct FakeEngine : DeviceEngine {
     void deviceList(std::vector<deviceinfo>& out) override { out = list; }
     void clearDeviceList() override { calls.push_back("clear"), list.clear(); }
     std::vector<SearchWorkerStatus> workerStatus() override { return workers; }
+    std::vector<SearchBroadcastSend> sends;
+    std::vector<SearchBroadcastSend> broadcastSends() override { return sends; }
     CSearchTargetList targets;
     SweepStatus sweep;  // what every poll reports
     void setSearchTargets(const CSearchTargetList& t) override {

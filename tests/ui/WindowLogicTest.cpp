@@ -64,6 +64,25 @@ TEST(Countdown, RunsTenToZeroThenEnablesTheButtonsOnEveryTickWithTheStatusLineTr
                       "smb://198.51.100.10|Close"});
 }
 
+// Said until the next search; not when the broadcast search did not start, as its own line says why.
+TEST(Countdown, TheStatusLineNamesTheInterfacesTheBroadcastSearchCouldNotGoOutThrough) {
+    const SearchBroadcastSend wired{"eth0", "198.51.100.1", true, ""}, usb{"usb0", "203.0.113.1", false, ""},
+        wifi{"wlan0", "169.254.7.9", false, "Network is unreachable"};
+    const std::tuple<bool, std::vector<SearchBroadcastSend>, std::string> searches[] = {
+        {true, {wired, wifi, usb}, "The broadcast search could not go out through wlan0 (Network is unreachable), usb0."},
+        {true, {wired}, ""},
+        {true, {}, "No network interface can carry the broadcast search."},
+        {false, {}, "Broadcast search unavailable: port 67 could not be opened"}};
+    Window w;
+    w.start();
+    for (const auto& [started, sends, said] : searches) {
+        w.engine.workers = {{K::Broadcast, "", 67, started, ""}};
+        w.engine.sends = sends;
+        w.controller->onRefreash();
+        EXPECT_EQ(w.status.text, said);
+    }
+}
+
 // Which texts count as an address is fuzz_replay_device_url's, against inet_pton.
 TEST(Table, RebuiltOnlyWhenTheListSizeChangesUntilTheCountdownEndsAndOpensOneRowsStrictIPv4Address) {
     Window w;

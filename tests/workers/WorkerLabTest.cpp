@@ -332,6 +332,37 @@ TEST(Worker, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
     EXPECT_EQ(single->Port(), 1900);
 }
 
+// The SSDP worker's membership on a second network: failed while it had no
+// interface, then lost when its interface is deleted and made again (a VPN
+// reconnect). Each later search makes it again, and traces a change only.
+TEST(Worker, AGroupJoinThatFailedOrWentWithItsInterfaceIsMadeAgainAtTheNextSearch) {
+    const std::string pid = std::getenv("LAB_LAN_PID"), lan = " && nsenter -t " + pid + " -n ";
+    const std::string make = "ip link add nic9 type veth peer name box9 netns " + pid +
+                             " && ip addr add 198.18.213.1/24 dev nic9 && ip link set nic9 up" + lan +
+                             "ip addr add 198.18.213.9/24 dev box9" + lan + "ip link set box9 up";
+    const std::string announce = "true" + lan + "python3 -c \"import socket as s; u = s.socket(2, 2); u.setsockopt("
+                                 "0, s.IP_MULTICAST_IF, s.inet_aton('198.18.213.9')); u.sendto(b'NOTIFY', "
+                                 "('239.143.255.250', 1900))\" 2>/dev/null";
+    auto* ssdp = Start<Multicast>(nullptr, 1900);
+    auto searchesThenHeard = [&] {
+        const std::size_t before = ssdp->Calls().size();
+        for (int search = 0; search < 2; ++search) ssdp->JoinGroupOn("198.18.213.1");
+        return Eventually([&] { return std::system(announce.c_str()) == 0 && ssdp->Calls().size() > before; });
+    };
+    ssdp->JoinGroupOn("198.18.213.1");
+    ASSERT_EQ(std::system(make.c_str()), 0) << make;
+    EXPECT_TRUE(searchesThenHeard()) << "after a failed join";
+    ASSERT_EQ(std::system(("ip link del nic9 && " + make).c_str()), 0);
+    EXPECT_TRUE(searchesThenHeard()) << "after the interface came back";
+    Stop(ssdp);
+    std::system("ip link del nic9");
+    if (SearchDeviceShowLog::io_log_enabled()) {
+        for (const auto& [line, count] : {std::pair{"Add To Multicast Group Info, Interface : 198.18.213.1 ", 2u},
+                                          {"Alter Device Mulitcast Group Error, Interface : 198.18.213.1", 1u}})
+            EXPECT_EQ(testfiles::countOf(LogText(), std::string("SendThread 1900 : ") + line), count) << line;
+    }
+}
+
 // A sweep driven as the window does (log off): started without blocking, readable
 // while it runs, cancelled by a new sweep, by a cancel and by the engine's exit.
 TEST(Sweep, RunsAloneUntilANewSweepACancelOrTheExitStopsIt) {

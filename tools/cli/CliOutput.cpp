@@ -1,6 +1,8 @@
 #include "CliOutput.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace cli {
@@ -145,6 +147,15 @@ std::string FormatEventText(const DeviceEvent& event) {
            OrDash(DisplayText(FieldText(d.ip))) + " " + OrDash(DisplayText(FieldText(d.product))) + " " +
            OrDash(DisplayText(FieldText(d.factory))) +
            (event.kind == DeviceEvent::Kind::Moved ? " (was " + event.from + ")" : "") + "\n";
+}
+
+std::string SweepProgressText(const sweepprogress& p, bool terminal, bool verbose) {
+    if (!terminal) return {};
+    const long left = std::lround(p.remaining);
+    char line[160];
+    std::snprintf(line, sizeof line, "asking targets: %llu/%llu addresses, %.0f datagrams/s, %ld:%02ld left", p.done,
+                  p.total, p.achieved, left / 60, left % 60);
+    return verbose ? "nasscout-cli: " + std::string(line) + "\n" : "\r" + std::string(line) + "   ";
 }
 
 }  // namespace cli

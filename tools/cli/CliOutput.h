@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CommonStruct.h"
+#include "SearchDeviceOpt.h"
 #include "SnapshotDiff.h"
 
 namespace cli {
@@ -36,5 +37,10 @@ std::string FormatEventJsonl(const DeviceEvent& event);
 // "+ HOST IP TYPE MAKER" (added), "~ ..." (changed), "- ..." (removed) and a
 // newline; empty texts are shown as "-". A move: "> ... (was OLD_IP)".
 std::string FormatEventText(const DeviceEvent& event);
+
+// One update of a sweep's progress for standard error: nothing off a
+// terminal; on one the line rewritten in place, or with --verbose a whole
+// line, since the trace lines in between would overwrite a rewritten one.
+std::string SweepProgressText(const sweepprogress& p, bool terminal, bool verbose);
 
 }  // namespace cli

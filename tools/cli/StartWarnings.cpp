@@ -108,4 +108,13 @@ std::vector<std::string> StartWarningTracker::NewWarnings(const std::vector<Sear
     return out;
 }
 
+std::string SweepRefusedWarning(int result, const std::string& threadError) {
+    std::string reason = "the search engine is not running (none of its sockets could be made)";
+    if (!threadError.empty())
+        reason = "no thread could be made for them (" + threadError + ")";
+    else if (result == 1)
+        reason = "the search engine holds none";
+    return "nasscout-cli: warning: the targets were not asked: " + reason;
+}
+
 }  // namespace cli

@@ -36,4 +36,9 @@ private:
 // warned about already).
 std::string BroadcastSendWarning(const std::vector<SearchBroadcastSend>& sends, bool broadcastStarted);
 
+// The warning for a sweep of targets that the engine would not start
+// (SweepSearchTargets gave `result`, not 0); `threadError` says why no
+// thread could be made for it, when that was the cause.
+std::string SweepRefusedWarning(int result, const std::string& threadError);
+
 }  // namespace cli

@@ -136,23 +136,37 @@ public:
     }
 
     // Asks every target directly and returns when all were asked (or a stop
-    // signal came), calling tick now and then. Without targets it does nothing.
+    // signal came), calling tick now and then. Without targets it does nothing;
+    // a sweep the engine refuses is warned about and noted in sweepRefused.
     template <typename Tick>
-    void SweepTargets(const Options& o, bool progress, Tick tick) {
+    void SweepTargets(const Options& o, bool terminal, Tick tick) {
         if (o.targets.Empty()) return;
         engine->SetSearchTargets(o.targets, o.rate);
-        if (engine->SweepSearchTargets() != 0) return;
+        const unsigned number = engine->GetSweepProgress().number;
+        if (const int result = engine->SweepSearchTargets(); result != 0) {
+            const sweepprogress p = engine->GetSweepProgress();  // a new number: its thread failed
+            const std::string warning = cli::SweepRefusedWarning(result, p.number != number ? p.error : "");
+            if (warning != lastSweepWarning) std::fprintf(stderr, "%s\n", warning.c_str());
+            lastSweepWarning = warning;
+            sweepRefused = true;
+            return;
+        }
+        const bool inPlace = terminal && !o.verbose;
+        auto nextLine = std::chrono::steady_clock::now();  // whole lines once a second
         while (!engine->WaitSweep(static_cast<int>(kPoll.count()))) {
             if (g_stop) {
                 engine->CancelSweep();
                 break;
             }
             // The line goes before tick prints anything to the same terminal.
-            if (progress) std::fprintf(stderr, "\r%70s\r", "");
+            if (inPlace) std::fprintf(stderr, "\r%70s\r", "");
             tick();
-            if (progress) ShowSweepProgress(engine->GetSweepProgress());
+            if (inPlace || std::chrono::steady_clock::now() >= nextLine) {
+                std::fputs(cli::SweepProgressText(engine->GetSweepProgress(), terminal, o.verbose).c_str(), stderr);
+                nextLine = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+            }
         }
-        if (progress) std::fprintf(stderr, "\r%70s\r", "");
+        if (inPlace) std::fprintf(stderr, "\r%70s\r", "");
         const sweepprogress done = engine->GetSweepProgress();
         if (done.failed > 0) {
             const std::string warning = std::to_string(done.failed) + " of " +
@@ -185,14 +199,10 @@ public:
     }
 
     CDeviceSearchInterface* engine = nullptr;
+    // A sweep of the targets asked for was refused: the result printed is not what was asked.
+    bool sweepRefused = false;
 
 private:
-    static void ShowSweepProgress(const sweepprogress& p) {
-        const long left = std::lround(p.remaining);
-        std::fprintf(stderr, "\rasking targets: %llu/%llu addresses, %.0f datagrams/s, %ld:%02ld left   ", p.done,
-                     p.total, p.achieved, left / 60, left % 60);
-    }
-
     void ReportStartFailures() {
         for (const std::string& warning : warnings.NewWarnings(engine->GetWorkerStatus()))
             std::fprintf(stderr, "%s\n", warning.c_str());
@@ -238,9 +248,9 @@ int RunScan(const Options& o) {
     cli.Start(o);
     cli::StoreFeed feed(o.noStore);
     cli.Search();
-    const bool progress = isatty(STDERR_FILENO) && !o.verbose;
+    const bool terminal = isatty(STDERR_FILENO), progress = terminal && !o.verbose;
     // The timeout counts from the last probe, so far targets get it in full.
-    cli.SweepTargets(o, progress, [] {});
+    cli.SweepTargets(o, terminal, [] {});
     WaitUntil(After(o.timeout), [&](auto deadline) {
         if (!progress) return;
         double left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
@@ -251,7 +261,7 @@ int RunScan(const Options& o) {
     std::vector<deviceinfo> list = cli.Snapshot();
     for (const store::Move& move : feed.Record(list)) std::fputs(cli::MovedLine(move).c_str(), stderr);
     cli.Print(o.format == "json" ? cli::FormatJsonArray(list) : cli::FormatTable(list));
-    cli.Finish(g_stop != 0 ? 128 + g_stop : 0);
+    cli.Finish(g_stop != 0 ? 128 + g_stop : cli.sweepRefused ? 1 : 0);
 }
 
 int RunWatch(const Options& o) {
@@ -270,17 +280,17 @@ int RunWatch(const Options& o) {
             cli.Print(o.format == "jsonl" ? cli::FormatEventJsonl(event) : cli::FormatEventText(event));
         shown = std::move(now);
     };
-    const bool progress = isatty(STDERR_FILENO) && !o.verbose;
+    const bool terminal = isatty(STDERR_FILENO);
     for (long round = 0; !g_stop && (o.rounds == 0 || round < o.rounds); ++round) {
         cli.Search();
-        cli.SweepTargets(o, progress, [&] { report(); });
+        cli.SweepTargets(o, terminal, [&] { report(); });
         if (g_stop) break;
         WaitUntil(After(o.interval), [&](auto) { report(); });
         if (g_stop) break;
         cli.engine->RefreshDeviceList();
         report(true);
     }
-    cli.Finish(0);
+    cli.Finish(cli.sweepRefused ? 1 : 0);
 }
 
 int RunFind(Options& o, const cli::BoxCommands& boxes) {
@@ -358,8 +368,8 @@ int main(int argc, char** argv) {
         "sets it; nasscout-cli itself carries none): sudo setcap cap_net_bind_service=ep " +
         std::string(BindHelperPath()) +
         "\n"
-        "Exit status: 0 on success (also when nothing was found), 2 for bad arguments (open, resolve: 3 the box\n"
-        "did not answer, 4 the name fits several boxes);\n"
+        "Exit status: 0 on success (also when nothing was found), 1 when the targets could not be asked,\n"
+        "2 for bad arguments (open, resolve: 3 the box did not answer, 4 the name fits several boxes);\n"
         "scan interrupted by Ctrl-C or SIGTERM prints what it found so far and exits 130 or 143.");
 
     CLI::App* scan = app.add_subcommand("scan", "Search once, wait, print the device list and exit");
