@@ -48,8 +48,7 @@ Sighting Box(int n) {
 
 mode_t Mode(const std::string& path) {
     struct stat info {};
-    stat(path.c_str(), &info);
-    return info.st_mode & 0777;
+    return stat(path.c_str(), &info), info.st_mode & 0777;
 }
 
 TEST(BoxStore, RemembersABoxOnceUnderItsNewAddressAndReportsTheMove) {
@@ -140,8 +139,7 @@ TEST(BoxStore, TwoProcessesWritingAtOnceBothKeepTheirBoxes) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     EXPECT_THAT(BoxStore(path).All(), SizeIs(2 * each));
-    EXPECT_EQ(Mode(path), 0600u);
-    EXPECT_EQ(Mode(dir.path + "/state/nasscout"), 0700u);
+    EXPECT_EQ(std::pair(Mode(path), Mode(dir.path + "/state/nasscout")), std::pair(0600u, 0700u));
 }
 
 }  // namespace
