@@ -1,21 +1,13 @@
 #!/usr/bin/env bash
-# check.sh — does the suite catch each seeded fault?
-#
-#   tests/faults/check.sh [--full] [--tests-from REV] [PATCH...]
-#
-# For each patch (default: every tests/faults/*.patch), applies it to a copy of
-# this tree (committed and working changes alike), builds incrementally and
-# runs the default ctest suite; the fault is caught when the suite fails.
-# A patch may narrow both to keep the check fast, by header lines before its
-# diff:
-#   # ctest: -R REGEX      arguments for ctest
-#   # build: TARGET...     targets to build instead of all
-# --full ignores those headers. --tests-from REV takes tests/ from a git
-# revision, to show that a fault went unnoticed before a test was added.
-# Prints "caught" or "missed" per patch and a last line "N caught, M missed";
-# the exit status is 1 when any was missed. The copy and its build stay in
-# $NASSCOUT_FAULTS_DIR (default build-faults/) for the next run, and each
-# run's output is in its logs/. Nothing is sent but by the suite, whose every
+# check.sh [--full] [--tests-from REV] [PATCH...]: does the suite catch each seeded fault?
+# Each patch (default: tests/faults/*.patch) is applied alone to a copy of this tree, working
+# changes included, which is built incrementally and tested with the default ctest preset; a
+# failing suite catches the fault. Header lines before a patch's diff narrow both to keep it
+# fast: "# ctest: -R REGEX" (ctest arguments) and "# build: TARGET..." (instead of all); --full
+# ignores them. --tests-from REV takes tests/ from a git revision, to show that a fault went
+# unnoticed before a test was added. Prints "caught" or "missed" per patch, then "N caught,
+# M missed"; exits 1 when any was missed. The copy, its build and each run's logs/ stay in
+# $NASSCOUT_FAULTS_DIR (default build-faults/). Nothing is sent but by the suite, whose every
 # sending test runs inside tests/lab/lab.sh.
 set -euo pipefail
 
@@ -27,7 +19,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --full) full=1; shift ;;
     --tests-from) testsFrom=$2; shift 2 ;;
-    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
     -*) echo "check.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
     *) patches+=("$(realpath "$1")"); shift ;;
   esac
