@@ -119,8 +119,7 @@ TEST(OtherNetworks, TheDialogRefusesWhatTheCommandLineRefusesKeepsWhatItSavesAnd
     EXPECT_EQ(w.desktop.dialogText + "|" + w.desktop.dialog->save.title, "10.0.0.0/8|Save");
     const std::pair<const char*, const char*> refused[] = {
         {"198.18.10.0/24,\n", "'198.18.10.0/24,': a comma too many leaves an empty item"},
-        {"nas.example.org",
-         "'nas.example.org' is not an IPv4 address or network such as 10.1.20.7 or 10.1.20.0/24"},
+        {"nas.example.org", "'nas.example.org' is not an IPv4 address or network such as 10.1.20.7 or 10.1.20.0/24"},
         {"198.18.10.0/33", "198.18.10.0/33: nur /16 bis /32"},
         {"10.1.1.1\n224.0.0.251",
          "'224.0.0.251' cannot be asked directly: it is a broadcast, multicast or reserved address"}};
