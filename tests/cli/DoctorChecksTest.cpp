@@ -69,28 +69,23 @@ TEST(DoctorChecks, UfwConfAndUserRules) {
     EXPECT_FALSE(UfwEnabled("#ENABLED=yes\n"));
     // One rule or several must open 67, 1900 and every per-address port, UDP and incoming.
     const std::string t = "### tuple ### ";
-    const struct {
-        std::string rules;
-        bool allows;
-    } rows[] = {
-        {t + "allow udp 67,1900 0.0.0.0/0 any 0.0.0.0/0 other - in\n" +
-             t + "deny udp 1900 0.0.0.0/0 any 0.0.0.0/0 nasscout - in\n" +
-             t + "allow udp 67 0.0.0.0/0 any 0.0.0.0/0 nasscout - out\n",
-         false},
-        {t + "allow udp 67,1900,1530:1850 0.0.0.0/0 any 0.0.0.0/0 nasscout - in_wlan0 comment=x\n", true},
-        {t + "allow udp 67,1900 0.0.0.0/0 any 0.0.0.0/0 in\n" + t + "allow any 1530:1850 0.0.0.0/0 any 0.0.0.0/0 in\n",
-         true},
-        {t + "allow udp 67,1900,1530:1849 0.0.0.0/0 any 0.0.0.0/0 in\n", false},  // the last retry's port
-        {t + "allow tcp 67,1900,1530:1850 0.0.0.0/0 any 0.0.0.0/0 in\n", false},
-        {t + "allow udp 67,1900,1530:1850 0.0.0.0/0 any 0.0.0.0/0 out\n", false},
+    const std::pair<bool, std::string> rows[] = {
+        {false, t + "allow udp 67,1900 0.0.0.0/0 any 0.0.0.0/0 other - in\n" + t +
+                    "deny udp 1900 0.0.0.0/0 any 0.0.0.0/0 nasscout - in\n" + t +
+                    "allow udp 67 0.0.0.0/0 any 0.0.0.0/0 nasscout - out\n"},
+        {true, t + "allow udp 67,1900,1530:1850 0.0.0.0/0 any 0.0.0.0/0 nasscout - in_wlan0 comment=x\n"},
+        {true, t + "allow udp 67,1900 0.0.0.0/0 any 0.0.0.0/0 in\n" + t +
+                   "allow any 1530:1850 0.0.0.0/0 any 0.0.0.0/0 in\n"},
+        {false, t + "allow udp 67,1900,1530:1849 0.0.0.0/0 any 0.0.0.0/0 in\n"},  // the last retry's port
+        {false, t + "allow tcp 67,1900,1530:1850 0.0.0.0/0 any 0.0.0.0/0 in\n"},
+        {false, t + "allow udp 67,1900,1530:1850 0.0.0.0/0 any 0.0.0.0/0 out\n"},
     };
-    for (const auto& row : rows) EXPECT_EQ(UfwAllowsSearch("*filter\n" + row.rules), row.allows) << row.rules;
+    for (const auto& [allows, rules] : rows) EXPECT_EQ(UfwAllowsSearch("*filter\n" + rules), allows) << rules;
 }
 
 TEST(DoctorChecks, FirewalldZonesAndPorts) {
-    const auto zones = ParseActiveZones(
-        "home\n  interfaces: wlan0\npublic (default)\n  interfaces: eth0 eth1\n"
-        "trusted\n  sources: 10.0.0.0/8\n");
+    const auto zones = ParseActiveZones("home\n  interfaces: wlan0\npublic (default)\n  interfaces: eth0 eth1\n"
+                                        "trusted\n  sources: 10.0.0.0/8\n");
     EXPECT_THAT(zones.at("public"), ElementsAre("eth0", "eth1"));
     EXPECT_THAT(zones.at("home"), ElementsAre("wlan0"));
     EXPECT_TRUE(zones.at("trusted").empty());
@@ -106,28 +101,20 @@ TEST(DoctorChecks, NftTablesThatDropTheAnswers) {
         "table inet filter {\n\tchain input {\n\t\ttype filter hook input priority filter; policy drop;\n"
         "\t\tct state established,related accept\n\t\tiif \"lo\" accept\n";
     const std::string end = "\t}\n}\n";
-    const std::string output =
-        "table ip nat {\n\tchain output {\n\t\ttype filter hook output priority 0; policy "
-        "accept;\n\t\tdrop\n\t}\n}\n";
-    const struct {
-        std::string ruleset;
-        std::vector<std::string> dropping;
-    } rows[] = {
+    const std::string output = "table ip nat {\n\tchain output {\n\t\ttype filter hook output priority 0; policy "
+                               "accept;\n\t\tdrop\n\t}\n}\n";
+    const std::pair<std::string, std::vector<std::string>> rows[] = {
         {stateful + end, {"inet filter input"}},
         {stateful + "\t\tudp dport { 67, 1900, 1530-1790 } accept\n" + end, {}},
         {stateful + "\t\tudp dport 1900 accept\n" + end, {"inet filter input"}},  // port 67 still dropped
         {"table inet fw {\n\tchain in {\n\t\ttype filter hook input priority 0; policy accept;\n"
-         "\t\tct state invalid drop\n\t\tcounter packets 3 bytes 120 reject with icmpx admin-prohibited\n" +
-             end,
+         "\t\tct state invalid drop\n\t\tcounter packets 3 bytes 120 reject with icmpx admin-prohibited\n" + end,
          {"inet fw in"}},
         {"table ip t {\n\tchain in {\n\t\ttype filter hook input priority 0; policy accept;\n"
-         "\t\tmeta l4proto udp drop\n" +
-             end + output,
-         {"ip t in"}},
+         "\t\tmeta l4proto udp drop\n" + end + output, {"ip t in"}},
         {output, {}},  // only what leaves is dropped
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(NftTablesDroppingAnswers(row.ruleset), row.dropping) << row.ruleset;
+    for (const auto& [ruleset, dropping] : rows) EXPECT_EQ(NftTablesDroppingAnswers(ruleset), dropping) << ruleset;
 }
 
 TEST(DoctorChecks, ReportPutsBlockingFirstAndIsNotOk) {
@@ -138,11 +125,9 @@ TEST(DoctorChecks, ReportPutsBlockingFirstAndIsNotOk) {
     report.answers = {{"SSDP", "eth0", 2}};
     report.seconds = 3;
     const auto doc = nlohmann::json::parse(FormatReportJson(report));
-    EXPECT_FALSE(doc["ok"]);
-    EXPECT_EQ(doc["findings"][0]["check"], "port 67");
-    EXPECT_EQ(doc["findings"][0]["status"], "blocking");
-    EXPECT_EQ(doc["findings"][1]["status"], "warning");
-    EXPECT_EQ(doc["search"]["answers"][0]["count"], 2);
+    EXPECT_EQ(std::tuple(doc["ok"], doc["findings"][0]["check"], doc["findings"][0]["status"],
+                         doc["findings"][1]["status"], doc["search"]["answers"][0]["count"]),
+              std::tuple(false, "port 67", "blocking", "warning", 2));
     const std::string text = FormatReportText(report);
     EXPECT_LT(text.find("BLOCKING port 67"), text.find("WARNING  ufw"));
     EXPECT_LT(text.find("fix: sudo setcap x"), text.find("ok       port 1900"));

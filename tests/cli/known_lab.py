@@ -15,15 +15,12 @@ OPENER = "#!/bin/sh\necho \"$1\" >>\"$OPENED\"\n"
 
 def private_state():
     """A stand-in xdg-open first on PATH: the store's path (in the lab's own state folder)."""
-    state = os.environ["XDG_STATE_HOME"]
     bin_dir = os.path.join(lab.WORK, "bin")
     os.makedirs(bin_dir)
-    with open(os.path.join(bin_dir, "xdg-open"), "w") as f:
-        f.write(OPENER)
+    open(os.path.join(bin_dir, "xdg-open"), "w").write(OPENER)
     os.chmod(os.path.join(bin_dir, "xdg-open"), 0o755)
-    os.environ.update(PATH=bin_dir + ":" + os.environ["PATH"],
-                      OPENED=os.path.join(lab.WORK, "opened"))
-    return os.path.join(state, "nasscout", "boxes.db")
+    os.environ.update(PATH=bin_dir + ":" + os.environ["PATH"], OPENED=os.path.join(lab.WORK, "opened"))
+    return os.path.join(os.environ["XDG_STATE_HOME"], "nasscout", "boxes.db")
 
 
 def known():

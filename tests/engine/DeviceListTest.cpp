@@ -53,7 +53,6 @@ TEST(DeviceRecord, CompareAndCopyTakeEachTextUpToItsTerminatorOrAll32BytesAndTyp
 class DeviceList : public ::testing::Test {
 protected:
     void SetUp() override {
-        SearchDeviceShowLog::io_log_init(false, nullptr);
         list()->ClearDeviceList();
         testing::internal::CaptureStdout();  // one line per add attempt
     }
@@ -66,8 +65,7 @@ protected:
     static void handOver(deviceinfo d) { CDeviceSearchInterface::SearchDeviceRecallHandle(&d, 1900); }
     static std::vector<deviceinfo> snapshot() {
         std::vector<deviceinfo> out(3);  // whatever the caller held is replaced
-        list()->GetDeviceList(out);
-        return out;
+        return list()->GetDeviceList(out), out;
     }
     // "id:lifetime " for each stored record, in list order.
     static std::string summary() {

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <future>
 #include <new>
 #include <thread>
@@ -27,10 +26,7 @@ __attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { 
 TEST(ListLock, IsReleasedWhenAppendingOrCopyingFailsForWantOfMemory) {
     for (bool copying : {false, true}) {
         auto* list = new CDeviceSearchInterface;  // left to the thread below if it stays blocked
-        deviceinfo record;
-        std::strcpy(record.ip, "198.51.100.10");
-        std::strcpy(record.factory, "ORVALE");
-        record.type = kDeviceAnswer;
+        deviceinfo record{.ip = "198.51.100.10", .factory = "ORVALE", .type = kDeviceAnswer};
         if (copying) list->AddDeviceInfo(record);
         std::vector<deviceinfo> copy;
         g_failAllocations = true;

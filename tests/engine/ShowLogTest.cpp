@@ -12,60 +12,44 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace SearchDeviceShowLog;
 
 // "*[dd::hh:mm:ss]\r\n": always 17 characters.
 const std::string kStamp = R"(\*\[\d\d::\d\d:\d\d:\d\d\]\r\n)";
 
-bool anyFileUnder(const std::string& root) {
-    return std::ranges::any_of(fs::recursive_directory_iterator(root),
-                               [](const auto& e) { return e.is_regular_file(); });
-}
-
 class ShowLog : public ::testing::Test {
 protected:
     void SetUp() override { testing::internal::CaptureStdout(); }
-    void TearDown() override {
-        io_log_init(false, nullptr);
-        testing::internal::GetCapturedStdout();
-    }
+    void TearDown() override { io_log_init(false, nullptr), testing::internal::GetCapturedStdout(); }
     std::string echoed() {
         std::string out = testing::internal::GetCapturedStdout();
-        testing::internal::CaptureStdout();
-        return out;
+        return testing::internal::CaptureStdout(), out;
     }
+    std::string written() { return testfiles::readFile(dir.slash() + testfiles::todaysLogName()); }
     testfiles::TempDir dir;
 };
 
-// An existing directory whose text, final '/' included, has `length` characters.
-std::string existingDirOfLength(std::string path, std::size_t length) {
-    while (path.size() < length)
-        path += std::string(std::min<std::size_t>(200, length - path.size() - 1), 'd') + "/";
-    fs::create_directories(path);
-    return path;
-}
-
 TEST_F(ShowLog, LinesAreStampedEchoedAndAppendedOnlyWhenOnWithADirectoryThatFits) {
     // The file name takes 30 characters, the path buffer 4095 plus a terminator.
-    const std::string here = dir.slash(), tooDeep = existingDirOfLength(here + "b/", 4066),
-                      tooLong(10000, 'z');
-    const std::pair<bool, const char*> silent[] = {
-        {false, here.c_str()}, {true, nullptr}, {true, tooDeep.c_str()}, {true, tooLong.c_str()}};
-    for (auto [on, where] : silent) {
+    std::string tooDeep = dir.slash() + "b/";
+    while (tooDeep.size() < 4066) tooDeep += std::string(std::min<std::size_t>(200, 4065 - tooDeep.size()), 'd') + "/";
+    std::filesystem::create_directories(tooDeep);
+    const std::string tooLong(10000, 'z');
+    for (auto [on, where] : {std::pair{false, dir.slash().c_str()}, {true, nullptr}, {true, tooDeep.c_str()},
+                             {true, tooLong.c_str()}}) {
         EXPECT_EQ(io_log_init(on, where), 0) << on << (where ? std::strlen(where) : 0);
         EXPECT_EQ(io_printf("hello %d", 1) + io_printf_time("hello") + io_log("a", "b", 3, "c"), 0);
         io_log_exit();
     }
-    EXPECT_TRUE(!anyFileUnder(dir.path) && echoed().empty());
+    EXPECT_FALSE(std::ranges::any_of(std::filesystem::recursive_directory_iterator(dir.path),
+                                     [](const auto& e) { return e.is_regular_file(); }));
     EXPECT_EQ(io_log_init(true, dir.slash().c_str()), 1);
     EXPECT_EQ(io_printf("worker %d up", 67) + io_printf_time("at %s", "noon") + io_log("a", "b", 1, "c"), 3);
     io_log_exit();
     const std::string time = R"(\[--\d\d:\d\d:\d\d(\.\d{6})?--\]\*at noon\r\n)";
     EXPECT_TRUE(std::regex_match(echoed(), std::regex("worker 67 up" + kStamp + time)));
-    EXPECT_TRUE(std::regex_match(testfiles::readFile(dir.slash() + testfiles::todaysLogName()),
-                                 std::regex("------Start Log System-------\r\nworker 67 up" + kStamp + time +
-                                            "\\[a\\]:b\\(1\\): c\r\n------Exit Log System-------\r\n")));
+    EXPECT_TRUE(std::regex_match(written(), std::regex("------Start Log System-------\r\nworker 67 up" + kStamp +
+                                                       time + "\\[a\\]:b\\(1\\): c\r\n------Exit Log System-------\r\n")));
 }
 
 TEST_F(ShowLog, EmptyOrOverlongLinesAreRefusedWholeNeverCut) {
@@ -80,12 +64,10 @@ TEST_F(ShowLog, EmptyOrOverlongLinesAreRefusedWholeNeverCut) {
                   0)
             << len;
     const std::string tail(1011, 'l');  // "[a]:b(1): " + 1011 + CR LF = 1023
-    EXPECT_EQ(io_log("a", "b", 1, tail.c_str()), 1);
-    EXPECT_EQ(io_log("a", "b", 1, (tail + "l").c_str()), 0);
+    EXPECT_EQ(io_log("a", "b", 1, tail.c_str()) + io_log("a", "b", 1, (tail + "l").c_str()), 1);
     EXPECT_TRUE(std::regex_match(echoed(), std::regex(fits + kStamp)));
-    const std::string written = testfiles::readFile(dir.slash() + testfiles::todaysLogName()).substr(31);
-    ASSERT_EQ(written.size(), 2046u);
-    EXPECT_EQ(written.substr(1023), "[a]:b(1): " + tail + "\r\n");
+    ASSERT_EQ(written().size(), 31 + 2046u);
+    EXPECT_EQ(written().substr(31 + 1023), "[a]:b(1): " + tail + "\r\n");
 }
 
 }  // namespace

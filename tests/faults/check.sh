@@ -1,49 +1,34 @@
 #!/usr/bin/env bash
-# check.sh — does the suite catch each seeded fault?
-#
-#   tests/faults/check.sh [--full] [--tests-from REV] [PATCH...]
-#
-# For each patch (default: every tests/faults/*.patch), applies it to a copy of
-# this tree (committed and working changes alike), builds incrementally and
-# runs the default ctest suite; the fault is caught when the suite fails.
-# A patch may narrow both to keep the check fast, by header lines before its
-# diff:
-#   # ctest: -R REGEX      arguments for ctest
-#   # build: TARGET...     targets to build instead of all
-# --full ignores those headers. --tests-from REV takes tests/ from a git
-# revision, to show that a fault went unnoticed before a test was added.
-# Prints "caught" or "missed" per patch and a last line "N caught, M missed";
-# the exit status is 1 when any was missed. The copy and its build stay in
-# $NASSCOUT_FAULTS_DIR (default build-faults/) for the next run, and each
-# run's output is in its logs/. Nothing is sent but by the suite, whose every
+# check.sh [--full] [--tests-from REV] [PATCH...]: does the suite catch each seeded fault?
+# Each patch (default: tests/faults/*.patch) is applied alone to a copy of this tree, working
+# changes included, which is built incrementally and tested with the default ctest preset; a
+# failing suite catches the fault. Header lines before a patch's diff narrow both to keep it
+# fast: "# ctest: -R REGEX" (ctest arguments) and "# build: TARGET..." (instead of all); --full
+# ignores them. --tests-from REV takes tests/ from a git revision, to show that a fault went
+# unnoticed before a test was added. Prints "caught" or "missed" per patch, then "N caught,
+# M missed"; exits 1 when any was missed. The copy, its build and each run's logs/ stay in
+# $NASSCOUT_FAULTS_DIR (default build-faults/). Nothing is sent but by the suite, whose every
 # sending test runs inside tests/lab/lab.sh.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 WORK=${NASSCOUT_FAULTS_DIR:-$ROOT/build-faults}
-TREE=$WORK/tree
-LOGS=$WORK/logs
-JOBS=${JOBS:-2}
-full=0
-testsFrom=
-patches=()
+TREE=$WORK/tree LOGS=$WORK/logs JOBS=${JOBS:-2}
+full=0 testsFrom= patches=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --full) full=1; shift ;;
     --tests-from) testsFrom=$2; shift 2 ;;
-    -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
     -*) echo "check.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
-    *) patches+=("$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"); shift ;;
+    *) patches+=("$(realpath "$1")"); shift ;;
   esac
 done
 [ ${#patches[@]} -gt 0 ] || patches=("$ROOT"/tests/faults/*.patch)
-
 export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
 export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-/work} CCACHE_DIR=${CCACHE_DIR:-/work/.ccache}
 
-# The copy: files whose text changed are rewritten (so make sees them newer),
-# the others keep their time stamps, so only what differs is rebuilt.
 mkdir -p "$TREE" "$LOGS"
 stage=$(mktemp -d "$WORK/stage.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
@@ -54,52 +39,30 @@ if [ -n "$testsFrom" ]; then
   git -C "$ROOT" archive "$testsFrom" tests | tar -xf - -C "$stage"
   cp -r "$ROOT/tests/faults" "$stage/tests/"  # the patches themselves
 fi
-python3 - "$stage" "$TREE" <<'EOF'
-import filecmp, os, shutil, sys
-stage, tree = sys.argv[1:]
-keep = set()
-for base, dirs, files in os.walk(stage):
-    for name in files:
-        rel = os.path.relpath(os.path.join(base, name), stage)
-        keep.add(rel)
-        src, dst = os.path.join(stage, rel), os.path.join(tree, rel)
-        if not os.path.exists(dst) or not filecmp.cmp(src, dst, shallow=False):
-            os.makedirs(os.path.dirname(dst), exist_ok=True)
-            shutil.copyfile(src, dst)
-            shutil.copymode(src, dst)
-for base, dirs, files in os.walk(tree):
-    if os.path.relpath(base, tree) == ".":
-        dirs[:] = [d for d in dirs if d != "build"]
-    for name in files:
-        rel = os.path.relpath(os.path.join(base, name), tree)
-        if rel not in keep:
-            os.remove(os.path.join(tree, rel))
-EOF
+# Only files whose text changed are rewritten, so make rebuilds only what differs.
+(cd "$stage" && find . -type f) | while IFS= read -r f; do
+  cmp -s "$stage/$f" "$TREE/$f" || { mkdir -p "$(dirname "$TREE/$f")" && cp --preserve=mode "$stage/$f" "$TREE/$f"; }
+done
+(cd "$TREE" && find . -path ./build -prune -o -type f -print) | while IFS= read -r f; do
+  [ -e "$stage/$f" ] || rm "$TREE/$f"
+done
 
 cd "$TREE"
 cmake --preset default >"$LOGS/configure.log" 2>&1 || { echo "check.sh: cmake failed, see $LOGS/configure.log" >&2; exit 2; }
-
 caught=0 missed=0
 for patch in "${patches[@]}"; do
-  name=$(basename "$patch" .patch)
+  name=$(basename "$patch" .patch) ctestArgs=() buildArgs=()
   log=$LOGS/$name.log
-  ctestArgs=() targets=()
   if [ $full = 0 ]; then
-    line=$(sed -n 's/^# ctest: //p' "$patch" | head -1)
-    [ -z "$line" ] || read -ra ctestArgs <<<"$line"
-    line=$(sed -n 's/^# build: //p' "$patch" | head -1)
-    [ -z "$line" ] || read -ra targets <<<"$line"
+    read -ra ctestArgs <<<"$(sed -n 's/^# ctest: //p' "$patch" | head -1)"
+    for t in $(sed -n 's/^# build: //p' "$patch" | head -1); do buildArgs+=(--target "$t"); done
   fi
   if ! patch -p1 --forward --silent <"$patch" >"$log" 2>&1; then
     echo "$name: missed (does not apply)"
     missed=$((missed + 1))
-    # Undo any hunks that did apply.
-    patch -p1 -R --silent --force <"$patch" >/dev/null 2>&1 || true
+    patch -p1 -R --silent --force <"$patch" >/dev/null 2>&1 || true  # undo the hunks that did apply
     continue
   fi
-  verdict=
-  buildArgs=()
-  for t in "${targets[@]}"; do buildArgs+=(--target "$t"); done
   if ! cmake --build --preset default -j "$JOBS" "${buildArgs[@]}" >>"$log" 2>&1; then
     verdict="missed (does not build)"
   elif ctest --preset default -N "${ctestArgs[@]}" 2>/dev/null | grep -q '^Total Tests: 0$'; then

@@ -16,13 +16,11 @@ namespace testfiles {
 struct TempDir {
     std::string path;
     bool keep = false;
-    TempDir() {
-        std::string pattern = std::filesystem::temp_directory_path().string() + "/nasscout-test-XXXXXX";
-        if (mkdtemp(pattern.data()) != nullptr) path = pattern;
+    TempDir() : path(std::filesystem::temp_directory_path().string() + "/nasscout-test-XXXXXX") {
+        if (mkdtemp(path.data()) == nullptr) path.clear();
     }
     ~TempDir() {
-        std::error_code ignored;
-        if (!keep) std::filesystem::remove_all(path, ignored);
+        if (std::error_code ignored; !keep) std::filesystem::remove_all(path, ignored);
     }
     std::string slash() const { return path + "/"; }
 };

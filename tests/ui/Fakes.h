@@ -93,10 +93,10 @@ struct FakeControl : Button, TextField {
 struct FakeDesktop : Timer, Workspace, SystemLog, Alert, FontCatalogue, Resources, Preferences, OperationQueue,
                      FailureMessage, WindowFrame, Settings, TargetsDialog {
     std::function<void()> onTick;
-    std::vector<std::string> urls, alerts, languages, failures;
+    std::vector<std::string> urls, alerts, failures;
     bool openFails = false;
     std::string title;
-    std::map<std::string, std::string> files;  // "XML_de" -> contents
+    std::map<std::string, std::string> files;  // "XML_de" -> contents, its path the name alone
     mutable std::mutex m;
     std::vector<std::string> lines;
 
@@ -104,9 +104,7 @@ struct FakeDesktop : Timer, Workspace, SystemLog, Alert, FontCatalogue, Resource
         EXPECT_EQ(seconds, 1.0);
         onTick = std::move(f);
     }
-    void tick(int n = 1) {
-        while (n-- > 0) onTick();
-    }
+    void tick(int n = 1) { while (n-- > 0) onTick(); }
     void openURL(const std::string& url, std::function<void()> failed) override {
         urls.push_back(url);
         if (openFails) failed();
@@ -132,14 +130,13 @@ struct FakeDesktop : Timer, Workspace, SystemLog, Alert, FontCatalogue, Resource
         return Font{name, size > 0 ? size : 9};
     }
     std::optional<std::string> pathForResource(const std::string& name, const std::string& type) const override {
-        return type == "xml" && files.count(name) ? std::optional("/lang/" + name + ".xml") : std::nullopt;
+        return type == "xml" && files.count(name) ? std::optional(name) : std::nullopt;
     }
-    std::optional<std::vector<char>> contentsOfFile(const std::string& path) const override {
-        for (const auto& [name, text] : files)
-            if (path == "/lang/" + name + ".xml") return std::vector<char>(text.begin(), text.end());
-        return std::nullopt;
+    std::optional<std::vector<char>> contentsOfFile(const std::string& name) const override {
+        if (!files.count(name)) return std::nullopt;
+        return std::vector<char>(files.at(name).begin(), files.at(name).end());
     }
-    std::vector<std::string> preferredLanguages() const override { return languages; }
+    std::vector<std::string> preferredLanguages() const override { return {}; }
     void addOperation(std::shared_ptr<Operation> op) override { op->main(); }
 
     std::map<std::string, std::string> settings;

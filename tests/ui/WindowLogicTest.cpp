@@ -3,12 +3,10 @@
 // parse and apply.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "Fakes.h"
 #include "KnownBoxesText.h"
 #include "LanguageChoice.h"
+#include "TestFiles.h"
 #include "ThreadOperationQueue.h"
 
 namespace {
@@ -19,17 +17,14 @@ using K = SearchWorkerStatus::Kind;
 // The table's rows as "host ip type;".
 std::string shown(const FakeTable& t) {
     std::string s;
-    for (const RowPtr& r : t.rows)
-        s += r->at("HomeHost") + " " + r->at("IP") + " " + r->at("DeviceType") + ";";
+    for (const RowPtr& r : t.rows) s += r->at("HomeHost") + " " + r->at("IP") + " " + r->at("DeviceType") + ";";
     return s;
 }
 
 // A phrase missing from the language file stays English; a value is never read as a marker.
 TEST(Countdown, RunsTenToZeroThenEnablesTheButtonsOnEveryTickWithTheStatusLineTranslated) {
-    Window w({{"Status Rights", "Port {port} braucht root"},
-              {"Status Nothing Found", "Nichts da, siehe {readme}"},
-              {"Open Failed", "{address} geht nicht"},
-              {"Copy address", "Kopieren"}});
+    Window w({{"Status Rights", "Port {port} braucht root"}, {"Status Nothing Found", "Nichts da, siehe {readme}"},
+              {"Open Failed", "{address} geht nicht"}, {"Copy address", "Kopieren"}});
     w.engine.workers = {{K::Broadcast, "", 67, false, "bind: Permission denied"},
                         {K::Multicast, "", 1900, true, ""},
                         {K::Command, "198.51.100.1", 1530, false, "busy {port}"}};
@@ -123,8 +118,7 @@ TEST(Table, RebuiltOnlyWhenTheListSizeChangesUntilTheCountdownEndsAndOpensOneRow
     w.controller->onLogin();
     w.controller->onTableviewDoubleClicked();
     EXPECT_EQ(w.desktop.urls, Strings{"smb://198.51.100.12"});
-    EXPECT_EQ(w.desktop.count("not opening http for \"1.2.3.4@evil.example/\\x1b[31m\": not an IPv4 address"),
-              1);
+    EXPECT_EQ(w.desktop.count("not opening http for \"1.2.3.4@evil.example/\\x1b[31m\": not an IPv4 address"), 1);
 
     w.controller->onRefreash();
     EXPECT_EQ(w.buttons() + shown(w.table), "---");
@@ -144,8 +138,7 @@ TEST(OtherNetworks, TheDialogRefusesWhatTheCommandLineRefusesKeepsWhatItSavesAnd
     EXPECT_EQ(w.desktop.dialogText + "|" + w.desktop.dialog->save.title, "10.0.0.0/8|Save");
     const std::pair<const char*, const char*> refused[] = {
         {"198.18.10.0/24,\n", "'198.18.10.0/24,': a comma too many leaves an empty item"},
-        {"nas.example.org",
-         "'nas.example.org' is not an IPv4 address or network such as 10.1.20.7 or 10.1.20.0/24"},
+        {"nas.example.org", "'nas.example.org' is not an IPv4 address or network such as 10.1.20.7 or 10.1.20.0/24"},
         {"198.18.10.0/33", "198.18.10.0/33: nur /16 bis /32"},
         {"10.1.1.1\n224.0.0.251",
          "'224.0.0.251' cannot be asked directly: it is a broadcast, multicast or reserved address"}};
@@ -187,14 +180,11 @@ TEST(OtherNetworks, TheDialogRefusesWhatTheCommandLineRefusesKeepsWhatItSavesAnd
 TEST(LanguageChoice, TheFirstLanguageOfTheEnvironmentSelectsItsFileByExactCode) {
     using Env = std::map<std::string, std::string>;
     const std::pair<Env, const char*> cases[] = {
-        {{{"LANG", "de_DE.UTF-8"}}, "de"},
-        {{{"LC_ALL", "pt_BR"}, {"LANG", "de_DE"}}, "pt"},
+        {{{"LANG", "de_DE.UTF-8"}}, "de"}, {{{"LC_ALL", "pt_BR"}, {"LANG", "de_DE"}}, "pt"},
         {{{"LANGUAGE", "fr:de"}, {"LC_ALL", "pl_PL"}}, "fr"},
         {{{"LANGUAGE", ""}, {"LC_MESSAGES", "nl_NL@euro"}}, "nl"},
-        {{{"LANGUAGE", "de-DE"}}, "en"},
-        {{{"LANGUAGE", "sv:de"}}, "en"},
-        {{{"LC_ALL", "POSIX"}, {"LANG", "de"}}, "en"},
-        {{{"LC_ALL", "C.UTF-8"}, {"LANG", "de"}}, "en"},
+        {{{"LANGUAGE", "de-DE"}}, "en"}, {{{"LANGUAGE", "sv:de"}}, "en"},
+        {{{"LC_ALL", "POSIX"}, {"LANG", "de"}}, "en"}, {{{"LC_ALL", "C.UTF-8"}, {"LANG", "de"}}, "en"},
         {{}, "en"}};
     for (const auto& [env, file] : cases)
         EXPECT_EQ(languageResourceName(languageFromEnvironment([&](const char* name) -> const char* {
@@ -218,8 +208,7 @@ struct Parsed : Window {
     explicit Parsed(const std::string& xml) {
         desktop.files["XML_en"] = xml;
         notifications.addObserver(kReflashLanguage, [this](const Notification& n) { added.push_back(n); });
-        notifications.addObserver(kEarthquakesErrorNotif,
-                                  [this](const Notification& n) { errors.push_back(n); });
+        notifications.addObserver(kEarthquakesErrorNotif, [this](const Notification& n) { errors.push_back(n); });
         start();
     }
     const FontNode* entry(const std::string& key) { return controller->parseOperation()->entry(key); }
@@ -280,15 +269,8 @@ TEST(Apply, ParsedOnItsOwnThreadTheTableIsAppliedOnTheMainThreadToTheFirstThreeH
     EXPECT_EQ(w.countdown.text, "Search time: 9");
 }
 
-std::string shippedFile(const std::string& lang) {
-    std::stringstream text;
-    text << std::ifstream(std::string(NASSCOUT_LANG_DIR) + "/XML_" + lang + ".xml", std::ios::binary).rdbuf();
-    return text.str();
-}
-
 // Every title in one window carries its own access letter, taken from the title.
-void expectOwnLetters(const std::vector<std::pair<std::string, std::string>>& titles,
-                      const std::string& lang) {
+void expectOwnLetters(const std::vector<std::pair<std::string, std::string>>& titles, const std::string& lang) {
     std::set<int> letters;
     for (const auto& [title, letter] : titles) {
         EXPECT_TRUE(letter.size() == 1 && strcasestr(title.c_str(), letter.c_str()))
@@ -330,9 +312,9 @@ TEST(KnownBoxes, AMoveStaysOnTheStatusLineUntilRefreshAndTheTooltipTellsWhatIsKn
 }
 
 TEST(ShippedFiles, EachParsesCleanlyWithTextsKnownFontsAndForEveryControlANameADescriptionAndItsOwnLetter) {
-    Parsed english(shippedFile("en"));
+    Parsed english(testfiles::readFile(NASSCOUT_LANG_DIR "/XML_en.xml"));
     for (const char* lang : {"en", "de", "fr", "es", "it", "nl", "da", "pl", "pt"}) {
-        Parsed p(shippedFile(lang));
+        Parsed p(testfiles::readFile(std::string(NASSCOUT_LANG_DIR "/XML_") + lang + ".xml"));
         p.mainThread.pump();
         EXPECT_TRUE(p.errors.empty() && p.added.size() == 1 && !p.desktop.title.empty()) << lang;
         for (const auto& [key, entry] : english.entries()) {  // every file has each entry
@@ -351,10 +333,8 @@ TEST(ShippedFiles, EachParsesCleanlyWithTextsKnownFontsAndForEveryControlANameAD
             EXPECT_FALSE(c->access.name.empty() || c->access.description.empty()) << lang << " " << c->text;
         }
         expectOwnLetters(window, lang);
-        expectOwnLetters({{d.label, d.labelAccess.mnemonic},
-                          {d.save.title, d.save.access.mnemonic},
-                          {d.cancel.title, d.cancel.access.mnemonic}},
-                         lang);
+        expectOwnLetters({{d.label, d.labelAccess.mnemonic}, {d.save.title, d.save.access.mnemonic},
+                          {d.cancel.title, d.cancel.access.mnemonic}}, lang);
         for (const AccessTexts* a : std::initializer_list<const AccessTexts*>{
                  &p.countdown.access, &p.status.access, &p.table.access, &d.labelAccess})
             EXPECT_FALSE(a->name.empty() || a->description.empty()) << lang;

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <set>
 #include <thread>
 #include <tuple>
 
@@ -26,31 +27,26 @@
 #include "ShowLog.h"
 #include "TestFiles.h"
 
-// Checks that we run in the lab's host namespace, and plain UDP sockets to play the other side.
 namespace lab {
 
 inline const char* kHostIp = "198.51.100.1";
 
-// True only inside the lab: LAB_LAN_PID names a process in another network
+// Empty only inside the lab: LAB_LAN_PID names a process in another network
 // namespace, and ours holds only the lab's links, since any other interface
 // could reach a real network. Anything that sends must refuse to run otherwise.
-inline bool InsideLab(std::string* why) {
+inline std::string OutsideLab() {
     const char* pid = std::getenv("LAB_LAN_PID");
-    struct stat self {
-    }, lan{};
+    struct stat self {}, lan{};
     if (pid == nullptr || stat("/proc/self/ns/net", &self) != 0 ||
         stat((std::string("/proc/") + pid + "/ns/net").c_str(), &lan) != 0 || self.st_ino == lan.st_ino)
-        return *why = "not in the lab's host namespace (run under tests/lab/lab.sh)", false;
+        return "not in the lab's host namespace (run under tests/lab/lab.sh)";
+    std::set<std::string> names;
     struct if_nameindex* links = if_nameindex();
-    bool haveLan0 = false, foreign = links == nullptr;
-    for (struct if_nameindex* l = links; l != nullptr && l->if_index != 0; ++l) {
-        const std::string name = l->if_name;
-        haveLan0 |= name == "lan0";
-        foreign |= name != "lo" && name != "lan0" && name != "lan1";
-    }
+    for (struct if_nameindex* l = links; l != nullptr && l->if_index != 0; ++l) names.insert(l->if_name);
     if (links != nullptr) if_freenameindex(links);
-    if (foreign || !haveLan0) return *why = "network interfaces other than the lab's are present", false;
-    return true;
+    const std::set<std::string> ours = {"lo", "lan0", "lan1"};
+    const bool onlyOurs = names.count("lan0") && std::ranges::includes(ours, names);
+    return onlyOurs ? "" : "network interfaces other than the lab's are present";
 }
 
 using Udp = boost::asio::ip::udp;
@@ -91,18 +87,20 @@ std::string LogText() {
 }
 
 bool Eventually(const std::function<bool()>& cond) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    using namespace std::chrono_literals;
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (!cond() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(5ms);
+    return cond();
 }
 
-// Sees what the receive loop hands to the protocol.
+// A worker that decodes as shipped.
 template <typename Base>
-class LabWorker : public Base {
-public:
+struct Decoding : Base {
+    bool Running() { return this->ReceiveThreadRunning(); }
+};
+// One that sees what the receive loop hands to the protocol instead.
+template <typename Base>
+struct LabWorker : Decoding<Base> {
     void HandleReceiveInfo(char* data, int length, std::string& senderIP) override {
         std::lock_guard<std::mutex> lock(mutex);
         calls.push_back(std::string(data, static_cast<std::size_t>(length) + 1) + "@" + senderIP);
@@ -111,15 +109,9 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         return calls;
     }
-    bool Running() { return this->ReceiveThreadRunning(); }
     void RaiseExitFlag() { this->bExitSock = true; }
     std::mutex mutex;
     std::vector<std::string> calls;
-};
-// A worker that decodes as shipped.
-template <typename Base>
-struct Decoding : Base {
-    bool Running() { return this->ReceiveThreadRunning(); }
 };
 using Command = LabWorker<CSearchDeviceMultiCommandThead>;
 using Multicast = LabWorker<CSearchDeviceMulticastThread>;
@@ -178,10 +170,8 @@ TEST(Worker, ReceivesCutDatagramsInOrderAndAStopEndsTheWaitHandingNothingOn) {
     Command* late = Start(lab::kHostIp, 1661);
     device.Send(1661, "first");
     ASSERT_TRUE(Eventually([&] { return late->Calls().size() == 1; }));
-    if (SearchDeviceShowLog::io_log_enabled()) {  // its line tells when the receive waits again
-        ASSERT_TRUE(Eventually(
-            [] { return testfiles::countOf(LogText(), "SendThread 1661 : Wait Reciver Socket") == 2; }));
-    }
+    ASSERT_TRUE(!SearchDeviceShowLog::io_log_enabled() ||  // its line tells when the receive waits again
+                Eventually([] { return testfiles::countOf(LogText(), "SendThread 1661 : Wait Reciver Socket") == 2; }));
     late->RaiseExitFlag();
     device.Send(1661, "late");
     ASSERT_TRUE(Eventually([&] { return !late->Running(); }));
@@ -190,8 +180,7 @@ TEST(Worker, ReceivesCutDatagramsInOrderAndAStopEndsTheWaitHandingNothingOn) {
     // The search request goes to the group byte for byte (our own multicast
     // comes back through the loop), sent while answers pour in.
     auto member = lab::Bound("0.0.0.0", 1900);
-    member.set_option(
-        boost::asio::ip::multicast::join_group(boost::asio::ip::make_address_v4("239.143.255.250")));
+    member.set_option(boost::asio::ip::multicast::join_group(boost::asio::ip::make_address_v4("239.143.255.250")));
     Command* flooded = Start(lab::kHostIp, 1662);
     std::atomic<bool> flooding{true};
     std::thread flood([&] {
@@ -202,10 +191,8 @@ TEST(Worker, ReceivesCutDatagramsInOrderAndAStopEndsTheWaitHandingNothingOn) {
     ASSERT_TRUE(Eventually([&] { return member.available() > 0; }));
     std::string request(2048, '\0');
     request.resize(member.receive(boost::asio::buffer(request)));
-    EXPECT_EQ(
-        request,
-        "M-SEARCH * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nST: urn:schemas-upnp-org:device:LarkvatDevice:1"
-        "\r\nMAN: \"ssdp:discover\"\r\nMX: 3\r\n\r\n");
+    EXPECT_EQ(request, "M-SEARCH * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nST: "
+                       "urn:schemas-upnp-org:device:LarkvatDevice:1\r\nMAN: \"ssdp:discover\"\r\nMX: 3\r\n\r\n");
     Stop(flooded);
     const std::size_t handed = flooded->Calls().size();
     flooded->SendSearchCommandToDevice(unused);
@@ -269,22 +256,18 @@ TEST(Worker, ARepeatIsDroppedAsEachProtocolSaysAndOnlyWhatMayBeADeviceIsTraced) 
     for (const std::string* text : {&alive, &alive, &alive, &other, &alive, &other}) device.Send(1665, *text);
     EXPECT_EQ(HandedOnce(5), (std::vector<std::string>{"A1/2", "A1/2", "B2/1", "A1/2", "B2/1"}));
 
-    if (traced) {
-        for (const auto& [line, count] :
-             {std::pair{"1664 : Handle Broadcast Recive Information  ", 8},  // not for sizes
-              {"1664 : Recive IP : 198.51.100.1 is not Device *[", 1},
-              {"1664 : Handle Broadcast Recive Information Fail *[", 2},
-              {"1664 : Handle Broadcast Recive Information Success *[", 5},
-              {"1665 : Handle Mulitcast Recive Information Fail : Old Device, type = 2 *[", 1},
-              {"1665 : Handle Mulitcast Recive Information Success, type = 1 *[", 2}})
-            EXPECT_EQ(testfiles::countOf(LogText().substr(logStart), std::string("SendThread ") + line),
-                      static_cast<std::size_t>(count))
-                << line;
-    }
+    const std::string log = traced ? LogText().substr(logStart) : "";
+    using Trace = std::pair<const char*, std::size_t>;
+    for (const auto& [line, count] : {Trace{"1664 : Handle Broadcast Recive Information  ", 8},  // not for sizes
+                                      {"1664 : Recive IP : 198.51.100.1 is not Device *[", 1},
+                                      {"1664 : Handle Broadcast Recive Information Fail *[", 2},
+                                      {"1664 : Handle Broadcast Recive Information Success *[", 5},
+                                      {"1665 : Handle Mulitcast Recive Information Fail : Old Device, type = 2 *[", 1},
+                                      {"1665 : Handle Mulitcast Recive Information Success, type = 1 *[", 2}})
+        EXPECT_TRUE(!traced || testfiles::countOf(log, std::string("SendThread ") + line) == count) << line;
 
     // The client clears the last record before each search while the receive
-    // thread compares with it: ThreadSanitizer checks that they never meet
-    // unguarded.
+    // thread compares with it: ThreadSanitizer checks that they never meet unguarded.
     std::atomic<bool> done{false};
     std::thread clearer([&] {
         while (!done) ssdp->ClearOldDeviceInfo();
@@ -311,25 +294,20 @@ TEST(Worker, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
     auto* moved = Start<Multicast>(nullptr, 1900, true);
     ASSERT_TRUE(moved->StartSucceeded()) << moved->LastStartError();
     EXPECT_EQ(moved->Port(), 1901);
-    // lan0 carries the any-interface membership; lan1's is an extra one,
-    // which the stop leaves again.
+    // lan0 carries the any-interface membership; lan1's is an extra one, which the stop leaves again.
     moved->JoinGroupOn("198.51.100.1");
     moved->JoinGroupOn("203.0.113.1");
     Stop(moved);  // it would share 1901 with the next one
-    if (SearchDeviceShowLog::io_log_enabled()) {
-        EXPECT_EQ(testfiles::countOf(LogText(), "Leave To Multicast Group Info, Interface : 203.0.113.1 "),
-                  1u);
-    }
+    EXPECT_TRUE(!SearchDeviceShowLog::io_log_enabled() ||
+                testfiles::countOf(LogText(), "Leave To Multicast Group Info, Interface : 203.0.113.1 ") == 1);
 
     for (int port = 1901; port <= 1920; ++port) blockers.push_back(lab::Bound("0.0.0.0", port));
     auto* stuck = Start<Multicast>(nullptr, 1900, true);
-    EXPECT_FALSE(stuck->StartSucceeded());
-    EXPECT_EQ(stuck->Port(), 1920);
+    EXPECT_EQ(std::pair(stuck->StartSucceeded(), stuck->Port()), std::pair(false, 1920));
     stuck->SendSearchCommandToDevice(unused);  // no socket: only an error line
     stuck->ExitSearchThread();
     auto* single = Start<Multicast>(nullptr, 1900, false);
-    EXPECT_FALSE(single->StartSucceeded());
-    EXPECT_EQ(single->Port(), 1900);
+    EXPECT_EQ(std::pair(single->StartSucceeded(), single->Port()), std::pair(false, 1900));
 }
 
 // The SSDP worker's membership on a second network: failed while it had no
@@ -419,11 +397,8 @@ TEST(Sweep, RunsAloneUntilANewSweepACancelOrTheExitStopsIt) {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    std::string why;
-    if (!lab::InsideLab(&why)) {
-        std::fprintf(stderr, "%s: SKIP: %s\n", argv[0], why.c_str());
-        return 77;
-    }
+    if (const std::string why = lab::OutsideLab(); !why.empty())
+        return std::fprintf(stderr, "%s: SKIP: %s\n", argv[0], why.c_str()), 77;
     // Before any worker starts: a receive loop picks its form at its start.
     if (argc > 1 && std::string(argv[1]) == "--log") LogText();
     return RUN_ALL_TESTS();

@@ -64,11 +64,9 @@ struct Gui : testing::Test {
 
 TEST_F(Gui, SmallLanguageTableRaisesANonModalAlertAndIsAppliedAsPlainText) {
     QTemporaryDir dir;
-    std::ofstream(dir.filePath("XML_en.xml").toStdString())
-        << languageFile({{"Log In", "Enter &amp; go"},
-                         {"List2", "Address"},
-                         {"Device List", "&lt;b&gt;Boxes"},
-                         {"Search Time", "&lt;i&gt;Time:"}});
+    std::ofstream(dir.filePath("XML_en.xml").toStdString()) << languageFile(
+        {{"Log In", "Enter &amp; go"}, {"List2", "Address"}, {"Device List", "&lt;b&gt;Boxes"},
+         {"Search Time", "&lt;i&gt;Time:"}});
     Ui::MainWindow& ui = open(dir.path().toStdString());
     QMessageBox* box = nullptr;
     ASSERT_TRUE(waitFor([&] { return (box = shownMessage()); }));
@@ -153,8 +151,7 @@ TEST_F(Gui, OtherNetworksDialogRefusesInPlaceAndClosesOnSave) {
     edit->setPlainText("198.18.10.0/33");
     save->click();
     EXPECT_TRUE(dialog->isVisible());
-    EXPECT_EQ(dialog->findChild<QLabel*>("targetsError")->text(),
-              "'198.18.10.0/33': a network must be /16 to /32");
+    EXPECT_EQ(dialog->findChild<QLabel*>("targetsError")->text(), "'198.18.10.0/33': a network must be /16 to /32");
     edit->setPlainText("198.18.10.20");
     save->click();
     ASSERT_TRUE(waitFor([&] { return !dialog; }));
@@ -167,13 +164,12 @@ TEST(SettingsFile, EachSaveIsJudgedByItselfAndAHandEditedCommaListIsReadAsItsIte
     const QString file = QString::fromStdString(settings.location());
     ASSERT_TRUE(file.startsWith(qEnvironmentVariable("XDG_CONFIG_HOME"))) << file.toStdString();
     QDir().mkpath(QFileInfo(file).path());
-    struct Step {
-        const char* text;  // the file's text before the step; nullptr: none, "/": a directory in its place
-        const char* read;  // what it is read as; nullptr: not asked
-        const char* save;
+    // The file's text before the step (nullptr: none, "/": a directory in its place), what it is read
+    // as (nullptr: not asked), what is saved and whether that succeeds.
+    const struct Step {
+        const char *text, *read, *save;
         bool saved;
-    };
-    const Step steps[] = {
+    } steps[] = {
         {nullptr, nullptr, "198.18.10.20", true},
         {"/", nullptr, "198.18.10.21", false},
         {nullptr, nullptr, "198.18.10.22", true},  // after a failed save
