@@ -15,7 +15,7 @@ DEB_PACKAGES := cmake make g++ pkg-config \
   libqt6svg6 lintian appstream desktop-file-utils gcovr \
   libsqlite3-dev firewalld dbus-daemon ufw nftables weston qt6-wayland
 
-.PHONY: all deps build test test-default test-asan test-tsan coverage demo run install package bench fuzz screenshot clean help
+.PHONY: all deps build test test-default test-asan test-tsan coverage demo run install package bench faultcheck fuzz screenshot clean help
 all: build
 
 help:
@@ -31,6 +31,7 @@ help:
 	@echo "                 (PREFIX/libexec/nasscout/nasscout-bind67), for every user's broadcast search"
 	@echo "make package     build a .deb in build/ and check it (lintian, appstreamcli, desktop-file-validate)"
 	@echo "make bench       benchmarks (figures go to docs/performance.md by hand)"
+	@echo "make faultcheck  apply each seeded fault in tests/faults/ alone and check the suite catches it"
 	@echo "make fuzz        run every fuzzer for FUZZ_SECONDS (default 60) each"
 	@echo "make screenshot  docs/screenshot.png of the window on the simulated network"
 	@echo "make clean       remove the build directories"
@@ -103,6 +104,9 @@ bench: deps
 	scripts/bench.sh
 
 FUZZ_SECONDS ?= 60
+faultcheck: deps
+	scripts/faultcheck.sh
+
 fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)

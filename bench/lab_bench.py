@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Lab figures for make bench; runs inside tests/lab/lab.sh --addrs 200.
+"""Lab figures for make bench; runs inside scripts/lab/lab.sh --addrs 200.
 
     lab_bench.py BUILD_DIR OUT_JSON [GROUP,...]
 

@@ -6,7 +6,7 @@
 # Figures are printed and kept as JSON in build-bench/bench-results/;
 # docs/performance.md records them by hand with the machine they came from.
 # Benchmarks report; nothing here passes or fails on a figure. The lab parts
-# run only inside tests/lab/lab.sh; where namespaces cannot be built they are
+# run only inside scripts/lab/lab.sh; where namespaces cannot be built they are
 # skipped and the script says so.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,7 +37,7 @@ done
 if [ "$lab" = 1 ]; then
   echo "== lab figures"
   set +e
-  "$here/tests/lab/lab.sh" --addrs 200 python3 "$here/bench/lab_bench.py" "$build" "$out/lab.json"
+  "$here/scripts/lab/lab.sh" --addrs 200 python3 "$here/bench/lab_bench.py" "$build" "$out/lab.json"
   status=$?
   set -e
   if [ "$status" = 77 ]; then
@@ -51,5 +51,5 @@ fi
 
 if [ "$lab" = 1 ] && [ "$soak" -gt 0 ]; then
   echo "== exit soak: $soak scans of 0.3 s under a flood"
-  "$here/tests/lab/lab.sh" python3 "$here/tests/hostile/hostile_lab_test.py" "$build" ExitSoak "$soak"
+  "$here/scripts/lab/lab.sh" python3 "$here/tests/hostile/hostile_lab_test.py" "$build" ExitSoak "$soak"
 fi

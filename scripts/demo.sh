@@ -3,7 +3,7 @@
 #
 #   scripts/demo.sh [--cli] [--seconds N] [--build DIR]
 #
-# Builds a private two-subnet network in namespaces (tests/lab/lab.sh), plays
+# Builds a private two-subnet network in namespaces (scripts/lab/lab.sh), plays
 # the demo devices there with nasscout-sim, and runs the window when a display
 # is available, otherwise `nasscout-cli watch` for about 40 seconds. Nothing is
 # sent outside the namespaces, which vanish when the demo ends.
@@ -28,7 +28,7 @@ if [ "${DEMO_IN_LAB:-}" != 1 ]; then
     [ -x "$build/$bin" ] || { echo "demo.sh: $build/$bin is missing; run 'make build' first" >&2; exit 1; }
   done
   set +e
-  DEMO_IN_LAB=1 "$here/tests/lab/lab.sh" "$0" --build "$build" --seconds "$seconds" \
+  DEMO_IN_LAB=1 "$here/scripts/lab/lab.sh" "$0" --build "$build" --seconds "$seconds" \
     $( [ "$mode" = cli ] && echo --cli ) $( [ "$mode" = gui ] && echo --gui )
   status=$?
   set -e
@@ -63,7 +63,7 @@ cat <<'EOF'
 That was `nasscout-cli watch`: one line per change of the device list, '+' for a
 device found, '-' for one that said goodbye or stopped answering ('~' changed).
 Try next, from this directory:
-  tests/lab/lab.sh sh -c '$LAB_IN_LAN nasscout-sim run --config demo/network.json --duration 30 &
+  scripts/lab/lab.sh sh -c '$LAB_IN_LAN nasscout-sim run --config demo/network.json --duration 30 &
                           sleep 1; nasscout-cli scan --timeout 3'
   build/tools/cli/nasscout-cli --help     every option, the formats, the exit status
   make run                                the window on your real network (see README.md)

@@ -2,7 +2,7 @@
 # screenshot.sh [--build DIR] [--config JSON] [--out PNG] [--lang CODE]
 #
 # Writes a picture of the window after its countdown, with devices played by
-# nasscout-sim. Everything runs in the private namespaces of tests/lab/lab.sh
+# nasscout-sim. Everything runs in the private namespaces of scripts/lab/lab.sh
 # and on a virtual X display (Xvfb), so nothing reaches the real network.
 # Defaults: build/, demo/network.json, docs/screenshot.png, English.
 set -euo pipefail
@@ -27,7 +27,7 @@ if [ "${SCREENSHOT_IN_LAB:-}" != 1 ]; then
     [ -x "$build/$bin" ] || { echo "screenshot.sh: $build/$bin is missing; build first" >&2; exit 1; }
   done
   command -v xvfb-run >/dev/null || { echo "screenshot.sh: xvfb-run is missing (package xvfb)" >&2; exit 1; }
-  exec env SCREENSHOT_IN_LAB=1 "$here/tests/lab/lab.sh" "$here/scripts/with-sim.sh" \
+  exec env SCREENSHOT_IN_LAB=1 "$here/scripts/lab/lab.sh" "$here/scripts/with-sim.sh" \
     "$build/tools/sim/nasscout-sim" "$config" "$0" --build "$build" --out "$out" --lang "$lang"
 fi
 

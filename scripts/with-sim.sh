@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # with-sim.sh SIM CONFIG COMMAND [ARGS...]
-# Inside tests/lab/lab.sh: plays the devices of CONFIG with nasscout-sim on
+# Inside scripts/lab/lab.sh: plays the devices of CONFIG with nasscout-sim on
 # the LAN side, waits until it is ready, then runs COMMAND on the host side.
 set -euo pipefail
-[ -n "${LAB_IN_LAN:-}" ] || { echo "with-sim.sh: run me inside tests/lab/lab.sh" >&2; exit 77; }
+[ -n "${LAB_IN_LAN:-}" ] || { echo "with-sim.sh: run me inside scripts/lab/lab.sh" >&2; exit 77; }
 sim=$1 config=$2
 shift 2
 work=$(mktemp -d /tmp/nasscout-ui-lab.XXXXXX)

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """nasscout-cli against nasscout-sim in situations of real desktops, only inside
-tests/lab/lab.sh:  cli_lab.py BUILD_DIR CASE"""
+scripts/lab/lab.sh:  cli_lab.py BUILD_DIR CASE"""
 import datetime, json, os, pty, resource, select, signal, socket, subprocess, sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lab"))

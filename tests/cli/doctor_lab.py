@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """nasscout-cli doctor on machines where a search is blocked, or not, only inside
-tests/lab/lab.sh:  doctor_lab.py BUILD_DIR CASE"""
+scripts/lab/lab.sh:  doctor_lab.py BUILD_DIR CASE"""
 import json, os, socket, subprocess, sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lab"))

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The boxes nasscout-cli remembers, against nasscout-sim, only inside
-tests/lab/lab.sh:  known_lab.py BUILD_DIR CASE"""
+scripts/lab/lab.sh:  known_lab.py BUILD_DIR CASE"""
 import glob, json, os, signal, stat, sys, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lab"))

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Desktops unlike the lab's usual one: tests/lab/lab.sh --situation NAME situation_lab.py BUILD_DIR NAME [WINDOW].
+"""Desktops unlike the lab's usual one: scripts/lab/lab.sh --situation NAME situation_lab.py BUILD_DIR NAME [WINDOW].
 A broadcast-only and an SSDP-only box on the network the situation is about are
 found by the CLI (and by the window when WINDOW is 1); every network watched
 gets the request as described from the host's own address there, a tunnel none."""

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Floods, bursts and exits under load against the real engine in the host namespace, sent by nasscout-sim
 from the LAN namespace (malformed input is the decoders' tables' and the fuzz replays'); only through
-tests/lab/lab.sh:  hostile_lab_test.py BUILD_DIR GROUP [N]"""
+scripts/lab/lab.sh:  hostile_lab_test.py BUILD_DIR GROUP [N]"""
 import json, os, subprocess, sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lab"))

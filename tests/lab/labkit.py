@@ -1,4 +1,4 @@
-"""Plumbing shared by the lab drivers, which run only inside tests/lab/lab.sh as
+"""Plumbing shared by the lab drivers, which run only inside scripts/lab/lab.sh as
 DRIVER.py BUILD_DIR CASE [ARGS...]. Every wait ends on something observable (a
 ready file, an event, a count); the limits only turn a hang into a failure."""
 import atexit, contextlib, ctypes, glob, json, os, shutil, signal, socket, subprocess, sys, tempfile, time
@@ -9,7 +9,7 @@ GROUP, ST = "239.143.255.250", "urn:schemas-upnp-org:device:LarkvatDevice:1"
 NET1, NET2 = "198.51.100", "203.0.113"
 HOST1, HOST2 = NET1 + ".1", NET2 + ".1"
 CLI = SIM = LAB_HOST = WINDOW = WORK = ""
-LAB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lab.sh")
+LAB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lab", "lab.sh")
 CHILDREN = []
 
 
@@ -187,7 +187,7 @@ def main(cases, outside=()):
     global CLI, SIM, LAB_HOST, WINDOW, WORK
     case = sys.argv[2] if len(sys.argv) > 2 else ""
     if case not in cases or bool(IN_LAN) == (case in outside):
-        print("run as: tests/lab/lab.sh %s BUILD_DIR {%s}" % (os.path.basename(sys.argv[0]), ",".join(cases)),
+        print("run as: scripts/lab/lab.sh %s BUILD_DIR {%s}" % (os.path.basename(sys.argv[0]), ",".join(cases)),
               file=sys.stderr)
         sys.exit(77 if not IN_LAN and case in cases else 2)
     build = sys.argv[1]

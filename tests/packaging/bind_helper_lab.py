@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The bind helper as the engine runs it, only inside tests/lab/lab.sh (root there may bind port 67):
+"""The bind helper as the engine runs it, only inside scripts/lab/lab.sh (root there may bind port 67):
 bind_helper_lab.py HELPER"""
 import os, socket, subprocess, sys
 
@@ -24,7 +24,7 @@ def run(helper, *args):
 
 def main():
     if not os.environ.get("LAB_IN_LAN"):
-        print("run as: tests/lab/lab.sh bind_helper_lab.py HELPER", file=sys.stderr)
+        print("run as: scripts/lab/lab.sh bind_helper_lab.py HELPER", file=sys.stderr)
         return 77
     helper, failures = sys.argv[1], []
     for args in (["--port", "80"], [""]):

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# check_completion.sh CLI SIM, inside tests/lab/lab.sh (where the programs only print their help):
+# check_completion.sh CLI SIM, inside scripts/lab/lab.sh (where the programs only print their help):
 # the completion offers every option that each command's --help lists, and the right values.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The package's firewall rules in Debian's own firewalld and ufw, each run with a
 private configuration in the lab's mount and network namespaces, only inside
-tests/lab/lab.sh:  firewall_lab.py BUILD_DIR CASE"""
+scripts/lab/lab.sh:  firewall_lab.py BUILD_DIR CASE"""
 import json, os, shutil, subprocess, sys, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lab"))

@@ -8,7 +8,7 @@
 set -euo pipefail
 helper=/usr/libexec/nasscout/nasscout-bind67
 repo=$(cd "$(dirname "$0")/../.." && pwd)
-lab=$repo/tests/lab/lab.sh
+lab=$repo/scripts/lab/lab.sh
 [ "$(id -u)" = 0 ] || { echo "SKIP: installing a package needs root"; exit 77; }
 if dpkg-query -W nasscout >/dev/null 2>&1; then echo "SKIP: a nasscout package is known to dpkg; left alone"; exit 77; fi
 "$lab" true || exit  # 77 where the lab cannot be built, before anything is installed

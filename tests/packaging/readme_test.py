@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Runs every command of README.md's sh and console blocks as a user would after `make demo` and
-`make test`, inside tests/lab/lab.sh with the demo network playing: readme_test.py REPO. No `sudo`;
+`make test`, inside scripts/lab/lab.sh with the demo network playing: readme_test.py REPO. No `sudo`;
 `make` installs into a scratch DESTDIR put first on PATH; `apt-get install` simulates. Endless programs
 stop once the demo addresses of their sample output showed, or after 5 s."""
 import json, os, re, shlex, subprocess, sys, tempfile, time
@@ -48,8 +48,8 @@ def run(repo, command, words, wanted, stage):
         command = " ".join(words[:2] + ["--simulate"] + words[2:])  # globs stay for the shell
     elif command.startswith("sudo"):
         command = command[4:]
-    args = ["bash", "-c", command] if words[0] == "tests/lab/lab.sh" else [
-        os.path.join(repo, "tests/lab/lab.sh"), "bash", "-c", PRELUDE + command, "readme", stage]
+    args = ["bash", "-c", command] if words[0] == "scripts/lab/lab.sh" else [
+        os.path.join(repo, "scripts/lab/lab.sh"), "bash", "-c", PRELUDE + command, "readme", stage]
     endless = any(words[:len(start)] == start and end not in words for start, end in ENDLESS)
     out = tempfile.TemporaryFile()
     proc = subprocess.Popen(args, cwd=repo, stdout=out, stderr=subprocess.STDOUT,
@@ -72,7 +72,7 @@ def run(repo, command, words, wanted, stage):
 
 def main():
     repo = os.path.abspath(sys.argv[1])
-    if subprocess.run([os.path.join(repo, "tests/lab/lab.sh"), "true"]).returncode == 77:
+    if subprocess.run([os.path.join(repo, "scripts/lab/lab.sh"), "true"]).returncode == 77:
         return 77
     demo = {d["address"] for d in json.load(open(os.path.join(repo, "demo/network.json")))["devices"]}
     failures = 0

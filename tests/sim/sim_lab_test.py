@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""nasscout-sim in the LAN namespace, this script the host side: tests/lab/lab.sh sim_lab_test.py BUILD_DIR CASE.
+"""nasscout-sim in the LAN namespace, this script the host side: scripts/lab/lab.sh sim_lab_test.py BUILD_DIR CASE.
 Its announcements, raw sends and floods are proven by the CLI and hostile lab runs."""
 import os, subprocess, sys
 

@@ -39,7 +39,7 @@ inline std::string OutsideLab() {
     struct stat self {}, lan{};
     if (pid == nullptr || stat("/proc/self/ns/net", &self) != 0 ||
         stat((std::string("/proc/") + pid + "/ns/net").c_str(), &lan) != 0 || self.st_ino == lan.st_ino)
-        return "not in the lab's host namespace (run under tests/lab/lab.sh)";
+        return "not in the lab's host namespace (run under scripts/lab/lab.sh)";
     std::set<std::string> names;
     struct if_nameindex* links = if_nameindex();
     for (struct if_nameindex* l = links; l != nullptr && l->if_index != 0; ++l) names.insert(l->if_name);

@@ -20,8 +20,8 @@ const char* const kIntro =
     "nasscout-sim - a LAN simulator for nasscout.\n"
     "Plays network storage devices that answer the broadcast search (148-byte packet, UDP 67 -> 68)\n"
     "and the SSDP search (M-SEARCH to 239.143.255.250:1900), sends NOTIFY announcements, and replays\n"
-    "raw or flooded datagrams. Run it only inside a lab of network namespaces (tests/lab/lab.sh):\n"
-    "  tests/lab/lab.sh sh -c '$LAB_IN_LAN nasscout-sim run --config lan.json'";
+    "raw or flooded datagrams. Run it only inside a lab of network namespaces (scripts/lab/lab.sh):\n"
+    "  scripts/lab/lab.sh sh -c '$LAB_IN_LAN nasscout-sim run --config lan.json'";
 
 const char* const kSafety =
     "\nSafety net: every command refuses to send to anything but 198.51.100.0/24, 203.0.113.0/24,\n"

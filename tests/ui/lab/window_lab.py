@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The window in the lab: tests/lab/lab.sh window_lab.py BUILD_DIR CASE DEVICES
+"""The window in the lab: scripts/lab/lab.sh window_lab.py BUILD_DIR CASE DEVICES
 runs nasscout as installed while the devices of DEVICES answer, on the LAN
 (program) or behind the lab's router (targets)."""
 import json, os, re, shutil, subprocess, sys

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# check.sh [--full] [--tests-from REV] [PATCH...]: does the suite catch each seeded fault?
+# faultcheck.sh [--full] [--tests-from REV] [PATCH...]: does the suite catch each seeded fault?
 # Each patch (default: tests/faults/*.patch) is applied alone to a copy of this tree, working
 # changes included, which is built incrementally and tested with the default ctest preset; a
 # failing suite catches the fault. Header lines before a patch's diff narrow both to keep it
@@ -8,10 +8,10 @@
 # unnoticed before a test was added. Prints "caught" or "missed" per patch, then "N caught,
 # M missed"; exits 1 when any was missed. The copy, its build and each run's logs/ stay in
 # $NASSCOUT_FAULTS_DIR (default build-faults/). Nothing is sent but by the suite, whose every
-# sending test runs inside tests/lab/lab.sh.
+# sending test runs inside scripts/lab/lab.sh.
 set -euo pipefail
 
-ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
 WORK=${NASSCOUT_FAULTS_DIR:-$ROOT/build-faults}
 TREE=$WORK/tree LOGS=$WORK/logs JOBS=${JOBS:-2}
 full=0 testsFrom= patches=()
@@ -20,7 +20,7 @@ while [ $# -gt 0 ]; do
     --full) full=1; shift ;;
     --tests-from) testsFrom=$2; shift 2 ;;
     -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
-    -*) echo "check.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
+    -*) echo "faultcheck.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
     *) patches+=("$(realpath "$1")"); shift ;;
   esac
 done
@@ -48,7 +48,7 @@ done
 done
 
 cd "$TREE"
-cmake --preset default >"$LOGS/configure.log" 2>&1 || { echo "check.sh: cmake failed, see $LOGS/configure.log" >&2; exit 2; }
+cmake --preset default >"$LOGS/configure.log" 2>&1 || { echo "faultcheck.sh: cmake failed, see $LOGS/configure.log" >&2; exit 2; }
 caught=0 missed=0
 for patch in "${patches[@]}"; do
   name=$(basename "$patch" .patch) ctestArgs=() buildArgs=()
@@ -73,7 +73,7 @@ for patch in "${patches[@]}"; do
     verdict=caught
   fi
   # Reversing rewrites the files, so the next build compiles them again.
-  patch -p1 -R --silent <"$patch" >>"$log" 2>&1 || { echo "check.sh: cannot undo $name" >&2; exit 2; }
+  patch -p1 -R --silent <"$patch" >>"$log" 2>&1 || { echo "faultcheck.sh: cannot undo $name" >&2; exit 2; }
   echo "$name: $verdict${ctestArgs[*]:+ (ctest ${ctestArgs[*]})}"
   if [ "$verdict" = caught ]; then caught=$((caught + 1)); else missed=$((missed + 1)); fi
 done

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # lab.sh — run a command on a simulated LAN built from network namespaces.
 #
-#   tests/lab/lab.sh [--addrs N] [--situation NAME] [--] COMMAND [ARGS...]
+#   scripts/lab/lab.sh [--addrs N] [--situation NAME] [--] COMMAND [ARGS...]
 #
 # Nothing here touches the machine's real interfaces. COMMAND runs in the host
 # namespace: lan0 198.51.100.1/24 and lan1 203.0.113.1/24 (default route lan0,
