@@ -134,6 +134,7 @@ bool CSearchDeviceClient::StartWorker(Kind kind, const std::string& localIP, int
         return false;
     }
     if (worker == nullptr) return false;
+    worker->SetHandOver(HandOver());
     worker->InitSearchThread(localIP.empty() ? nullptr : localIP.c_str(), port, retry);
     IPANDSEARCHTHREAD pair;
     pair.setvalue(localIP, worker);
@@ -271,6 +272,8 @@ std::vector<SearchBroadcastSend> CSearchDeviceClient::GetBroadcastSends() {
     std::lock_guard<std::mutex> lock(record.mutex);
     return record.sends;
 }
+
+WorkerHandOver CSearchDeviceClient::HandOver() { return {&HandleDeviceMessage, &NoteBroadcastSends}; }
 
 void CSearchDeviceClient::SetAddressSources(AddressSource resolver, AddressSource interfaces) {
     Resolver() = std::move(resolver);

@@ -14,6 +14,7 @@
 #include "SearchWorkerStatus.h"
 
 class CSearchDeviceThread;
+struct WorkerHandOver;
 
 // One registry entry: a worker and the local address it is bound to (empty
 // for the two any-address workers). The pair does not own the worker.
@@ -56,6 +57,8 @@ public:
     // by the searching thread, readable from any.
     static void NoteBroadcastSends(std::vector<SearchBroadcastSend> sends);
     static std::vector<SearchBroadcastSend> GetBroadcastSends();
+    // The two above, as every worker the client makes is given them.
+    static WorkerHandOver HandOver();
 
     // --- Seams for tests and embedding hosts -------------------------------
     // Installs the hand-over callback without starting any worker.

@@ -108,6 +108,7 @@ CSearchDeviceThread* OwnWorker(CSearchDeviceThread*& slot, Kind kind) {
         io_printf("Sweep Targets : Create Worker Error : %s  ", e.what());
         return nullptr;
     }
+    slot->SetHandOver(CSearchDeviceClient::HandOver());
     slot->InitSearchThread(nullptr, 0, false);
     return slot->StartSucceeded() ? slot : nullptr;
 }

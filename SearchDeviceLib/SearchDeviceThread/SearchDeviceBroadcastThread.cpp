@@ -10,7 +10,6 @@
 
 #include "Common/BindHelper.h"
 #include "Protocol/BroadcastCodec.h"
-#include "SearchDeviceClient.h"
 #include "ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
@@ -73,7 +72,7 @@ int CSearchDeviceBroadcastThread::SendSearchCommandToDevice(dhcppacket& packet) 
     } catch (const std::exception& e) {
         io_printf("SendThread %d : Send Broadcast Search Command  ", nPort);
         io_printf("SendThread %d : Send Broadcast Search Error : %s   ", nPort, e.what());
-        CSearchDeviceClient::NoteBroadcastSends({});
+        if (handOver.broadcastSends != nullptr) handOver.broadcastSends({});
         return 0;
     }
     if (interfaces.empty()) {
@@ -104,7 +103,7 @@ int CSearchDeviceBroadcastThread::SendSearchCommandToDevice(dhcppacket& packet) 
         }
         sends.push_back(std::move(send));
     }
-    CSearchDeviceClient::NoteBroadcastSends(std::move(sends));
+    if (handOver.broadcastSends != nullptr) handOver.broadcastSends(std::move(sends));
     return 0;
 }
 
@@ -131,7 +130,7 @@ void CSearchDeviceBroadcastThread::HandleReceiveInfo(char* data, int length, std
         return;
     }
     io_printf("SendThread %d : Handle Broadcast Recive Information Success ", nPort);
-    CSearchDeviceClient::HandleDeviceMessage(&info, sizeof info, nPort);
+    if (handOver.device != nullptr) handOver.device(&info, sizeof info, nPort);
 }
 
 int CSearchDeviceBroadcastThread::HandleDeviceInfo(dhcppacket& packet, deviceinfo& info) {

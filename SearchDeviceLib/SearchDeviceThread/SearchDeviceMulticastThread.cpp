@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "Protocol/SsdpCodec.h"
-#include "SearchDeviceClient.h"
 #include "SearchPorts.h"
 #include "ShowLog.h"
 
@@ -178,5 +177,5 @@ void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int length, std
         return;
     }
     io_printf("SendThread %d : Handle Mulitcast Recive Information Success, type = %d ", nPort, type);
-    CSearchDeviceClient::HandleDeviceMessage(&info, sizeof info, nPort);
+    if (handOver.device != nullptr) handOver.device(&info, sizeof info, nPort);
 }

@@ -11,8 +11,20 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "CommonStruct.h"
+#include "SearchWorkerStatus.h"
+
+// Where a worker hands on what it found, given by whoever made it before it
+// starts: the workers know no client. A null entry drops what it would get.
+struct WorkerHandOver {
+    // A decoded record (the worker's own copy, length bytes) and the port of
+    // the worker that decoded it; called on the worker's receive thread.
+    void (*device)(void* record, int length, int port) = nullptr;
+    // How the last broadcast request left, one entry per interface tried.
+    void (*broadcastSends)(std::vector<SearchBroadcastSend> sends) = nullptr;
+};
 
 class CSearchDeviceThread {
 public:
@@ -43,7 +55,11 @@ public:
     // 0 or the system's error number.
     int SendUnicast(const void* data, std::size_t size, std::uint32_t address, unsigned short port);
 
+    // Before InitSearchThread only: the receive thread reads it unguarded.
+    void SetHandOver(const WorkerHandOver& given) { handOver = given; }
+
 protected:
+    WorkerHandOver handOver;
     deviceinfo oldDeviceInfo;
     boost::asio::io_service ioService;
     boost::asio::ip::udp::socket socket;

@@ -129,6 +129,7 @@ template <typename W = Command>
 W* Make() {
     static auto* kept = new std::vector<CSearchDeviceThread*>;  // reachable for the leak check
     kept->push_back(new W);
+    kept->back()->SetHandOver(CSearchDeviceClient::HandOver());
     return static_cast<W*>(kept->back());
 }
 
