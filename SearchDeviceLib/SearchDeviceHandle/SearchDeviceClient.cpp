@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 
 #include <algorithm>
+#include <atomic>
 #include <boost/asio.hpp>
 #include <cerrno>
 #include <exception>
@@ -108,6 +109,18 @@ BroadcastSendRecord& BroadcastSends() {
     return *record;
 }
 
+// Workers made for sweeps. The sweep thread may make one while the thread that
+// starts, searches and stops reads the status: the mutex also covers the start.
+struct SweepWorkerList {
+    std::mutex mutex;
+    std::vector<IPANDSEARCHTHREAD> workers;
+};
+SweepWorkerList& SweepWorkers() {
+    static NoDestructor<SweepWorkerList> list;  // a late status read at exit still finds it
+    return *list;
+}
+std::atomic<unsigned> g_made{0};
+
 CSearchDeviceThread* MakeWorker(Kind kind) {
     if (Factory()) return Factory()(kind);
     switch (kind) {
@@ -139,8 +152,37 @@ bool CSearchDeviceClient::StartWorker(Kind kind, const std::string& localIP, int
     IPANDSEARCHTHREAD pair;
     pair.setvalue(localIP, worker);
     pair.kind = kind;
+    pair.made = ++g_made;
     m_vSearchDeviceThread.push_back(pair);
     return true;
+}
+
+CSearchDeviceThread* CSearchDeviceClient::SweepWorker(Kind kind) {
+    SweepWorkerList& list = SweepWorkers();
+    std::lock_guard<std::mutex> lock(list.mutex);
+    CSearchDeviceThread* worker = nullptr;
+    for (const IPANDSEARCHTHREAD& pair : list.workers)
+        if (pair.kind == kind) worker = pair.pSearchThread;
+    if (worker != nullptr && worker->StartSucceeded()) return worker;
+    if (worker == nullptr) {
+        worker = MakeWorker(kind);
+        if (worker == nullptr) return nullptr;
+        worker->SetHandOver(HandOver());
+        IPANDSEARCHTHREAD pair;
+        pair.setvalue("", worker);
+        pair.kind = kind;
+        pair.made = ++g_made;
+        list.workers.push_back(pair);
+    }
+    worker->InitSearchThread(nullptr, 0, false);
+    return worker->StartSucceeded() ? worker : nullptr;
+}
+
+void CSearchDeviceClient::StopSweepWorkers() {
+    SweepWorkerList& list = SweepWorkers();
+    std::lock_guard<std::mutex> lock(list.mutex);
+    for (const IPANDSEARCHTHREAD& pair : list.workers)
+        if (pair.pSearchThread->StartSucceeded()) pair.pSearchThread->ExitSearchThread();
 }
 
 CSearchDeviceClient::Senders CSearchDeviceClient::StartedSenders() {
@@ -246,9 +288,8 @@ void CSearchDeviceClient::ExitSocketThread() {
 }
 
 std::vector<SearchWorkerStatus> CSearchDeviceClient::GetWorkerStatus() {
-    std::vector<SearchWorkerStatus> snapshot;
-    snapshot.reserve(m_vSearchDeviceThread.size());
-    for (const IPANDSEARCHTHREAD& pair : m_vSearchDeviceThread) {
+    std::vector<std::pair<unsigned, SearchWorkerStatus>> made;
+    const auto add = [&made](const IPANDSEARCHTHREAD& pair, bool forSweeps) {
         SearchWorkerStatus status;
         status.kind = pair.kind;
         status.localIP = pair.localIP;
@@ -256,8 +297,21 @@ std::vector<SearchWorkerStatus> CSearchDeviceClient::GetWorkerStatus() {
         status.started = pair.pSearchThread->StartSucceeded();
         status.shared = status.started && pair.pSearchThread->PortShared();
         if (!status.started) status.error = pair.pSearchThread->LastStartError();
-        snapshot.push_back(std::move(status));
+        status.forSweeps = forSweeps;
+        made.emplace_back(pair.made, std::move(status));
+    };
+    for (const IPANDSEARCHTHREAD& pair : m_vSearchDeviceThread) add(pair, false);
+    {
+        SweepWorkerList& list = SweepWorkers();
+        std::lock_guard<std::mutex> lock(list.mutex);
+        for (const IPANDSEARCHTHREAD& pair : list.workers) add(pair, true);
     }
+    // Creation order, so that a reader that remembers how many it has seen
+    // meets every new worker after those.
+    std::stable_sort(made.begin(), made.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<SearchWorkerStatus> snapshot;
+    snapshot.reserve(made.size());
+    for (auto& entry : made) snapshot.push_back(std::move(entry.second));
     return snapshot;
 }
 
@@ -284,6 +338,10 @@ void CSearchDeviceClient::SetWorkerFactory(WorkerFactory factory) { Factory() = 
 
 void CSearchDeviceClient::ResetForTesting() {
     m_vSearchDeviceThread.clear();
+    {
+        std::lock_guard<std::mutex> lock(SweepWorkers().mutex);
+        SweepWorkers().workers.clear();
+    }
     m_nPort = kFirstCommandPort;
     m_bMulitIP = false;
     g_broadcastMissing = g_multicastMissing = false;

@@ -30,6 +30,8 @@ public:
     CSearchDeviceThread* pSearchThread = nullptr;
     // Which protocol the worker speaks, for the status snapshot.
     SearchWorkerStatus::Kind kind = SearchWorkerStatus::Kind::Broadcast;
+    // Creation order across the search and the sweep workers.
+    unsigned made = 0;
 };
 
 class CSearchDeviceClient {
@@ -50,7 +52,7 @@ public:
     // Serialises records of all workers into the callback.
     static void HandleDeviceMessage(void* record, int length, int port);
 
-    // Snapshot of every registered worker, in creation order.
+    // Snapshot of every registered worker and sweep worker, in creation order.
     static std::vector<SearchWorkerStatus> GetWorkerStatus();
     // How the last broadcast request left, one entry per interface tried;
     // empty when none could broadcast or the worker has no socket. Written
@@ -86,6 +88,17 @@ public:
         std::vector<std::pair<std::uint32_t, CSearchDeviceThread*>> byAddress;
     };
     static Senders StartedSenders();
+
+    // A worker for target sweeps when a search worker of that kind
+    // (Broadcast or Command) could not start: made by the worker factory,
+    // started on a port the system chooses, listed by GetWorkerStatus. One of
+    // each kind is kept for good (never deleted: a detached receive thread
+    // may hold it); a failed one is started again at the next call. Null when
+    // it does not run; throws what the factory threw. Called by one thread at
+    // a time, any thread.
+    static CSearchDeviceThread* SweepWorker(SearchWorkerStatus::Kind kind);
+    // Stops the running sweep workers.
+    static void StopSweepWorkers();
 
     static bool m_bMulitIP;
     static int m_nPort;

@@ -20,9 +20,9 @@
 #include "NoDestructor.h"
 #include "Pacer.h"
 #include "Protocol/BroadcastCodec.h"
-#include "SearchDeviceBroadcastThread.h"
+#include "Protocol/SsdpCodec.h"
 #include "SearchDeviceClient.h"
-#include "SearchDeviceMultiCommandThead.h"
+#include "SearchDeviceThread.h"
 #include "ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
@@ -41,10 +41,6 @@ struct State {
     int rate = kSearchRateDefault;
     std::atomic<bool> cancel{false};
     bool stopped = false;
-    // Workers made for sweeps when a search worker could not start; touched
-    // only by Start and Stop, or by the sweep thread while it runs.
-    CSearchDeviceThread* ownBroadcast = nullptr;
-    CSearchDeviceThread* ownSsdp = nullptr;
 
     // The latest sweep. The counters are written by its thread alone.
     std::atomic<std::uint64_t> done{0}, sent{0}, failed{0};
@@ -92,33 +88,23 @@ private:
     std::uint32_t cachedNet = 0, cachedSource = 0;
 };
 
-// A worker of our own on a port the system chooses, made when a search
-// worker could not start; kept for later sweeps once it runs.
-CSearchDeviceThread* OwnWorker(CSearchDeviceThread*& slot, Kind kind) {
-    if (slot != nullptr && slot->StartSucceeded()) return slot;
-    // A worker whose start failed has no thread and may go.
-    delete slot;
-    slot = nullptr;
+// A worker on a port the system chooses, made by the client when a search
+// worker could not start; kept there for later sweeps once it runs.
+CSearchDeviceThread* OwnWorker(Kind kind) {
     try {
-        if (kind == Kind::Broadcast)
-            slot = new CSearchDeviceBroadcastThread;
-        else
-            slot = new CSearchDeviceMultiCommandThead;
+        return CSearchDeviceClient::SweepWorker(kind);
     } catch (const std::exception& e) {
         io_printf("Sweep Targets : Create Worker Error : %s  ", e.what());
         return nullptr;
     }
-    slot->SetHandOver(CSearchDeviceClient::HandOver());
-    slot->InitSearchThread(nullptr, 0, false);
-    return slot->StartSucceeded() ? slot : nullptr;
 }
 
-Plan MakePlan(State& s, const CSearchDeviceClient::Senders& senders) {
+Plan MakePlan(const CSearchDeviceClient::Senders& senders) {
     Plan plan;
     plan.broadcast = senders.broadcast;
     plan.byAddress = senders.byAddress;
     CSearchDeviceThread* multicast = senders.multicast;
-    if (plan.broadcast == nullptr) plan.broadcast = OwnWorker(s.ownBroadcast, Kind::Broadcast);
+    if (plan.broadcast == nullptr) plan.broadcast = OwnWorker(Kind::Broadcast);
     if (plan.broadcast != nullptr)
         io_printf("Sweep Targets : Broadcast Request From %d  ", plan.broadcast->Port());
     else
@@ -142,7 +128,7 @@ public:
         // The default slack of 50 us would blur every deadline.
         prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         const dhcppacket request = DefaultSearchPacket();
-        const std::string_view search = CSearchDeviceMulticastThread::SearchRequest();
+        const std::string_view search = SsdpSearchRequest();
         bool cancelled = false;
         for (const CSearchTargetList::Range& range : targets.Ranges()) {
             for (std::uint64_t a = range.first; a <= range.last && !cancelled; ++a) {
@@ -174,11 +160,10 @@ private:
             if (local == source && source != 0) return worker;
         // Made on first need only, and tried once per sweep: a socket that
         // could not be made (no descriptors left) would fail again for each
-        // of a /16's 65,534 addresses. Start and Stop touch it only while no
-        // sweep runs.
+        // of a /16's 65,534 addresses.
         if (!ownSsdpTried) {
             ownSsdpTried = true;
-            ownSsdp = OwnWorker(S().ownSsdp, Kind::Command);
+            ownSsdp = OwnWorker(Kind::Command);
         }
         return ownSsdp;
     }
@@ -259,9 +244,8 @@ int CSearchTargetSweep::Start() {
     }
     io_printf("Sweep Targets : %llu Addresses, Rate %d  ", static_cast<unsigned long long>(targets.Count()), rate);
     // Reads /proc and may start workers (their socket locks), so not under
-    // the state lock. No sweep runs now and Stop shares this thread, so the
-    // sweep's own workers are this call's alone.
-    Plan plan = MakePlan(s, senders);
+    // the state lock.
+    Plan plan = MakePlan(senders);
     std::unique_lock<std::mutex> lock(s.mutex);
     s.done = 0;
     s.sent = 0;
@@ -336,6 +320,5 @@ void CSearchTargetSweep::Stop() {
         s.stopped = true;
     }
     // Outside the state lock: a stop takes the worker's socket lock.
-    for (CSearchDeviceThread* own : {s.ownBroadcast, s.ownSsdp})
-        if (own != nullptr && own->StartSucceeded()) own->ExitSearchThread();
+    CSearchDeviceClient::StopSweepWorkers();
 }

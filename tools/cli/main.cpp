@@ -202,7 +202,7 @@ private:
     void ReportBroadcastSends() {
         bool started = false;
         for (const SearchWorkerStatus& w : engine->GetWorkerStatus())
-            if (w.kind == SearchWorkerStatus::Kind::Broadcast) started = w.started;
+            if (w.kind == SearchWorkerStatus::Kind::Broadcast && !w.forSweeps) started = w.started;
         const std::string warning = cli::BroadcastSendWarning(engine->GetBroadcastSends(), started);
         if (!warning.empty() && warning != lastBroadcastWarning) std::fprintf(stderr, "%s\n", warning.c_str());
         lastBroadcastWarning = warning;
