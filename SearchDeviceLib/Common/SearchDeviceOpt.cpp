@@ -52,8 +52,17 @@ extern "C" int search_set_targets(const char* targets, int rate, char* error, in
 
 extern "C" int search_sweep_targets(void) { return CSearchTargetSweep::Start(); }
 
+static_assert(static_cast<int>(SweepProgress::State::Idle) == SEARCH_SWEEP_IDLE &&
+              static_cast<int>(SweepProgress::State::Running) == SEARCH_SWEEP_RUNNING &&
+              static_cast<int>(SweepProgress::State::Finished) == SEARCH_SWEEP_FINISHED &&
+              static_cast<int>(SweepProgress::State::Cancelled) == SEARCH_SWEEP_CANCELLED);
+
 extern "C" int search_sweep_progress(sweepprogress* progress) {
-    if (progress != nullptr) *progress = CSearchTargetSweep::Progress();
+    if (progress == nullptr) return 0;
+    const SweepProgress p = CSearchTargetSweep::Progress();
+    *progress = sweepprogress{p.done, p.total, p.sent, p.failed, p.rate, p.achieved, p.elapsed, p.remaining,
+                              static_cast<int>(p.state), p.number, {}};
+    std::snprintf(progress->error, sizeof progress->error, "%s", p.error.c_str());
     return 0;
 }
 

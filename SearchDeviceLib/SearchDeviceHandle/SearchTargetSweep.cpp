@@ -28,6 +28,7 @@
 using SearchDeviceShowLog::io_printf;
 using Clock = std::chrono::steady_clock;
 using Kind = SearchWorkerStatus::Kind;
+using SweepState = SweepProgress::State;
 
 namespace {
 
@@ -47,7 +48,7 @@ struct State {
     std::uint64_t total = 0;
     int sweepRate = 0;
     Clock::time_point started, ended;
-    int state = SEARCH_SWEEP_IDLE;
+    SweepState state = SweepState::Idle;
     unsigned number = 0;
     std::string error;
 };
@@ -146,7 +147,7 @@ public:
         // for the end may stop the workers or start the next sweep at once.
         {
             std::lock_guard<std::mutex> lock(s.mutex);
-            s.state = cancelled ? SEARCH_SWEEP_CANCELLED : SEARCH_SWEEP_FINISHED;
+            s.state = cancelled ? SweepState::Cancelled : SweepState::Finished;
             s.ended = Clock::now();
         }
         s.changed.notify_all();
@@ -254,7 +255,7 @@ int CSearchTargetSweep::Start() {
     s.total = targets.Count();
     s.sweepRate = rate;
     s.started = s.ended = Clock::now();
-    s.state = SEARCH_SWEEP_RUNNING;
+    s.state = SweepState::Running;
     ++s.number;
     s.error.clear();
     try {
@@ -262,7 +263,7 @@ int CSearchTargetSweep::Start() {
         // Detached: a cancel waits for the sweep's end, not for the thread.
         std::thread([sweep] { sweep->Run(); }).detach();
     } catch (const std::exception& e) {
-        s.state = SEARCH_SWEEP_CANCELLED;
+        s.state = SweepState::Cancelled;
         s.error = e.what();
         io_printf("Sweep Targets : Create Thread Error : %s  ", e.what());
         lock.unlock();
@@ -275,15 +276,15 @@ int CSearchTargetSweep::Start() {
 void CSearchTargetSweep::Cancel() {
     State& s = S();
     std::unique_lock<std::mutex> lock(s.mutex);
-    if (s.state != SEARCH_SWEEP_RUNNING) return;
+    if (s.state != SweepState::Running) return;
     s.cancel = true;
-    s.changed.wait(lock, [&s] { return s.state != SEARCH_SWEEP_RUNNING; });
+    s.changed.wait(lock, [&s] { return s.state != SweepState::Running; });
 }
 
 bool CSearchTargetSweep::Wait(int timeoutMs) {
     State& s = S();
     std::unique_lock<std::mutex> lock(s.mutex);
-    const auto idle = [&s] { return s.state != SEARCH_SWEEP_RUNNING; };
+    const auto idle = [&s] { return s.state != SweepState::Running; };
     if (timeoutMs < 0) {
         s.changed.wait(lock, idle);
         return true;
@@ -291,9 +292,9 @@ bool CSearchTargetSweep::Wait(int timeoutMs) {
     return s.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), idle);
 }
 
-sweepprogress CSearchTargetSweep::Progress() {
+SweepProgress CSearchTargetSweep::Progress() {
     State& s = S();
-    sweepprogress p{};
+    SweepProgress p;
     std::lock_guard<std::mutex> lock(s.mutex);
     p.done = s.done.load();
     p.total = s.total;
@@ -302,12 +303,12 @@ sweepprogress CSearchTargetSweep::Progress() {
     p.rate = s.sweepRate;
     p.state = s.state;
     p.number = s.number;
-    std::snprintf(p.error, sizeof p.error, "%s", s.error.c_str());
+    p.error = s.error;
     if (s.number == 0) return p;
-    const Clock::time_point end = s.state == SEARCH_SWEEP_RUNNING ? Clock::now() : s.ended;
+    const Clock::time_point end = s.state == SweepState::Running ? Clock::now() : s.ended;
     p.elapsed = std::chrono::duration<double>(end - s.started).count();
     if (p.elapsed > 0) p.achieved = static_cast<double>(p.sent + p.failed) / p.elapsed;
-    if (s.state == SEARCH_SWEEP_RUNNING && s.sweepRate > 0)
+    if (s.state == SweepState::Running && s.sweepRate > 0)
         p.remaining = static_cast<double>(2 * (p.total - p.done)) / s.sweepRate;
     return p;
 }

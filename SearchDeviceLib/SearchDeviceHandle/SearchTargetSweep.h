@@ -2,8 +2,26 @@
 // their own. Static members only, like the search client it works beside.
 #pragma once
 
-#include "SearchDeviceOpt.h"
+#include <cstdint>
+#include <string>
+
 #include "SearchTargets.h"
+
+// A snapshot of the latest sweep.
+struct SweepProgress {
+    enum class State { Idle, Running, Finished, Cancelled };  // Idle: no sweep since the start
+    std::uint64_t done = 0;    // addresses probed so far
+    std::uint64_t total = 0;   // addresses in the sweep
+    std::uint64_t sent = 0;    // datagrams sent
+    std::uint64_t failed = 0;  // datagrams the system refused
+    int rate = 0;              // datagrams per second asked for
+    double achieved = 0;       // datagrams per second so far (sent and failed)
+    double elapsed = 0;        // seconds since the start (until the end, once ended)
+    double remaining = 0;      // seconds left at the rate (two datagrams per address); 0 once ended
+    State state = State::Idle;
+    unsigned number = 0;       // 1 for the first sweep, one more for each further one
+    std::string error;         // the first send error's text, empty when none
+};
 
 class CSearchTargetSweep {
 public:
@@ -20,7 +38,7 @@ public:
     static void Cancel();
     // True once no sweep runs; false after timeoutMs (< 0: no limit).
     static bool Wait(int timeoutMs);
-    static sweepprogress Progress();
+    static SweepProgress Progress();
     // At engine stop: cancels, stops the workers made for sweeps, and refuses
     // further sweeps.
     static void Stop();
