@@ -23,18 +23,12 @@ CSearchDeviceBroadcastThread::CSearchDeviceBroadcastThread() {}
 
 CSearchDeviceBroadcastThread::~CSearchDeviceBroadcastThread() {}
 
-void CSearchDeviceBroadcastThread::InitSearchThread() {
-    io_printf("SendThread %d : Create Search Device Work Thread ", nPort);
-    try {
-        socket.open(ip::udp::v4());
-        socket.set_option(boost::asio::socket_base::broadcast(true));
-        BindOrAskHelper(socket, ip::udp::endpoint(ip::address_v4::any(), static_cast<unsigned short>(nPort)));
-        StartReceiveThread();
-        RecordStartSuccess();
-    } catch (const std::exception& e) {
-        RecordStartFailure(e.what());
-    }
-}
+void CSearchDeviceBroadcastThread::InitSearchThread() { StartOnSocket(" "); }
+
+void CSearchDeviceBroadcastThread::SetOwnOptions() { socket.set_option(boost::asio::socket_base::broadcast(true)); }
+
+// Port 67 may need the bind helper.
+void CSearchDeviceBroadcastThread::BindSocket(const ip::udp::endpoint& local) { BindOrAskHelper(socket, local); }
 
 std::vector<BroadcastInterface> BroadcastInterfaces(const struct ifaddrs* list) {
     std::vector<BroadcastInterface> found;

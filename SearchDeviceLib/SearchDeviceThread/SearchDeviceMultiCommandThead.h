@@ -11,4 +11,9 @@ public:
     void InitSearchThread() override;
     using CSearchDeviceThread::InitSearchThread;
     void ExitSearchThread() override;
+
+protected:
+    // Out of the group: no options of its own, and its own address bound.
+    void SetOwnOptions() override {}
+    void BindSocket(const boost::asio::ip::udp::endpoint& local) override;
 };

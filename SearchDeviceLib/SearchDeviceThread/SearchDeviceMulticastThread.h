@@ -31,10 +31,10 @@ public:
     static std::string_view SearchRequest();
 
 protected:
-    // One start attempt, then the retry on the next port when allowed. A
-    // group member joins before it binds any address; otherwise the socket
-    // binds the worker's own address (any when none) and stays out of the group.
-    void StartAndRetry(bool groupMember);
+    // A group member joins before it binds and shares the port with address
+    // reuse; the retry moves it to the next port when allowed.
+    void SetOwnOptions() override;
+    bool NextPortAfterFailure() override;
 
 private:
     void LeaveExtraGroups();

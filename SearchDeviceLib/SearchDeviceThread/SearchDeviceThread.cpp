@@ -49,16 +49,24 @@ void CSearchDeviceThread::InitSearchThread(const char* strIP, int nPort, bool bR
     InitSearchThread();
 }
 
-void CSearchDeviceThread::InitSearchThread() {
-    io_printf("SendThread %d : Create Search Device Work Thread   ", nPort);
-    try {
-        socket.open(ip::udp::v4());
-        socket.bind(ip::udp::endpoint(ip::address_v4::any(), static_cast<unsigned short>(nPort)));
-        StartReceiveThread();
-        RecordStartSuccess();
-    } catch (const std::exception& e) {
-        RecordStartFailure(e.what());
-    }
+void CSearchDeviceThread::InitSearchThread() { StartOnSocket("   "); }
+
+void CSearchDeviceThread::StartOnSocket(const char* blanks) {
+    do {
+        io_printf("SendThread %d : Create Search Device Work Thread%s", nPort, blanks);
+        try {
+            socket.open(ip::udp::v4());
+            bShared = false;
+            SetOwnOptions();
+            BindSocket(ip::udp::endpoint(ip::address_v4::any(), static_cast<unsigned short>(nPort)));
+            if (bShared) io_printf("SendThread %d : Port %d Shared With Another Program  ", nPort, nPort);
+            StartReceiveThread();
+            RecordStartSuccess();
+            return;
+        } catch (const std::exception& e) {
+            RecordStartFailure(e.what());
+        }
+    } while (NextPortAfterFailure());
 }
 
 void CSearchDeviceThread::ExitSearchThread() {

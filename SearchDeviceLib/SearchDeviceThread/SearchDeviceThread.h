@@ -104,6 +104,17 @@ protected:
     // True from a successful start until the receive thread has left its loop.
     bool ReceiveThreadRunning();
 
+    // The start every worker shares, one pass per port tried: the create line
+    // (ending in `blanks`), open, the worker's own options, bind, the receive
+    // thread and the outcome; after a failure the next port while
+    // NextPortAfterFailure allows it.
+    void StartOnSocket(const char* blanks);
+    // The steps a worker adds to it: options between open and bind (the
+    // receive buffer follows the bind), the bind itself, and the retry step.
+    virtual void SetOwnOptions() {}
+    virtual void BindSocket(const boost::asio::ip::udp::endpoint& local) { socket.bind(local); }
+    virtual bool NextPortAfterFailure() { return false; }
+
 private:
     // The receive loop's two forms: one datagram per wait, with every trace
     // line, while the log is on; batches of whatever has queued up, with no
