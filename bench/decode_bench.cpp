@@ -4,9 +4,9 @@
 #include <string>
 
 #include "BenchMain.h"
-#include "SearchDeviceBroadcastThread.h"
-#include "SearchDeviceClient.h"
-#include "SearchDeviceMulticastThread.h"
+#include "SearchDeviceThread/SearchDeviceBroadcastThread.h"
+#include "SearchDeviceHandle/SearchDeviceClient.h"
+#include "SearchDeviceThread/SearchDeviceMulticastThread.h"
 
 namespace {
 

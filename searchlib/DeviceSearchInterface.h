@@ -5,10 +5,10 @@
 
 #include <vector>
 
-#include "CommonStruct.h"
-#include "SearchDeviceOpt.h"
-#include "SearchTargets.h"
-#include "SearchWorkerStatus.h"
+#include "Common/CommonStruct.h"
+#include "Common/SearchTargets.h"
+#include "Common/SearchWorkerStatus.h"
+#include "SearchDeviceHandle/SearchTargetSweep.h"
 
 void ToUpper(char* text);
 
@@ -16,7 +16,8 @@ class CDeviceSearchInterface {
 public:
     static CDeviceSearchInterface* GetInstance();
 
-    // Engine control; see SearchDeviceOpt.h. A second init is refused.
+    // Engine control, as the C entry points of nasscout/SearchDeviceOpt.h
+    // describe it. A second init is refused.
     int DeviceSearchDllInit(int (*listener)(void*, int), bool logOn, const char* logDir, bool multiIP);
     int SendSearchDeviceCommand(dhcppacket* packet);
     void DeviceSearchDllExit();
@@ -36,7 +37,7 @@ public:
     // One ageing pass: lifetime -= 10, records below 46 are removed.
     void RefreshDeviceList();
 
-    // Targets beyond the broadcast domain (see SearchDeviceOpt.h for what a
+    // Targets beyond the broadcast domain (see nasscout/SearchDeviceOpt.h for what a
     // sweep sends and from which socket). SetSearchTargets replaces the list
     // and the rate (kSearchRateMin..kSearchRateMax) used by every later
     // sweep; -1 and nothing changed when the rate is out of range. An empty
@@ -51,7 +52,7 @@ public:
     // after SendSearchDeviceCommand.
     int SweepSearchTargets();
     // The latest sweep's progress; any thread.
-    sweepprogress GetSweepProgress();
+    SweepProgress GetSweepProgress();
     // Blocks until no sweep runs or timeoutMs passed (< 0: no limit); true
     // when none runs. Any thread.
     bool WaitSweep(int timeoutMs);

@@ -1,14 +1,13 @@
-#include "SearchDeviceOpt.h"
+#include "nasscout/SearchDeviceOpt.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "Protocol/BroadcastCodec.h"
-#include "SearchDeviceClient.h"
-#include "SearchTargetSweep.h"
-#include "SearchTargets.h"
-#include "ShowLog.h"
+#include "SearchDeviceHandle/SearchDeviceClient.h"
+#include "SearchDeviceHandle/SearchTargetSweep.h"
+#include "Common/SearchTargets.h"
+#include "ShowLog/ShowLog.h"
 
 extern "C" int search_dll_init(int (*callback)(void*, int), bool log_on, const char* log_dir, bool multi_ip) {
     SearchDeviceShowLog::io_log_init(log_on, log_dir);
@@ -23,17 +22,7 @@ extern "C" void search_dll_exit(void) {
     SearchDeviceShowLog::io_log_exit();
 }
 
-extern "C" int SendMessageToDevice(dhcppacket* packet) {
-    if (packet == nullptr) {
-        SearchDeviceShowLog::io_printf("SendMessage : pdhcp is NULL ");
-        dhcppacket request = DefaultSearchPacket();
-        CSearchDeviceClient::SendMessageToDevice(request);
-    } else {
-        SearchDeviceShowLog::io_printf("SendMessage : pdhcp is not NULL ");
-        CSearchDeviceClient::SendMessageToDevice(*packet);
-    }
-    return 0;
-}
+extern "C" int SendMessageToDevice(dhcppacket* packet) { return CSearchDeviceClient::SendSearch(packet); }
 
 extern "C" int search_set_targets(const char* targets, int rate, char* error, int error_size) {
     std::string reason;

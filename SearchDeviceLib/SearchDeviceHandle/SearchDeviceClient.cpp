@@ -3,7 +3,7 @@
 #include <utility>  // before Asio: 1.74 uses std::exchange without it in C++20
 // clang-format on
 
-#include "SearchDeviceClient.h"
+#include "SearchDeviceHandle/SearchDeviceClient.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -19,13 +19,14 @@
 #include <mutex>
 #include <system_error>
 
-#include "HostNameLookup.h"
+#include "SearchDeviceHandle/HostNameLookup.h"
 #include "Net/Ipv4.h"
-#include "SearchDeviceBroadcastThread.h"
-#include "SearchDeviceMultiCommandThead.h"
-#include "SearchDeviceMulticastThread.h"
-#include "SearchPorts.h"
-#include "ShowLog.h"
+#include "Protocol/BroadcastCodec.h"
+#include "SearchDeviceThread/SearchDeviceBroadcastThread.h"
+#include "SearchDeviceThread/SearchDeviceMultiCommandThead.h"
+#include "SearchDeviceThread/SearchDeviceMulticastThread.h"
+#include "Common/SearchPorts.h"
+#include "ShowLog/ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
 using Kind = SearchWorkerStatus::Kind;
@@ -269,6 +270,18 @@ int CSearchDeviceClient::SendMessageToDevice(dhcppacket& packet) {
     for (IPANDSEARCHTHREAD& pair : m_vSearchDeviceThread) {
         pair.pSearchThread->ClearOldDeviceInfo();
         pair.pSearchThread->SendSearchCommandToDevice(packet);
+    }
+    return 0;
+}
+
+int CSearchDeviceClient::SendSearch(dhcppacket* packet) {
+    if (packet == nullptr) {
+        io_printf("SendMessage : pdhcp is NULL ");
+        dhcppacket request = DefaultSearchPacket();
+        SendMessageToDevice(request);
+    } else {
+        io_printf("SendMessage : pdhcp is not NULL ");
+        SendMessageToDevice(*packet);
     }
     return 0;
 }

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "CommonStruct.h"
-#include "NoDestructor.h"
-#include "SearchWorkerStatus.h"
+#include "Common/CommonStruct.h"
+#include "Common/NoDestructor.h"
+#include "Common/SearchWorkerStatus.h"
 
 class CSearchDeviceThread;
 struct WorkerHandOver;
@@ -47,6 +47,8 @@ public:
     // command worker's address.
     static void JoinGroupOnLocalAddresses();
     static int SendMessageToDevice(dhcppacket& packet);
+    // The same, with null standing for the default broadcast request.
+    static int SendSearch(dhcppacket* packet);
     static void ExitSocketThread();
 
     // Serialises records of all workers into the callback.

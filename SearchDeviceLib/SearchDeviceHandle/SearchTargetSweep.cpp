@@ -2,7 +2,7 @@
 #include <utility>  // before Asio: 1.74 uses std::exchange without it in C++20
 // clang-format on
 
-#include "SearchTargetSweep.h"
+#include "SearchDeviceHandle/SearchTargetSweep.h"
 
 #include <sys/prctl.h>
 
@@ -17,13 +17,13 @@
 #include <vector>
 
 #include "Net/Ipv4.h"
-#include "NoDestructor.h"
-#include "Pacer.h"
+#include "Common/NoDestructor.h"
+#include "SearchDeviceHandle/Pacer.h"
 #include "Protocol/BroadcastCodec.h"
 #include "Protocol/SsdpCodec.h"
-#include "SearchDeviceClient.h"
-#include "SearchDeviceThread.h"
-#include "ShowLog.h"
+#include "SearchDeviceHandle/SearchDeviceClient.h"
+#include "SearchDeviceThread/SearchDeviceThread.h"
+#include "ShowLog/ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
 using Clock = std::chrono::steady_clock;

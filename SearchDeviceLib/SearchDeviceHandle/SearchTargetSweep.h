@@ -2,18 +2,17 @@
 // their own. Static members only, like the search client it works beside.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
-#include "SearchTargets.h"
+#include "Common/SearchTargets.h"
 
 // A snapshot of the latest sweep.
 struct SweepProgress {
     enum class State { Idle, Running, Finished, Cancelled };  // Idle: no sweep since the start
-    std::uint64_t done = 0;    // addresses probed so far
-    std::uint64_t total = 0;   // addresses in the sweep
-    std::uint64_t sent = 0;    // datagrams sent
-    std::uint64_t failed = 0;  // datagrams the system refused
+    unsigned long long done = 0;    // addresses probed so far
+    unsigned long long total = 0;   // addresses in the sweep
+    unsigned long long sent = 0;    // datagrams sent
+    unsigned long long failed = 0;  // datagrams the system refused
     int rate = 0;              // datagrams per second asked for
     double achieved = 0;       // datagrams per second so far (sent and failed)
     double elapsed = 0;        // seconds since the start (until the end, once ended)

@@ -1,4 +1,4 @@
-#include "SearchDeviceBroadcastThread.h"
+#include "SearchDeviceThread/SearchDeviceBroadcastThread.h"
 
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -10,7 +10,7 @@
 
 #include "Common/BindHelper.h"
 #include "Protocol/BroadcastCodec.h"
-#include "ShowLog.h"
+#include "ShowLog/ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
 namespace ip = boost::asio::ip;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "SearchDeviceThread.h"
+#include "SearchDeviceThread/SearchDeviceThread.h"
 
 struct ifaddrs;
 

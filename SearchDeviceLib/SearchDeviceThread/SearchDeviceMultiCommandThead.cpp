@@ -1,4 +1,4 @@
-#include "SearchDeviceMultiCommandThead.h"
+#include "SearchDeviceThread/SearchDeviceMultiCommandThead.h"
 
 CSearchDeviceMultiCommandThead::CSearchDeviceMultiCommandThead() {}
 

@@ -2,7 +2,7 @@
 // joining the group: hears the answers sent straight back to it.
 #pragma once
 
-#include "SearchDeviceMulticastThread.h"
+#include "SearchDeviceThread/SearchDeviceMulticastThread.h"
 
 class CSearchDeviceMultiCommandThead : public CSearchDeviceMulticastThread {
 public:

@@ -1,4 +1,4 @@
-#include "SearchDeviceMulticastThread.h"
+#include "SearchDeviceThread/SearchDeviceMulticastThread.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "Protocol/SsdpCodec.h"
-#include "SearchPorts.h"
-#include "ShowLog.h"
+#include "Common/SearchPorts.h"
+#include "ShowLog/ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
 namespace ip = boost::asio::ip;

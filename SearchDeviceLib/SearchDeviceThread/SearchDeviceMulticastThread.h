@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "SearchDeviceThread.h"
+#include "SearchDeviceThread/SearchDeviceThread.h"
 
 class CSearchDeviceMulticastThread : public CSearchDeviceThread {
 public:

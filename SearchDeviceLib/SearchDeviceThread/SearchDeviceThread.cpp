@@ -1,4 +1,4 @@
-#include "SearchDeviceThread.h"
+#include "SearchDeviceThread/SearchDeviceThread.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -12,7 +12,7 @@
 
 #include "Net/Ipv4.h"
 #include "Net/Message.h"
-#include "ShowLog.h"
+#include "ShowLog/ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
 namespace ip = boost::asio::ip;

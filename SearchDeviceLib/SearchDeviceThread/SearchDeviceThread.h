@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "CommonStruct.h"
-#include "SearchWorkerStatus.h"
+#include "Common/CommonStruct.h"
+#include "Common/SearchWorkerStatus.h"
 
 // Where a worker hands on what it found, given by whoever made it before it
 // starts: the workers know no client. A null entry drops what it would get.

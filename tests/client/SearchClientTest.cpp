@@ -10,11 +10,11 @@
 #include <stdexcept>
 #include <thread>
 
-#include "HostNameLookup.h"
-#include "SearchDeviceClient.h"
-#include "SearchDeviceOpt.h"
-#include "SearchDeviceThread.h"
-#include "ShowLog.h"
+#include "SearchDeviceHandle/HostNameLookup.h"
+#include "SearchDeviceHandle/SearchDeviceClient.h"
+#include "nasscout/SearchDeviceOpt.h"
+#include "SearchDeviceThread/SearchDeviceThread.h"
+#include "ShowLog/ShowLog.h"
 #include "TestFiles.h"
 
 using ::testing::ElementsAre;

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "SearchDeviceBroadcastThread.h"
+#include "SearchDeviceThread/SearchDeviceBroadcastThread.h"
 
 namespace {
 

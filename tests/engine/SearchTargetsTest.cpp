@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "Net/Ipv4.h"
-#include "SearchTargets.h"
+#include "Common/SearchTargets.h"
 
 namespace {
 

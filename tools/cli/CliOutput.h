@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "CommonStruct.h"
+#include "Common/CommonStruct.h"
 #include "SnapshotDiff.h"
 
 namespace cli {

@@ -1,6 +1,6 @@
 #include "StartWarnings.h"
 
-#include "SearchPorts.h"
+#include "Common/SearchPorts.h"
 
 namespace cli {
 namespace {

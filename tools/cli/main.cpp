@@ -20,12 +20,12 @@
 
 #include "AnswerLog.h"
 #include "CliOutput.h"
-#include "CoverageDump.h"
+#include "Common/CoverageDump.h"
 #include "DeviceSearchInterface.h"
 #include "Doctor.h"
 #include "KnownBoxes.h"
-#include "SearchTargets.h"
-#include "ShowLog.h"
+#include "Common/SearchTargets.h"
+#include "ShowLog/ShowLog.h"
 #include "SnapshotDiff.h"
 #include "StartWarnings.h"
 
@@ -152,7 +152,7 @@ public:
             if (progress) ShowSweepProgress(engine->GetSweepProgress());
         }
         if (progress) std::fprintf(stderr, "\r%70s\r", "");
-        const sweepprogress done = engine->GetSweepProgress();
+        const SweepProgress done = engine->GetSweepProgress();
         if (done.failed > 0) {
             const std::string warning = std::to_string(done.failed) + " of " +
                                         std::to_string(done.sent + done.failed) +
@@ -186,7 +186,7 @@ public:
     CDeviceSearchInterface* engine = nullptr;
 
 private:
-    static void ShowSweepProgress(const sweepprogress& p) {
+    static void ShowSweepProgress(const SweepProgress& p) {
         const long left = std::lround(p.remaining);
         std::fprintf(stderr, "\rasking targets: %llu/%llu addresses, %.0f datagrams/s, %ld:%02ld left   ", p.done,
                      p.total, p.achieved, left / 60, left % 60);
