@@ -191,10 +191,6 @@ int CDeviceSearchInterface::SetSearchTargets(const CSearchTargetList& targets, i
     return CSearchTargetSweep::SetTargets(targets, rate);
 }
 
-CSearchTargetList CDeviceSearchInterface::GetSearchTargets() { return CSearchTargetSweep::GetTargets(); }
-
-int CDeviceSearchInterface::GetSearchRate() { return CSearchTargetSweep::GetRate(); }
-
 int CDeviceSearchInterface::SweepSearchTargets() { return CSearchTargetSweep::Start(); }
 
 SweepProgress CDeviceSearchInterface::GetSweepProgress() { return CSearchTargetSweep::Progress(); }

@@ -1,4 +1,6 @@
-// The front end of the search engine: owns the one merged device list.
+// The front end of the search engine: owns the one merged device list. Its
+// one door into the engine is CSearchDeviceClient and CSearchTargetSweep; it
+// never reaches a worker, and the C entry points are left to other hosts.
 #pragma once
 
 #include <pthread.h>
@@ -44,8 +46,6 @@ public:
     // list means no targets. Parse what the user typed with
     // ParseSearchTargets / ParseSearchTargetLines (SearchTargets.h).
     int SetSearchTargets(const CSearchTargetList& targets, int rate = kSearchRateDefault);
-    CSearchTargetList GetSearchTargets();
-    int GetSearchRate();
     // Starts a sweep of the targets on its own thread and returns at once:
     // 0 started (a running sweep is cancelled first), 1 no targets (nothing
     // sent), -1 engine not running. Call it from the thread that searches,

@@ -1,3 +1,5 @@
+// The C boundary for hosts: each entry point calls the client or the sweep
+// and fills the C structs; no logic or state of its own.
 #include "nasscout/SearchDeviceOpt.h"
 
 #include <cstdio>

@@ -1,6 +1,8 @@
 // Decides which search workers exist, fans every search out to them, stops
 // them, and funnels their decoded records one at a time into the device
 // callback given at start. Static members only; no object is ever made.
+// Owns the worker registry and the local addresses; reaches sockets only
+// through the workers' operations and never the front end's device list.
 #pragma once
 
 #include <boost/thread/mutex.hpp>

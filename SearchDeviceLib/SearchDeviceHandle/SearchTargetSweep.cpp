@@ -218,18 +218,6 @@ int CSearchTargetSweep::SetTargets(const CSearchTargetList& targets, int rate) {
     return 0;
 }
 
-CSearchTargetList CSearchTargetSweep::GetTargets() {
-    State& s = S();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.targets;
-}
-
-int CSearchTargetSweep::GetRate() {
-    State& s = S();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.rate;
-}
-
 int CSearchTargetSweep::Start() {
     Cancel();
     State& s = S();

@@ -1,5 +1,8 @@
 // Sweeps of the search targets: unicast probes, paced evenly, on a thread of
 // their own. Static members only, like the search client it works beside.
+// Owns the targets, the rate and the latest sweep's state; sends from the
+// workers the client names (StartedSenders, SweepWorker) and never touches
+// the client's registry, the workers' receiving or the front end's list.
 #pragma once
 
 #include <string>
@@ -27,8 +30,6 @@ public:
     // Stores the targets and rate (kSearchRateMin..kSearchRateMax) for later
     // sweeps; -1 and nothing changed when the rate is out of range.
     static int SetTargets(const CSearchTargetList& targets, int rate);
-    static CSearchTargetList GetTargets();
-    static int GetRate();
 
     // 0: a sweep started (a running one was cancelled first); 1: no targets,
     // nothing sent (a running sweep is cancelled all the same); -1: the engine

@@ -135,8 +135,6 @@ void CSearchDeviceMulticastThread::HandleInitSearchThreadError() {
               testCount, nPort);
 }
 
-std::string_view CSearchDeviceMulticastThread::SearchRequest() { return SsdpSearchRequest(); }
-
 char* CSearchDeviceMulticastThread::str_ltrim(char* text) {
     if (text == nullptr) return nullptr;
     while (isBlank(*text)) ++text;

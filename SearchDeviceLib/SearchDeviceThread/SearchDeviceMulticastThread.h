@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "SearchDeviceThread/SearchDeviceThread.h"
@@ -27,8 +26,6 @@ public:
     // makes the kernel join on the default route's interface only, so the
     // announcements of every other network would go unheard.
     void JoinGroupOn(const std::string& localIP);
-    // The 129-byte M-SEARCH request, without its terminating zero.
-    static std::string_view SearchRequest();
 
 protected:
     // A group member joins before it binds and shares the port with address

@@ -1,4 +1,7 @@
 // Base of every search worker: one UDP socket, one detached receive thread.
+// A worker owns its socket, its thread and its last forwarded record; the
+// decoding is Protocol/'s, and what it finds leaves only through the
+// hand-over it is given: it never touches the client, the sweep or the list.
 #pragma once
 
 // clang-format off
