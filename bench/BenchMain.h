@@ -9,7 +9,7 @@
 
 #include <iostream>
 
-#include "ShowLog.h"
+#include "ShowLog/ShowLog.h"
 
 #define NASSCOUT_BENCHMARK_MAIN()                                          \
     int main(int argc, char** argv) {                                     \

@@ -4,9 +4,9 @@
 #include <string>
 
 #include "BenchMain.h"
-#include "SearchDeviceBroadcastThread.h"
-#include "SearchDeviceClient.h"
-#include "SearchDeviceMulticastThread.h"
+#include "SearchDeviceThread/SearchDeviceBroadcastThread.h"
+#include "SearchDeviceHandle/SearchDeviceClient.h"
+#include "SearchDeviceThread/SearchDeviceMulticastThread.h"
 
 namespace {
 
@@ -53,6 +53,7 @@ template <typename Worker>
 void decode(benchmark::State& state, Datagrams d) {
     CSearchDeviceClient::SetDeviceCallback(countOnly);
     static Worker* worker = new Worker;  // never started: no socket, no thread
+    worker->SetHandOver(CSearchDeviceClient::HandOver());
     std::string sender = "198.51.100.20";
     g_handed = 0;
     for (auto _ : state) {

@@ -45,7 +45,7 @@
 #include <thread>
 #include <vector>
 
-#include "CoverageDump.h"
+#include "Common/CoverageDump.h"
 #include "DeviceSearchInterface.h"
 #include "Net/Message.h"
 
@@ -213,7 +213,7 @@ int runEngine(const Args& a) {
         if (k > 0) std::this_thread::sleep_for(std::chrono::duration<double>(a.every));
         searchMs.push_back(timed([&] { engine->SendSearchDeviceCommand(nullptr); }));
     }
-    sweepprogress sweep{};
+    SweepProgress sweep;
     double sweepCpu = 0;
     if (!targets.Empty()) {
         engine->SetSearchTargets(targets, a.rate);

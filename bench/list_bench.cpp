@@ -5,7 +5,7 @@
 
 #include "BenchMain.h"
 #include "DeviceSearchInterface.h"
-#include "SearchDeviceClient.h"
+#include "SearchDeviceHandle/SearchDeviceClient.h"
 
 namespace {
 

@@ -5,11 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "NoDestructor.h"
-#include "SearchDeviceClient.h"
-#include "SearchDeviceOpt.h"
-#include "SearchTargetSweep.h"
-#include "ShowLog.h"
+#include "Common/NoDestructor.h"
+#include "SearchDeviceHandle/SearchDeviceClient.h"
+#include "SearchDeviceHandle/SearchTargetSweep.h"
+#include "ShowLog/ShowLog.h"
 
 namespace {
 
@@ -65,7 +64,8 @@ int CDeviceSearchInterface::DeviceSearchDllInit(int (*listener)(void*, int), boo
     if (started) return 0;
     started = true;
     userCallback = listener;
-    return search_dll_init(&CDeviceSearchInterface::SearchDeviceRecallHandle, logOn, logDir, multiIP);
+    SearchDeviceShowLog::io_log_init(logOn, logDir);
+    return CSearchDeviceClient::InitSocketThread(&CDeviceSearchInterface::SearchDeviceRecallHandle, multiIP);
 }
 
 int CDeviceSearchInterface::SendSearchDeviceCommand(dhcppacket* packet) {
@@ -73,10 +73,15 @@ int CDeviceSearchInterface::SendSearchDeviceCommand(dhcppacket* packet) {
         ListLock lock(*this);
         g_capReported = false;
     }
-    return SendMessageToDevice(packet);
+    return CSearchDeviceClient::SendSearch(packet);
 }
 
-void CDeviceSearchInterface::DeviceSearchDllExit() { search_dll_exit(); }
+void CDeviceSearchInterface::DeviceSearchDllExit() {
+    // No probe may leave once the workers are stopped.
+    CSearchTargetSweep::Stop();
+    CSearchDeviceClient::ExitSocketThread();
+    SearchDeviceShowLog::io_log_exit();
+}
 
 void* CDeviceSearchInterface::RefreshDeviceList(void*) {
     CDeviceSearchInterface* self = GetInstance();
@@ -186,21 +191,13 @@ int CDeviceSearchInterface::SetSearchTargets(const CSearchTargetList& targets, i
     return CSearchTargetSweep::SetTargets(targets, rate);
 }
 
-CSearchTargetList CDeviceSearchInterface::GetSearchTargets() { return CSearchTargetSweep::GetTargets(); }
+int CDeviceSearchInterface::SweepSearchTargets() { return CSearchTargetSweep::Start(); }
 
-int CDeviceSearchInterface::GetSearchRate() { return CSearchTargetSweep::GetRate(); }
+SweepProgress CDeviceSearchInterface::GetSweepProgress() { return CSearchTargetSweep::Progress(); }
 
-int CDeviceSearchInterface::SweepSearchTargets() { return search_sweep_targets(); }
+bool CDeviceSearchInterface::WaitSweep(int timeoutMs) { return CSearchTargetSweep::Wait(timeoutMs); }
 
-sweepprogress CDeviceSearchInterface::GetSweepProgress() {
-    sweepprogress progress;
-    search_sweep_progress(&progress);
-    return progress;
-}
-
-bool CDeviceSearchInterface::WaitSweep(int timeoutMs) { return search_sweep_wait(timeoutMs) == 1; }
-
-void CDeviceSearchInterface::CancelSweep() { search_sweep_cancel(); }
+void CDeviceSearchInterface::CancelSweep() { CSearchTargetSweep::Cancel(); }
 
 std::vector<SearchWorkerStatus> CDeviceSearchInterface::GetWorkerStatus() {
     return CSearchDeviceClient::GetWorkerStatus();

@@ -1,14 +1,16 @@
-// The front end of the search engine: owns the one merged device list.
+// The front end of the search engine: owns the one merged device list. Its
+// one door into the engine is CSearchDeviceClient and CSearchTargetSweep; it
+// never reaches a worker, and the C entry points are left to other hosts.
 #pragma once
 
 #include <pthread.h>
 
 #include <vector>
 
-#include "CommonStruct.h"
-#include "SearchDeviceOpt.h"
-#include "SearchTargets.h"
-#include "SearchWorkerStatus.h"
+#include "Common/CommonStruct.h"
+#include "Common/SearchTargets.h"
+#include "Common/SearchWorkerStatus.h"
+#include "SearchDeviceHandle/SearchTargetSweep.h"
 
 void ToUpper(char* text);
 
@@ -16,7 +18,8 @@ class CDeviceSearchInterface {
 public:
     static CDeviceSearchInterface* GetInstance();
 
-    // Engine control; see SearchDeviceOpt.h. A second init is refused.
+    // Engine control, as the C entry points of nasscout/SearchDeviceOpt.h
+    // describe it. A second init is refused.
     int DeviceSearchDllInit(int (*listener)(void*, int), bool logOn, const char* logDir, bool multiIP);
     int SendSearchDeviceCommand(dhcppacket* packet);
     void DeviceSearchDllExit();
@@ -36,22 +39,20 @@ public:
     // One ageing pass: lifetime -= 10, records below 46 are removed.
     void RefreshDeviceList();
 
-    // Targets beyond the broadcast domain (see SearchDeviceOpt.h for what a
+    // Targets beyond the broadcast domain (see nasscout/SearchDeviceOpt.h for what a
     // sweep sends and from which socket). SetSearchTargets replaces the list
     // and the rate (kSearchRateMin..kSearchRateMax) used by every later
     // sweep; -1 and nothing changed when the rate is out of range. An empty
     // list means no targets. Parse what the user typed with
     // ParseSearchTargets / ParseSearchTargetLines (SearchTargets.h).
     int SetSearchTargets(const CSearchTargetList& targets, int rate = kSearchRateDefault);
-    CSearchTargetList GetSearchTargets();
-    int GetSearchRate();
     // Starts a sweep of the targets on its own thread and returns at once:
     // 0 started (a running sweep is cancelled first), 1 no targets (nothing
     // sent), -1 engine not running. Call it from the thread that searches,
     // after SendSearchDeviceCommand.
     int SweepSearchTargets();
     // The latest sweep's progress; any thread.
-    sweepprogress GetSweepProgress();
+    SweepProgress GetSweepProgress();
     // Blocks until no sweep runs or timeoutMs passed (< 0: no limit); true
     // when none runs. Any thread.
     bool WaitSweep(int timeoutMs);

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "DottedQuad.h"
+#include "Common/DottedQuad.h"
 
 
 std::string deviceUrl(const std::string& scheme, const std::string& ip) {

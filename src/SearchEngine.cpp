@@ -37,9 +37,9 @@ bool SearchEngine::sweepSearchTargets() {
 }
 
 SweepStatus SearchEngine::sweepStatus() {
-    const sweepprogress p = CDeviceSearchInterface::GetInstance()->GetSweepProgress();
-    return {p.state == SEARCH_SWEEP_RUNNING, p.remaining, p.sent + p.failed, p.failed,
-            std::string(p.error, strnlen(p.error, sizeof p.error)), p.done, p.total};
+    const SweepProgress p = CDeviceSearchInterface::GetInstance()->GetSweepProgress();
+    return {p.state == SweepProgress::State::Running, p.remaining, p.sent + p.failed, p.failed, p.error, p.done,
+            p.total};
 }
 
 KnownBoxes* SearchEngine::knownBoxes() {

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "LanguageTexts.h"
-#include "SearchTargets.h"
+#include "Common/SearchTargets.h"
 
 // Why a list of search targets was refused, naming the offending item, in
 // the language of texts (English where it has no entry).

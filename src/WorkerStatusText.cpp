@@ -40,7 +40,7 @@ std::string describe(const SearchWorkerStatus& w, const LanguageTexts& t) {
 std::string workerStatusText(const std::vector<SearchWorkerStatus>& workers, const LanguageTexts& texts) {
     std::string line;
     for (const SearchWorkerStatus& w : workers) {
-        if (w.started) continue;
+        if (w.started || w.forSweeps) continue;
         if (!line.empty()) line += "; ";
         line += describe(w, texts);
     }

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "LanguageTexts.h"
-#include "SearchWorkerStatus.h"
+#include "Common/SearchWorkerStatus.h"
 
 // One line naming every search that could not start, "" when all started;
 // in the language of texts, English where it has no entry.

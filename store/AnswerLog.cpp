@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "NoDestructor.h"
+#include "Common/NoDestructor.h"
 
 namespace store {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "BoxStore.h"
-#include "CommonStruct.h"
+#include "Common/CommonStruct.h"
 
 namespace store {
 

@@ -1,4 +1,4 @@
-#include "BindHelper.h"
+#include "Common/BindHelper.h"
 
 #include <fcntl.h>
 #include <poll.h>

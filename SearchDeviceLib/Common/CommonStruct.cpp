@@ -1,4 +1,4 @@
-#include "CommonStruct.h"
+#include "Common/CommonStruct.h"
 
 namespace {
 

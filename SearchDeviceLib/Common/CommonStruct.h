@@ -1,4 +1,5 @@
-// Records shared by the search engine and its front end.
+// Records shared by the search engine and its front end: plain data, no
+// sockets, threads or log.
 #pragma once
 
 #include <cstddef>

@@ -1,14 +1,15 @@
-#include "SearchDeviceOpt.h"
+// The C boundary for hosts: each entry point calls the client or the sweep
+// and fills the C structs; no logic or state of its own.
+#include "nasscout/SearchDeviceOpt.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "Protocol/BroadcastCodec.h"
-#include "SearchDeviceClient.h"
-#include "SearchTargetSweep.h"
-#include "SearchTargets.h"
-#include "ShowLog.h"
+#include "SearchDeviceHandle/SearchDeviceClient.h"
+#include "SearchDeviceHandle/SearchTargetSweep.h"
+#include "Common/SearchTargets.h"
+#include "ShowLog/ShowLog.h"
 
 extern "C" int search_dll_init(int (*callback)(void*, int), bool log_on, const char* log_dir, bool multi_ip) {
     SearchDeviceShowLog::io_log_init(log_on, log_dir);
@@ -23,17 +24,7 @@ extern "C" void search_dll_exit(void) {
     SearchDeviceShowLog::io_log_exit();
 }
 
-extern "C" int SendMessageToDevice(dhcppacket* packet) {
-    if (packet == nullptr) {
-        SearchDeviceShowLog::io_printf("SendMessage : pdhcp is NULL ");
-        dhcppacket request = DefaultSearchPacket();
-        CSearchDeviceClient::SendMessageToDevice(request);
-    } else {
-        SearchDeviceShowLog::io_printf("SendMessage : pdhcp is not NULL ");
-        CSearchDeviceClient::SendMessageToDevice(*packet);
-    }
-    return 0;
-}
+extern "C" int SendMessageToDevice(dhcppacket* packet) { return CSearchDeviceClient::SendSearch(packet); }
 
 extern "C" int search_set_targets(const char* targets, int rate, char* error, int error_size) {
     std::string reason;
@@ -52,8 +43,17 @@ extern "C" int search_set_targets(const char* targets, int rate, char* error, in
 
 extern "C" int search_sweep_targets(void) { return CSearchTargetSweep::Start(); }
 
+static_assert(static_cast<int>(SweepProgress::State::Idle) == SEARCH_SWEEP_IDLE &&
+              static_cast<int>(SweepProgress::State::Running) == SEARCH_SWEEP_RUNNING &&
+              static_cast<int>(SweepProgress::State::Finished) == SEARCH_SWEEP_FINISHED &&
+              static_cast<int>(SweepProgress::State::Cancelled) == SEARCH_SWEEP_CANCELLED);
+
 extern "C" int search_sweep_progress(sweepprogress* progress) {
-    if (progress != nullptr) *progress = CSearchTargetSweep::Progress();
+    if (progress == nullptr) return 0;
+    const SweepProgress p = CSearchTargetSweep::Progress();
+    *progress = sweepprogress{p.done, p.total, p.sent, p.failed, p.rate, p.achieved, p.elapsed, p.remaining,
+                              static_cast<int>(p.state), p.number, {}};
+    std::snprintf(progress->error, sizeof progress->error, "%s", p.error.c_str());
     return 0;
 }
 

@@ -1,9 +1,9 @@
-#include "SearchTargets.h"
+#include "Common/SearchTargets.h"
 
 #include <algorithm>
 #include <array>
 
-#include "DottedQuad.h"
+#include "Common/DottedQuad.h"
 
 namespace {
 

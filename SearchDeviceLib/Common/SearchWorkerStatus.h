@@ -12,6 +12,9 @@ struct SearchWorkerStatus {
     bool started = false;
     std::string error;    // the last start error's text when !started
     bool shared = false;  // started on a port that another program holds too
+    // Made by a target sweep because a search worker could not start; it
+    // sends only the sweep's probes, on a port the system chose.
+    bool forSweeps = false;
 };
 
 // How the last search's broadcast request left through one local interface,

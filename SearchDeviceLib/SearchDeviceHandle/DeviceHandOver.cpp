@@ -1,8 +1,8 @@
 // The device hand-over: the one place where records of all workers meet.
 #include <cstring>
 
-#include "SearchDeviceClient.h"
-#include "ShowLog.h"
+#include "SearchDeviceHandle/SearchDeviceClient.h"
+#include "ShowLog/ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
 

@@ -1,4 +1,4 @@
-#include "HostNameLookup.h"
+#include "SearchDeviceHandle/HostNameLookup.h"
 
 #include <condition_variable>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "Pacer.h"
+#include "SearchDeviceHandle/Pacer.h"
 
 #include <algorithm>
 #include <ctime>

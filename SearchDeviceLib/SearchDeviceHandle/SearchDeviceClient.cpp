@@ -3,7 +3,7 @@
 #include <utility>  // before Asio: 1.74 uses std::exchange without it in C++20
 // clang-format on
 
-#include "SearchDeviceClient.h"
+#include "SearchDeviceHandle/SearchDeviceClient.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 
 #include <algorithm>
+#include <atomic>
 #include <boost/asio.hpp>
 #include <cerrno>
 #include <exception>
@@ -18,13 +19,14 @@
 #include <mutex>
 #include <system_error>
 
-#include "HostNameLookup.h"
+#include "SearchDeviceHandle/HostNameLookup.h"
 #include "Net/Ipv4.h"
-#include "SearchDeviceBroadcastThread.h"
-#include "SearchDeviceMultiCommandThead.h"
-#include "SearchDeviceMulticastThread.h"
-#include "SearchPorts.h"
-#include "ShowLog.h"
+#include "Protocol/BroadcastCodec.h"
+#include "SearchDeviceThread/SearchDeviceBroadcastThread.h"
+#include "SearchDeviceThread/SearchDeviceMultiCommandThead.h"
+#include "SearchDeviceThread/SearchDeviceMulticastThread.h"
+#include "Common/SearchPorts.h"
+#include "ShowLog/ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
 using Kind = SearchWorkerStatus::Kind;
@@ -108,6 +110,18 @@ BroadcastSendRecord& BroadcastSends() {
     return *record;
 }
 
+// Workers made for sweeps. The sweep thread may make one while the thread that
+// starts, searches and stops reads the status: the mutex also covers the start.
+struct SweepWorkerList {
+    std::mutex mutex;
+    std::vector<IPANDSEARCHTHREAD> workers;
+};
+SweepWorkerList& SweepWorkers() {
+    static NoDestructor<SweepWorkerList> list;  // a late status read at exit still finds it
+    return *list;
+}
+std::atomic<unsigned> g_made{0};
+
 CSearchDeviceThread* MakeWorker(Kind kind) {
     if (Factory()) return Factory()(kind);
     switch (kind) {
@@ -134,12 +148,42 @@ bool CSearchDeviceClient::StartWorker(Kind kind, const std::string& localIP, int
         return false;
     }
     if (worker == nullptr) return false;
+    worker->SetHandOver(HandOver());
     worker->InitSearchThread(localIP.empty() ? nullptr : localIP.c_str(), port, retry);
     IPANDSEARCHTHREAD pair;
     pair.setvalue(localIP, worker);
     pair.kind = kind;
+    pair.made = ++g_made;
     m_vSearchDeviceThread.push_back(pair);
     return true;
+}
+
+CSearchDeviceThread* CSearchDeviceClient::SweepWorker(Kind kind) {
+    SweepWorkerList& list = SweepWorkers();
+    std::lock_guard<std::mutex> lock(list.mutex);
+    CSearchDeviceThread* worker = nullptr;
+    for (const IPANDSEARCHTHREAD& pair : list.workers)
+        if (pair.kind == kind) worker = pair.pSearchThread;
+    if (worker != nullptr && worker->StartSucceeded()) return worker;
+    if (worker == nullptr) {
+        worker = MakeWorker(kind);
+        if (worker == nullptr) return nullptr;
+        worker->SetHandOver(HandOver());
+        IPANDSEARCHTHREAD pair;
+        pair.setvalue("", worker);
+        pair.kind = kind;
+        pair.made = ++g_made;
+        list.workers.push_back(pair);
+    }
+    worker->InitSearchThread(nullptr, 0, false);
+    return worker->StartSucceeded() ? worker : nullptr;
+}
+
+void CSearchDeviceClient::StopSweepWorkers() {
+    SweepWorkerList& list = SweepWorkers();
+    std::lock_guard<std::mutex> lock(list.mutex);
+    for (const IPANDSEARCHTHREAD& pair : list.workers)
+        if (pair.pSearchThread->StartSucceeded()) pair.pSearchThread->ExitSearchThread();
 }
 
 CSearchDeviceClient::Senders CSearchDeviceClient::StartedSenders() {
@@ -230,6 +274,18 @@ int CSearchDeviceClient::SendMessageToDevice(dhcppacket& packet) {
     return 0;
 }
 
+int CSearchDeviceClient::SendSearch(dhcppacket* packet) {
+    if (packet == nullptr) {
+        io_printf("SendMessage : pdhcp is NULL ");
+        dhcppacket request = DefaultSearchPacket();
+        SendMessageToDevice(request);
+    } else {
+        io_printf("SendMessage : pdhcp is not NULL ");
+        SendMessageToDevice(*packet);
+    }
+    return 0;
+}
+
 void CSearchDeviceClient::JoinGroupOnLocalAddresses() {
     for (const IPANDSEARCHTHREAD& group : m_vSearchDeviceThread) {
         if (group.kind != Kind::Multicast) continue;
@@ -245,9 +301,8 @@ void CSearchDeviceClient::ExitSocketThread() {
 }
 
 std::vector<SearchWorkerStatus> CSearchDeviceClient::GetWorkerStatus() {
-    std::vector<SearchWorkerStatus> snapshot;
-    snapshot.reserve(m_vSearchDeviceThread.size());
-    for (const IPANDSEARCHTHREAD& pair : m_vSearchDeviceThread) {
+    std::vector<std::pair<unsigned, SearchWorkerStatus>> made;
+    const auto add = [&made](const IPANDSEARCHTHREAD& pair, bool forSweeps) {
         SearchWorkerStatus status;
         status.kind = pair.kind;
         status.localIP = pair.localIP;
@@ -255,8 +310,21 @@ std::vector<SearchWorkerStatus> CSearchDeviceClient::GetWorkerStatus() {
         status.started = pair.pSearchThread->StartSucceeded();
         status.shared = status.started && pair.pSearchThread->PortShared();
         if (!status.started) status.error = pair.pSearchThread->LastStartError();
-        snapshot.push_back(std::move(status));
+        status.forSweeps = forSweeps;
+        made.emplace_back(pair.made, std::move(status));
+    };
+    for (const IPANDSEARCHTHREAD& pair : m_vSearchDeviceThread) add(pair, false);
+    {
+        SweepWorkerList& list = SweepWorkers();
+        std::lock_guard<std::mutex> lock(list.mutex);
+        for (const IPANDSEARCHTHREAD& pair : list.workers) add(pair, true);
     }
+    // Creation order, so that a reader that remembers how many it has seen
+    // meets every new worker after those.
+    std::stable_sort(made.begin(), made.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<SearchWorkerStatus> snapshot;
+    snapshot.reserve(made.size());
+    for (auto& entry : made) snapshot.push_back(std::move(entry.second));
     return snapshot;
 }
 
@@ -272,6 +340,8 @@ std::vector<SearchBroadcastSend> CSearchDeviceClient::GetBroadcastSends() {
     return record.sends;
 }
 
+WorkerHandOver CSearchDeviceClient::HandOver() { return {&HandleDeviceMessage, &NoteBroadcastSends}; }
+
 void CSearchDeviceClient::SetAddressSources(AddressSource resolver, AddressSource interfaces) {
     Resolver() = std::move(resolver);
     Interfaces() = std::move(interfaces);
@@ -281,6 +351,10 @@ void CSearchDeviceClient::SetWorkerFactory(WorkerFactory factory) { Factory() = 
 
 void CSearchDeviceClient::ResetForTesting() {
     m_vSearchDeviceThread.clear();
+    {
+        std::lock_guard<std::mutex> lock(SweepWorkers().mutex);
+        SweepWorkers().workers.clear();
+    }
     m_nPort = kFirstCommandPort;
     m_bMulitIP = false;
     g_broadcastMissing = g_multicastMissing = false;

@@ -1,6 +1,8 @@
 // Decides which search workers exist, fans every search out to them, stops
 // them, and funnels their decoded records one at a time into the device
 // callback given at start. Static members only; no object is ever made.
+// Owns the worker registry and the local addresses; reaches sockets only
+// through the workers' operations and never the front end's device list.
 #pragma once
 
 #include <boost/thread/mutex.hpp>
@@ -9,11 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "CommonStruct.h"
-#include "NoDestructor.h"
-#include "SearchWorkerStatus.h"
+#include "Common/CommonStruct.h"
+#include "Common/NoDestructor.h"
+#include "Common/SearchWorkerStatus.h"
 
 class CSearchDeviceThread;
+struct WorkerHandOver;
 
 // One registry entry: a worker and the local address it is bound to (empty
 // for the two any-address workers). The pair does not own the worker.
@@ -29,6 +32,8 @@ public:
     CSearchDeviceThread* pSearchThread = nullptr;
     // Which protocol the worker speaks, for the status snapshot.
     SearchWorkerStatus::Kind kind = SearchWorkerStatus::Kind::Broadcast;
+    // Creation order across the search and the sweep workers.
+    unsigned made = 0;
 };
 
 class CSearchDeviceClient {
@@ -44,18 +49,22 @@ public:
     // command worker's address.
     static void JoinGroupOnLocalAddresses();
     static int SendMessageToDevice(dhcppacket& packet);
+    // The same, with null standing for the default broadcast request.
+    static int SendSearch(dhcppacket* packet);
     static void ExitSocketThread();
 
     // Serialises records of all workers into the callback.
     static void HandleDeviceMessage(void* record, int length, int port);
 
-    // Snapshot of every registered worker, in creation order.
+    // Snapshot of every registered worker and sweep worker, in creation order.
     static std::vector<SearchWorkerStatus> GetWorkerStatus();
     // How the last broadcast request left, one entry per interface tried;
     // empty when none could broadcast or the worker has no socket. Written
     // by the searching thread, readable from any.
     static void NoteBroadcastSends(std::vector<SearchBroadcastSend> sends);
     static std::vector<SearchBroadcastSend> GetBroadcastSends();
+    // The two above, as every worker the client makes is given them.
+    static WorkerHandOver HandOver();
 
     // --- Seams for tests and embedding hosts -------------------------------
     // Installs the hand-over callback without starting any worker.
@@ -83,6 +92,17 @@ public:
         std::vector<std::pair<std::uint32_t, CSearchDeviceThread*>> byAddress;
     };
     static Senders StartedSenders();
+
+    // A worker for target sweeps when a search worker of that kind
+    // (Broadcast or Command) could not start: made by the worker factory,
+    // started on a port the system chooses, listed by GetWorkerStatus. One of
+    // each kind is kept for good (never deleted: a detached receive thread
+    // may hold it); a failed one is started again at the next call. Null when
+    // it does not run; throws what the factory threw. Called by one thread at
+    // a time, any thread.
+    static CSearchDeviceThread* SweepWorker(SearchWorkerStatus::Kind kind);
+    // Stops the running sweep workers.
+    static void StopSweepWorkers();
 
     static bool m_bMulitIP;
     static int m_nPort;

@@ -2,7 +2,7 @@
 #include <utility>  // before Asio: 1.74 uses std::exchange without it in C++20
 // clang-format on
 
-#include "SearchTargetSweep.h"
+#include "SearchDeviceHandle/SearchTargetSweep.h"
 
 #include <sys/prctl.h>
 
@@ -17,17 +17,18 @@
 #include <vector>
 
 #include "Net/Ipv4.h"
-#include "NoDestructor.h"
-#include "Pacer.h"
+#include "Common/NoDestructor.h"
+#include "SearchDeviceHandle/Pacer.h"
 #include "Protocol/BroadcastCodec.h"
-#include "SearchDeviceBroadcastThread.h"
-#include "SearchDeviceClient.h"
-#include "SearchDeviceMultiCommandThead.h"
-#include "ShowLog.h"
+#include "Protocol/SsdpCodec.h"
+#include "SearchDeviceHandle/SearchDeviceClient.h"
+#include "SearchDeviceThread/SearchDeviceThread.h"
+#include "ShowLog/ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
 using Clock = std::chrono::steady_clock;
 using Kind = SearchWorkerStatus::Kind;
+using SweepState = SweepProgress::State;
 
 namespace {
 
@@ -41,17 +42,13 @@ struct State {
     int rate = kSearchRateDefault;
     std::atomic<bool> cancel{false};
     bool stopped = false;
-    // Workers made for sweeps when a search worker could not start; touched
-    // only by Start and Stop, or by the sweep thread while it runs.
-    CSearchDeviceThread* ownBroadcast = nullptr;
-    CSearchDeviceThread* ownSsdp = nullptr;
 
     // The latest sweep. The counters are written by its thread alone.
     std::atomic<std::uint64_t> done{0}, sent{0}, failed{0};
     std::uint64_t total = 0;
     int sweepRate = 0;
     Clock::time_point started, ended;
-    int state = SEARCH_SWEEP_IDLE;
+    SweepState state = SweepState::Idle;
     unsigned number = 0;
     std::string error;
 };
@@ -92,32 +89,23 @@ private:
     std::uint32_t cachedNet = 0, cachedSource = 0;
 };
 
-// A worker of our own on a port the system chooses, made when a search
-// worker could not start; kept for later sweeps once it runs.
-CSearchDeviceThread* OwnWorker(CSearchDeviceThread*& slot, Kind kind) {
-    if (slot != nullptr && slot->StartSucceeded()) return slot;
-    // A worker whose start failed has no thread and may go.
-    delete slot;
-    slot = nullptr;
+// A worker on a port the system chooses, made by the client when a search
+// worker could not start; kept there for later sweeps once it runs.
+CSearchDeviceThread* OwnWorker(Kind kind) {
     try {
-        if (kind == Kind::Broadcast)
-            slot = new CSearchDeviceBroadcastThread;
-        else
-            slot = new CSearchDeviceMultiCommandThead;
+        return CSearchDeviceClient::SweepWorker(kind);
     } catch (const std::exception& e) {
         io_printf("Sweep Targets : Create Worker Error : %s  ", e.what());
         return nullptr;
     }
-    slot->InitSearchThread(nullptr, 0, false);
-    return slot->StartSucceeded() ? slot : nullptr;
 }
 
-Plan MakePlan(State& s, const CSearchDeviceClient::Senders& senders) {
+Plan MakePlan(const CSearchDeviceClient::Senders& senders) {
     Plan plan;
     plan.broadcast = senders.broadcast;
     plan.byAddress = senders.byAddress;
     CSearchDeviceThread* multicast = senders.multicast;
-    if (plan.broadcast == nullptr) plan.broadcast = OwnWorker(s.ownBroadcast, Kind::Broadcast);
+    if (plan.broadcast == nullptr) plan.broadcast = OwnWorker(Kind::Broadcast);
     if (plan.broadcast != nullptr)
         io_printf("Sweep Targets : Broadcast Request From %d  ", plan.broadcast->Port());
     else
@@ -141,7 +129,7 @@ public:
         // The default slack of 50 us would blur every deadline.
         prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         const dhcppacket request = DefaultSearchPacket();
-        const std::string_view search = CSearchDeviceMulticastThread::SearchRequest();
+        const std::string_view search = SsdpSearchRequest();
         bool cancelled = false;
         for (const CSearchTargetList::Range& range : targets.Ranges()) {
             for (std::uint64_t a = range.first; a <= range.last && !cancelled; ++a) {
@@ -159,7 +147,7 @@ public:
         // for the end may stop the workers or start the next sweep at once.
         {
             std::lock_guard<std::mutex> lock(s.mutex);
-            s.state = cancelled ? SEARCH_SWEEP_CANCELLED : SEARCH_SWEEP_FINISHED;
+            s.state = cancelled ? SweepState::Cancelled : SweepState::Finished;
             s.ended = Clock::now();
         }
         s.changed.notify_all();
@@ -173,11 +161,10 @@ private:
             if (local == source && source != 0) return worker;
         // Made on first need only, and tried once per sweep: a socket that
         // could not be made (no descriptors left) would fail again for each
-        // of a /16's 65,534 addresses. Start and Stop touch it only while no
-        // sweep runs.
+        // of a /16's 65,534 addresses.
         if (!ownSsdpTried) {
             ownSsdpTried = true;
-            ownSsdp = OwnWorker(S().ownSsdp, Kind::Command);
+            ownSsdp = OwnWorker(Kind::Command);
         }
         return ownSsdp;
     }
@@ -231,18 +218,6 @@ int CSearchTargetSweep::SetTargets(const CSearchTargetList& targets, int rate) {
     return 0;
 }
 
-CSearchTargetList CSearchTargetSweep::GetTargets() {
-    State& s = S();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.targets;
-}
-
-int CSearchTargetSweep::GetRate() {
-    State& s = S();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.rate;
-}
-
 int CSearchTargetSweep::Start() {
     Cancel();
     State& s = S();
@@ -258,9 +233,8 @@ int CSearchTargetSweep::Start() {
     }
     io_printf("Sweep Targets : %llu Addresses, Rate %d  ", static_cast<unsigned long long>(targets.Count()), rate);
     // Reads /proc and may start workers (their socket locks), so not under
-    // the state lock. No sweep runs now and Stop shares this thread, so the
-    // sweep's own workers are this call's alone.
-    Plan plan = MakePlan(s, senders);
+    // the state lock.
+    Plan plan = MakePlan(senders);
     std::unique_lock<std::mutex> lock(s.mutex);
     s.done = 0;
     s.sent = 0;
@@ -269,7 +243,7 @@ int CSearchTargetSweep::Start() {
     s.total = targets.Count();
     s.sweepRate = rate;
     s.started = s.ended = Clock::now();
-    s.state = SEARCH_SWEEP_RUNNING;
+    s.state = SweepState::Running;
     ++s.number;
     s.error.clear();
     try {
@@ -277,7 +251,7 @@ int CSearchTargetSweep::Start() {
         // Detached: a cancel waits for the sweep's end, not for the thread.
         std::thread([sweep] { sweep->Run(); }).detach();
     } catch (const std::exception& e) {
-        s.state = SEARCH_SWEEP_CANCELLED;
+        s.state = SweepState::Cancelled;
         s.error = e.what();
         io_printf("Sweep Targets : Create Thread Error : %s  ", e.what());
         lock.unlock();
@@ -290,15 +264,15 @@ int CSearchTargetSweep::Start() {
 void CSearchTargetSweep::Cancel() {
     State& s = S();
     std::unique_lock<std::mutex> lock(s.mutex);
-    if (s.state != SEARCH_SWEEP_RUNNING) return;
+    if (s.state != SweepState::Running) return;
     s.cancel = true;
-    s.changed.wait(lock, [&s] { return s.state != SEARCH_SWEEP_RUNNING; });
+    s.changed.wait(lock, [&s] { return s.state != SweepState::Running; });
 }
 
 bool CSearchTargetSweep::Wait(int timeoutMs) {
     State& s = S();
     std::unique_lock<std::mutex> lock(s.mutex);
-    const auto idle = [&s] { return s.state != SEARCH_SWEEP_RUNNING; };
+    const auto idle = [&s] { return s.state != SweepState::Running; };
     if (timeoutMs < 0) {
         s.changed.wait(lock, idle);
         return true;
@@ -306,9 +280,9 @@ bool CSearchTargetSweep::Wait(int timeoutMs) {
     return s.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), idle);
 }
 
-sweepprogress CSearchTargetSweep::Progress() {
+SweepProgress CSearchTargetSweep::Progress() {
     State& s = S();
-    sweepprogress p{};
+    SweepProgress p;
     std::lock_guard<std::mutex> lock(s.mutex);
     p.done = s.done.load();
     p.total = s.total;
@@ -317,12 +291,12 @@ sweepprogress CSearchTargetSweep::Progress() {
     p.rate = s.sweepRate;
     p.state = s.state;
     p.number = s.number;
-    std::snprintf(p.error, sizeof p.error, "%s", s.error.c_str());
+    p.error = s.error;
     if (s.number == 0) return p;
-    const Clock::time_point end = s.state == SEARCH_SWEEP_RUNNING ? Clock::now() : s.ended;
+    const Clock::time_point end = s.state == SweepState::Running ? Clock::now() : s.ended;
     p.elapsed = std::chrono::duration<double>(end - s.started).count();
     if (p.elapsed > 0) p.achieved = static_cast<double>(p.sent + p.failed) / p.elapsed;
-    if (s.state == SEARCH_SWEEP_RUNNING && s.sweepRate > 0)
+    if (s.state == SweepState::Running && s.sweepRate > 0)
         p.remaining = static_cast<double>(2 * (p.total - p.done)) / s.sweepRate;
     return p;
 }
@@ -335,6 +309,5 @@ void CSearchTargetSweep::Stop() {
         s.stopped = true;
     }
     // Outside the state lock: a stop takes the worker's socket lock.
-    for (CSearchDeviceThread* own : {s.ownBroadcast, s.ownSsdp})
-        if (own != nullptr && own->StartSucceeded()) own->ExitSearchThread();
+    CSearchDeviceClient::StopSweepWorkers();
 }

@@ -1,4 +1,4 @@
-#include "SearchDeviceBroadcastThread.h"
+#include "SearchDeviceThread/SearchDeviceBroadcastThread.h"
 
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -10,8 +10,7 @@
 
 #include "Common/BindHelper.h"
 #include "Protocol/BroadcastCodec.h"
-#include "SearchDeviceClient.h"
-#include "ShowLog.h"
+#include "ShowLog/ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
 namespace ip = boost::asio::ip;
@@ -24,18 +23,12 @@ CSearchDeviceBroadcastThread::CSearchDeviceBroadcastThread() {}
 
 CSearchDeviceBroadcastThread::~CSearchDeviceBroadcastThread() {}
 
-void CSearchDeviceBroadcastThread::InitSearchThread() {
-    io_printf("SendThread %d : Create Search Device Work Thread ", nPort);
-    try {
-        socket.open(ip::udp::v4());
-        socket.set_option(boost::asio::socket_base::broadcast(true));
-        BindOrAskHelper(socket, ip::udp::endpoint(ip::address_v4::any(), static_cast<unsigned short>(nPort)));
-        StartReceiveThread();
-        RecordStartSuccess();
-    } catch (const std::exception& e) {
-        RecordStartFailure(e.what());
-    }
-}
+void CSearchDeviceBroadcastThread::InitSearchThread() { StartOnSocket(" "); }
+
+void CSearchDeviceBroadcastThread::SetOwnOptions() { socket.set_option(boost::asio::socket_base::broadcast(true)); }
+
+// Port 67 may need the bind helper.
+void CSearchDeviceBroadcastThread::BindSocket(const ip::udp::endpoint& local) { BindOrAskHelper(socket, local); }
 
 std::vector<BroadcastInterface> BroadcastInterfaces(const struct ifaddrs* list) {
     std::vector<BroadcastInterface> found;
@@ -73,7 +66,7 @@ int CSearchDeviceBroadcastThread::SendSearchCommandToDevice(dhcppacket& packet) 
     } catch (const std::exception& e) {
         io_printf("SendThread %d : Send Broadcast Search Command  ", nPort);
         io_printf("SendThread %d : Send Broadcast Search Error : %s   ", nPort, e.what());
-        CSearchDeviceClient::NoteBroadcastSends({});
+        if (handOver.broadcastSends != nullptr) handOver.broadcastSends({});
         return 0;
     }
     if (interfaces.empty()) {
@@ -104,7 +97,7 @@ int CSearchDeviceBroadcastThread::SendSearchCommandToDevice(dhcppacket& packet) 
         }
         sends.push_back(std::move(send));
     }
-    CSearchDeviceClient::NoteBroadcastSends(std::move(sends));
+    if (handOver.broadcastSends != nullptr) handOver.broadcastSends(std::move(sends));
     return 0;
 }
 
@@ -131,7 +124,7 @@ void CSearchDeviceBroadcastThread::HandleReceiveInfo(char* data, int length, std
         return;
     }
     io_printf("SendThread %d : Handle Broadcast Recive Information Success ", nPort);
-    CSearchDeviceClient::HandleDeviceMessage(&info, sizeof info, nPort);
+    if (handOver.device != nullptr) handOver.device(&info, sizeof info, nPort);
 }
 
 int CSearchDeviceBroadcastThread::HandleDeviceInfo(dhcppacket& packet, deviceinfo& info) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "SearchDeviceThread.h"
+#include "SearchDeviceThread/SearchDeviceThread.h"
 
 struct ifaddrs;
 
@@ -29,6 +29,8 @@ public:
     ~CSearchDeviceBroadcastThread() override;
     void InitSearchThread() override;
     using CSearchDeviceThread::InitSearchThread;
+    void SetOwnOptions() override;
+    void BindSocket(const boost::asio::ip::udp::endpoint& local) override;
     // One datagram out of every broadcast interface, each with its own
     // address as source; the outcome goes to the client's send record.
     int SendSearchCommandToDevice(dhcppacket& packet) override;

@@ -2,7 +2,7 @@
 // joining the group: hears the answers sent straight back to it.
 #pragma once
 
-#include "SearchDeviceMulticastThread.h"
+#include "SearchDeviceThread/SearchDeviceMulticastThread.h"
 
 class CSearchDeviceMultiCommandThead : public CSearchDeviceMulticastThread {
 public:
@@ -11,4 +11,9 @@ public:
     void InitSearchThread() override;
     using CSearchDeviceThread::InitSearchThread;
     void ExitSearchThread() override;
+
+protected:
+    // Out of the group: no options of its own, and its own address bound.
+    void SetOwnOptions() override {}
+    void BindSocket(const boost::asio::ip::udp::endpoint& local) override;
 };

@@ -1,4 +1,4 @@
-#include "SearchDeviceMulticastThread.h"
+#include "SearchDeviceThread/SearchDeviceMulticastThread.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -11,9 +11,8 @@
 #include <string_view>
 
 #include "Protocol/SsdpCodec.h"
-#include "SearchDeviceClient.h"
-#include "SearchPorts.h"
-#include "ShowLog.h"
+#include "Common/SearchPorts.h"
+#include "ShowLog/ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
 namespace ip = boost::asio::ip;
@@ -86,33 +85,22 @@ CSearchDeviceMulticastThread::CSearchDeviceMulticastThread() {}
 
 CSearchDeviceMulticastThread::~CSearchDeviceMulticastThread() {}
 
-void CSearchDeviceMulticastThread::InitSearchThread() { StartAndRetry(true); }
+void CSearchDeviceMulticastThread::InitSearchThread() { StartOnSocket("   "); }
 
-void CSearchDeviceMulticastThread::StartAndRetry(bool groupMember) {
-    io_printf("SendThread %d : Create Search Device Work Thread   ", nPort);
-    bool failed = false;
-    try {
-        socket.open(ip::udp::v4());
-        if (groupMember) AlterMulticastGroupInfo(true);
-        ip::address_v4 local = groupMember || strIP.empty() ? ip::address_v4::any() : ip::make_address_v4(strIP);
-        const auto port = static_cast<unsigned short>(nPort);
-        bShared = false;
-        if (groupMember) {
-            // SSDP listeners on Linux share the port with address reuse, so
-            // that every one of them hears the group; a program that holds it
-            // without reuse still makes this bind fail (and retry).
-            bShared = PortHeldElsewhere(ioService, port);
-            SetSocketOption(boost::asio::socket_base::reuse_address(true));
-        }
-        socket.bind(ip::udp::endpoint(local, port));
-        if (bShared) io_printf("SendThread %d : Port %d Shared With Another Program  ", nPort, nPort);
-        StartReceiveThread();
-        RecordStartSuccess();
-    } catch (const std::exception& e) {
-        RecordStartFailure(e.what());
-        failed = true;
-    }
-    if (failed && bRetry) HandleInitSearchThreadError();
+void CSearchDeviceMulticastThread::SetOwnOptions() {
+    AlterMulticastGroupInfo(true);
+    // SSDP listeners on Linux share the port with address reuse, so that
+    // every one of them hears the group; a program that holds it without
+    // reuse still makes this bind fail (and retry).
+    bShared = PortHeldElsewhere(ioService, static_cast<unsigned short>(nPort));
+    SetSocketOption(boost::asio::socket_base::reuse_address(true));
+}
+
+bool CSearchDeviceMulticastThread::NextPortAfterFailure() {
+    if (!bRetry) return false;
+    const int tried = testCount;
+    HandleInitSearchThreadError();
+    return testCount != tried;
 }
 
 void CSearchDeviceMulticastThread::ExitSearchThread() {
@@ -206,8 +194,8 @@ void CSearchDeviceMulticastThread::AlterMulticastGroupInfo(bool join) {
     }
 }
 
-// Runs nested inside the failed start; testCount is never reset, so a
-// worker gets at most kMaxRetries further ports over its whole life.
+// After a failed start: testCount is never reset, so a worker gets at most
+// kMaxRetries further ports over its whole life.
 void CSearchDeviceMulticastThread::HandleInitSearchThreadError() {
     io_printf("SendThread %d : Handle Create Search Device Work Thread Error  ", nPort);
     if (testCount >= kMaxRetries) return;
@@ -215,10 +203,7 @@ void CSearchDeviceMulticastThread::HandleInitSearchThreadError() {
     ++nPort;
     io_printf("SendThread %d : Test Create Search Device Work Thread, testCount = %d, port = %d  ", nPort,
               testCount, nPort);
-    InitSearchThread();
 }
-
-std::string_view CSearchDeviceMulticastThread::SearchRequest() { return SsdpSearchRequest(); }
 
 char* CSearchDeviceMulticastThread::str_ltrim(char* text) {
     if (text == nullptr) return nullptr;
@@ -248,5 +233,5 @@ void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int length, std
         return;
     }
     io_printf("SendThread %d : Handle Mulitcast Recive Information Success, type = %d ", nPort, type);
-    CSearchDeviceClient::HandleDeviceMessage(&info, sizeof info, nPort);
+    if (handOver.device != nullptr) handOver.device(&info, sizeof info, nPort);
 }

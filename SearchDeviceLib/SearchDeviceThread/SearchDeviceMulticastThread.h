@@ -3,10 +3,9 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "SearchDeviceThread.h"
+#include "SearchDeviceThread/SearchDeviceThread.h"
 
 class CSearchDeviceMulticastThread : public CSearchDeviceThread {
 public:
@@ -31,14 +30,12 @@ public:
     // nothing is traced; a join made again traces the first join's line, and
     // an error only when it differs from the last one traced for the address.
     void JoinGroupOn(const std::string& localIP);
-    // The 129-byte M-SEARCH request, without its terminating zero.
-    static std::string_view SearchRequest();
 
 protected:
-    // One start attempt, then the retry on the next port when allowed. A
-    // group member joins before it binds any address; otherwise the socket
-    // binds the worker's own address (any when none) and stays out of the group.
-    void StartAndRetry(bool groupMember);
+    // A group member joins before it binds and shares the port with address
+    // reuse; the retry moves it to the next port when allowed.
+    void SetOwnOptions() override;
+    bool NextPortAfterFailure() override;
 
 private:
     void LeaveExtraGroups();

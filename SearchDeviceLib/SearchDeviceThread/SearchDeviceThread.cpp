@@ -1,4 +1,4 @@
-#include "SearchDeviceThread.h"
+#include "SearchDeviceThread/SearchDeviceThread.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -12,7 +12,7 @@
 
 #include "Net/Ipv4.h"
 #include "Net/Message.h"
-#include "ShowLog.h"
+#include "ShowLog/ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
 namespace ip = boost::asio::ip;
@@ -49,16 +49,24 @@ void CSearchDeviceThread::InitSearchThread(const char* strIP, int nPort, bool bR
     InitSearchThread();
 }
 
-void CSearchDeviceThread::InitSearchThread() {
-    io_printf("SendThread %d : Create Search Device Work Thread   ", nPort);
-    try {
-        socket.open(ip::udp::v4());
-        socket.bind(ip::udp::endpoint(ip::address_v4::any(), static_cast<unsigned short>(nPort)));
-        StartReceiveThread();
-        RecordStartSuccess();
-    } catch (const std::exception& e) {
-        RecordStartFailure(e.what());
-    }
+void CSearchDeviceThread::InitSearchThread() { StartOnSocket("   "); }
+
+void CSearchDeviceThread::StartOnSocket(const char* blanks) {
+    do {
+        io_printf("SendThread %d : Create Search Device Work Thread%s", nPort, blanks);
+        try {
+            socket.open(ip::udp::v4());
+            bShared = false;
+            SetOwnOptions();
+            BindSocket(ip::udp::endpoint(ip::address_v4::any(), static_cast<unsigned short>(nPort)));
+            if (bShared) io_printf("SendThread %d : Port %d Shared With Another Program  ", nPort, nPort);
+            StartReceiveThread();
+            RecordStartSuccess();
+            return;
+        } catch (const std::exception& e) {
+            RecordStartFailure(e.what());
+        }
+    } while (NextPortAfterFailure());
 }
 
 void CSearchDeviceThread::ExitSearchThread() {

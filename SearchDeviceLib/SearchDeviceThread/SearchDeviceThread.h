@@ -1,4 +1,7 @@
 // Base of every search worker: one UDP socket, one detached receive thread.
+// A worker owns its socket, its thread and its last forwarded record; the
+// decoding is Protocol/'s, and what it finds leaves only through the
+// hand-over it is given: it never touches the client, the sweep or the list.
 #pragma once
 
 // clang-format off
@@ -11,8 +14,20 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
-#include "CommonStruct.h"
+#include "Common/CommonStruct.h"
+#include "Common/SearchWorkerStatus.h"
+
+// Where a worker hands on what it found, given by whoever made it before it
+// starts: the workers know no client. A null entry drops what it would get.
+struct WorkerHandOver {
+    // A decoded record (the worker's own copy, length bytes) and the port of
+    // the worker that decoded it; called on the worker's receive thread.
+    void (*device)(void* record, int length, int port) = nullptr;
+    // How the last broadcast request left, one entry per interface tried.
+    void (*broadcastSends)(std::vector<SearchBroadcastSend> sends) = nullptr;
+};
 
 class CSearchDeviceThread {
 public:
@@ -43,7 +58,11 @@ public:
     // 0 or the system's error number.
     int SendUnicast(const void* data, std::size_t size, std::uint32_t address, unsigned short port);
 
+    // Before InitSearchThread only: the receive thread reads it unguarded.
+    void SetHandOver(const WorkerHandOver& given) { handOver = given; }
+
 protected:
+    WorkerHandOver handOver;
     deviceinfo oldDeviceInfo;
     boost::asio::io_service ioService;
     boost::asio::ip::udp::socket socket;
@@ -87,6 +106,17 @@ protected:
     }
     // True from a successful start until the receive thread has left its loop.
     bool ReceiveThreadRunning();
+
+    // The start every worker shares, one pass per port tried: the create line
+    // (ending in `blanks`), open, the worker's own options, bind, the receive
+    // thread and the outcome; after a failure the next port while
+    // NextPortAfterFailure allows it.
+    void StartOnSocket(const char* blanks);
+    // The steps a worker adds to it: options between open and bind (the
+    // receive buffer follows the bind), the bind itself, and the retry step.
+    virtual void SetOwnOptions() {}
+    virtual void BindSocket(const boost::asio::ip::udp::endpoint& local) { socket.bind(local); }
+    virtual bool NextPortAfterFailure() { return false; }
 
 private:
     // The receive loop's two forms: one datagram per wait, with every trace

@@ -1,4 +1,4 @@
-#include "ShowLog.h"
+#include "ShowLog/ShowLog.h"
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <cstdarg>

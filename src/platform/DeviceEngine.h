@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "CommonStruct.h"
+#include "Common/CommonStruct.h"
 #include "KnownBoxes.h"
-#include "SearchTargets.h"
-#include "SearchWorkerStatus.h"
+#include "Common/SearchTargets.h"
+#include "Common/SearchWorkerStatus.h"
 
 // Where the asking of search targets stands, as the window polls it.
 struct SweepStatus {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "CommonStruct.h"
+#include "Common/CommonStruct.h"
 
 // The boxes seen before, kept beside the device list between runs (and
 // written by other programs at the same time).

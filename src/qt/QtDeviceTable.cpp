@@ -7,7 +7,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 
-#include "DottedQuad.h"
+#include "Common/DottedQuad.h"
 #include "QtControls.h"
 #include "QtFonts.h"
 

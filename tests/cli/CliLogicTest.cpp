@@ -5,7 +5,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
-#include "BindHelper.h"
+#include "Common/BindHelper.h"
 #include "CliOutput.h"
 #include "SnapshotDiff.h"
 #include "StartWarnings.h"
@@ -142,7 +142,7 @@ TEST(CliWarnings, ABroadcastThatMissedAnInterfaceNamesItOnce) {
 
 // Trace lines in between would overwrite a rewritten line: under --verbose, whole lines.
 TEST(CliSweep, ProgressIsRewrittenOnATerminalAndWholeLinesUnderVerbose) {
-    sweepprogress p{};
+    SweepProgress p{};
     std::tie(p.done, p.total, p.achieved, p.remaining) = std::tuple(64ull, 254ull, 1000.0, 75.4);
     const std::string line = "asking targets: 64/254 addresses, 1000 datagrams/s, 1:15 left";
     const std::tuple<bool, bool, std::string> cases[] = {

@@ -10,11 +10,11 @@
 #include <stdexcept>
 #include <thread>
 
-#include "HostNameLookup.h"
-#include "SearchDeviceClient.h"
-#include "SearchDeviceOpt.h"
-#include "SearchDeviceThread.h"
-#include "ShowLog.h"
+#include "SearchDeviceHandle/HostNameLookup.h"
+#include "SearchDeviceHandle/SearchDeviceClient.h"
+#include "nasscout/SearchDeviceOpt.h"
+#include "SearchDeviceThread/SearchDeviceThread.h"
+#include "ShowLog/ShowLog.h"
 #include "TestFiles.h"
 
 using ::testing::ElementsAre;
@@ -26,9 +26,10 @@ std::string g_journal;  // "<worker><call> " for every call any fake receives
 
 // Writes what it was given as "<B|M|C> <ip|-> <port>[ retry]".
 struct FakeWorker : CSearchDeviceThread {
-    FakeWorker(int index, Kind kind) : index(index), kind(kind) {}
+    FakeWorker(int index, Kind kind, bool fails) : index(index), kind(kind), fails(fails) {}
     void InitSearchThread(const char* ip, int port, bool retry) override {
-        bStarted = true;
+        bStarted = !fails;
+        ++starts;
         given = std::string(1, "BMC"[static_cast<int>(kind)]) + " " + (ip ? ip : "-") + " " + std::to_string(port) +
                 (retry ? " retry" : "");
     }
@@ -45,6 +46,8 @@ struct FakeWorker : CSearchDeviceThread {
     void Share() { bShared = true; }
     int index;
     Kind kind;
+    bool fails;
+    int starts = 0;
     std::string given;
     std::vector<dhcppacket> sent;
 };
@@ -56,7 +59,7 @@ protected:
         g_journal.clear();
         CSearchDeviceClient::SetWorkerFactory([this](Kind kind) -> CSearchDeviceThread* {
             if (kind == Kind::Command && commandCreationFails) throw std::runtime_error("Too many open files");
-            workers.push_back(std::make_unique<FakeWorker>(workers.size(), kind));
+            workers.push_back(std::make_unique<FakeWorker>(workers.size(), kind, startsFail));
             return workers.back().get();
         });
         CSearchDeviceClient::SetAddressSources(
@@ -92,6 +95,7 @@ protected:
     std::vector<std::string> resolved{"192.168.1.5", "10.0.0.7"}, interfaces;
     std::string resolverError;
     bool commandCreationFails = false;
+    bool startsFail = false;
 };
 
 // Addresses: resolved ones, then those of interfaces that are up (the source
@@ -156,6 +160,28 @@ TEST_F(SearchClient, DefaultPacketAndACallersOwnPacketReachEveryWorkerUnchanged)
         EXPECT_EQ(std::memcmp(&w->sent[0], request, sizeof request), 0) << w->index;
         EXPECT_EQ(std::memcmp(&w->sent[1], &copy, sizeof copy), 0) << w->index;
     }
+}
+
+// Where the search workers did not start, a sweep's own workers come from the
+// same factory and join the status in creation order; a failed one is started
+// again, not made anew. None of the fakes has a socket: nothing is sent.
+TEST_F(SearchClient, ASweepMakesItsStandInWorkersThroughTheFactory) {
+    startsFail = true;
+    Start(false);
+    ASSERT_EQ(search_set_targets("198.51.100.7", 100000, nullptr, 0), 0);
+    for (int sweep = 0; sweep < 2; ++sweep) {
+        ASSERT_EQ(search_sweep_targets(), 0);
+        ASSERT_EQ(search_sweep_wait(5000), 1);
+    }
+    EXPECT_THAT(Given(), ElementsAre("B - 67", "M - 1900 retry", "B - 0", "C - 0"));
+    EXPECT_EQ(workers[2]->starts + workers[3]->starts, 4);
+    std::vector<std::pair<Kind, bool>> listed;
+    for (const SearchWorkerStatus& s : CSearchDeviceClient::GetWorkerStatus()) listed.emplace_back(s.kind, s.forSweeps);
+    EXPECT_THAT(listed, ElementsAre(std::pair(Kind::Broadcast, false), std::pair(Kind::Multicast, false),
+                                    std::pair(Kind::Broadcast, true), std::pair(Kind::Command, true)));
+    sweepprogress p;
+    search_sweep_progress(&p);
+    EXPECT_EQ(p.failed, 2u) << "no socket to send from";
 }
 
 // A lookup that hangs past its budget is reported once, not at every search.

@@ -7,7 +7,7 @@
 #include <tuple>
 #include <vector>
 
-#include "SearchDeviceBroadcastThread.h"
+#include "SearchDeviceThread/SearchDeviceBroadcastThread.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <limits>
 
 #include "DeviceSearchInterface.h"
-#include "SearchDeviceClient.h"
-#include "ShowLog.h"
+#include "SearchDeviceHandle/SearchDeviceClient.h"
+#include "ShowLog/ShowLog.h"
 #include "TestFiles.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "DeviceSearchInterface.h"
-#include "SearchDeviceClient.h"
+#include "SearchDeviceHandle/SearchDeviceClient.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The sweep's deadlines on a made-up clock: no sleeping, no timing.
 #include <gtest/gtest.h>
 
-#include "Pacer.h"
+#include "SearchDeviceHandle/Pacer.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Net/Ipv4.h"
-#include "SearchTargets.h"
+#include "Common/SearchTargets.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "ShowLog.h"
+#include "ShowLog/ShowLog.h"
 #include "TestFiles.h"
 
 namespace {

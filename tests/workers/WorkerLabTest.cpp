@@ -20,11 +20,11 @@
 #include <tuple>
 
 #include "DeviceSearchInterface.h"
-#include "SearchDeviceBroadcastThread.h"
-#include "SearchDeviceClient.h"
-#include "SearchDeviceMultiCommandThead.h"
-#include "SearchDeviceMulticastThread.h"
-#include "ShowLog.h"
+#include "SearchDeviceThread/SearchDeviceBroadcastThread.h"
+#include "SearchDeviceHandle/SearchDeviceClient.h"
+#include "SearchDeviceThread/SearchDeviceMultiCommandThead.h"
+#include "SearchDeviceThread/SearchDeviceMulticastThread.h"
+#include "ShowLog/ShowLog.h"
 #include "TestFiles.h"
 
 namespace lab {
@@ -121,6 +121,7 @@ template <typename W = Command>
 W* Make() {
     static auto* kept = new std::vector<CSearchDeviceThread*>;  // reachable for the leak check
     kept->push_back(new W);
+    kept->back()->SetHandOver(CSearchDeviceClient::HandOver());
     return static_cast<W*>(kept->back());
 }
 
@@ -365,14 +366,14 @@ TEST(Sweep, RunsAloneUntilANewSweepACancelOrTheExitStopsIt) {
     ASSERT_EQ(setTargets("198.18.10.0/24", 2), 0);
     ASSERT_EQ(engine->SweepSearchTargets(), 0);
     EXPECT_FALSE(engine->WaitSweep(50));
-    sweepprogress p = engine->GetSweepProgress();
-    EXPECT_EQ(std::tuple(p.state, p.total, p.rate), std::tuple(SEARCH_SWEEP_RUNNING, 254ull, 2));
+    SweepProgress p = engine->GetSweepProgress();
+    EXPECT_EQ(std::tuple(p.state, p.total, p.rate), std::tuple(SweepProgress::State::Running, 254ull, 2));
     EXPECT_GT(p.remaining, 200.0);
     ASSERT_EQ(engine->SweepSearchTargets(), 0);
     EXPECT_EQ(engine->GetSweepProgress().number, p.number + 1);
     engine->CancelSweep();
     p = engine->GetSweepProgress();
-    EXPECT_EQ(p.state, SEARCH_SWEEP_CANCELLED);
+    EXPECT_EQ(p.state, SweepProgress::State::Cancelled);
     EXPECT_LT(p.done, p.total);
     EXPECT_TRUE(engine->WaitSweep(0));
 
@@ -383,13 +384,13 @@ TEST(Sweep, RunsAloneUntilANewSweepACancelOrTheExitStopsIt) {
     EXPECT_TRUE(engine->WaitSweep(-1));
     p = engine->GetSweepProgress();
     EXPECT_EQ(std::tuple(p.state, p.done, p.sent, p.failed),
-              std::tuple(SEARCH_SWEEP_FINISHED, 2ull, 2ull, 2ull));
-    EXPECT_NE(std::string(p.error).find("(198.19.0.1:68)"), std::string::npos) << p.error;
+              std::tuple(SweepProgress::State::Finished, 2ull, 2ull, 2ull));
+    EXPECT_NE(p.error.find("(198.19.0.1:68)"), std::string::npos) << p.error;
 
     ASSERT_EQ(setTargets("198.18.10.0/24", 2), 0);
     ASSERT_EQ(engine->SweepSearchTargets(), 0);
     engine->DeviceSearchDllExit();
-    EXPECT_EQ(engine->GetSweepProgress().state, SEARCH_SWEEP_CANCELLED);
+    EXPECT_EQ(engine->GetSweepProgress().state, SweepProgress::State::Cancelled);
     EXPECT_EQ(engine->SweepSearchTargets(), -1) << "no sweep after the exit";
 }
 

@@ -149,7 +149,7 @@ std::string FormatEventText(const DeviceEvent& event) {
            (event.kind == DeviceEvent::Kind::Moved ? " (was " + event.from + ")" : "") + "\n";
 }
 
-std::string SweepProgressText(const sweepprogress& p, bool terminal, bool verbose) {
+std::string SweepProgressText(const SweepProgress& p, bool terminal, bool verbose) {
     if (!terminal) return {};
     const long left = std::lround(p.remaining);
     char line[160];

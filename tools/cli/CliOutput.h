@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "CommonStruct.h"
-#include "SearchDeviceOpt.h"
+#include "Common/CommonStruct.h"
+#include "SearchDeviceHandle/SearchTargetSweep.h"
 #include "SnapshotDiff.h"
 
 namespace cli {
@@ -41,6 +41,6 @@ std::string FormatEventText(const DeviceEvent& event);
 // One update of a sweep's progress for standard error: nothing off a
 // terminal; on one the line rewritten in place, or with --verbose a whole
 // line, since the trace lines in between would overwrite a rewritten one.
-std::string SweepProgressText(const sweepprogress& p, bool terminal, bool verbose);
+std::string SweepProgressText(const SweepProgress& p, bool terminal, bool verbose);
 
 }  // namespace cli

@@ -33,11 +33,11 @@
 #include <sstream>
 #include <thread>
 
-#include "BindHelper.h"
-#include "CoverageDump.h"
+#include "Common/BindHelper.h"
+#include "Common/CoverageDump.h"
 #include "DeviceSearchInterface.h"
 #include "DoctorChecks.h"
-#include "SearchPorts.h"
+#include "Common/SearchPorts.h"
 #include "StartWarnings.h"
 
 extern char** environ;

@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "CliOutput.h"
-#include "SearchPorts.h"
+#include "Common/SearchPorts.h"
 
 namespace cli::doctor {
 namespace {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "CommonStruct.h"
+#include "Common/CommonStruct.h"
 
 namespace cli::doctor {
 

@@ -19,8 +19,8 @@
 #include "AnswerLog.h"
 #include "BoxStore.h"
 #include "CliOutput.h"
-#include "CommonStruct.h"
-#include "SearchTargets.h"
+#include "Common/CommonStruct.h"
+#include "Common/SearchTargets.h"
 #include "SnapshotDiff.h"
 
 namespace cli {

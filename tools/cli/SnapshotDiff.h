@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "CommonStruct.h"
+#include "Common/CommonStruct.h"
 
 namespace cli {
 

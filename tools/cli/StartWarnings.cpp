@@ -1,7 +1,7 @@
 #include "StartWarnings.h"
 
-#include "BindHelper.h"
-#include "SearchPorts.h"
+#include "Common/BindHelper.h"
+#include "Common/SearchPorts.h"
 
 namespace cli {
 namespace {
@@ -22,6 +22,8 @@ std::string FirewallPorts() {
 }
 
 std::string StartWarning(const SearchWorkerStatus& s, bool singleAddress) {
+    // A sweep's own worker stands in for one warned about already.
+    if (s.forSweeps) return {};
     if (s.started && s.shared && singleAddress && s.kind == SearchWorkerStatus::Kind::Multicast)
         return "nasscout-cli: warning: " + Ports(s.port, s.port) +
                " is shared with another SSDP program; answers to the search may reach that program "

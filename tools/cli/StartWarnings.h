@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "SearchWorkerStatus.h"
+#include "Common/SearchWorkerStatus.h"
 
 namespace cli {
 

@@ -19,14 +19,14 @@
 #include <vector>
 
 #include "AnswerLog.h"
-#include "BindHelper.h"
+#include "Common/BindHelper.h"
 #include "CliOutput.h"
-#include "CoverageDump.h"
+#include "Common/CoverageDump.h"
 #include "DeviceSearchInterface.h"
 #include "Doctor.h"
 #include "KnownBoxes.h"
-#include "SearchTargets.h"
-#include "ShowLog.h"
+#include "Common/SearchTargets.h"
+#include "ShowLog/ShowLog.h"
 #include "SnapshotDiff.h"
 #include "StartWarnings.h"
 
@@ -144,7 +144,7 @@ public:
         engine->SetSearchTargets(o.targets, o.rate);
         const unsigned number = engine->GetSweepProgress().number;
         if (const int result = engine->SweepSearchTargets(); result != 0) {
-            const sweepprogress p = engine->GetSweepProgress();  // a new number: its thread failed
+            const SweepProgress p = engine->GetSweepProgress();  // a new number: its thread failed
             const std::string warning = cli::SweepRefusedWarning(result, p.number != number ? p.error : "");
             if (warning != lastSweepWarning) std::fprintf(stderr, "%s\n", warning.c_str());
             lastSweepWarning = warning;
@@ -167,7 +167,7 @@ public:
             }
         }
         if (inPlace) std::fprintf(stderr, "\r%70s\r", "");
-        const sweepprogress done = engine->GetSweepProgress();
+        const SweepProgress done = engine->GetSweepProgress();
         if (done.failed > 0) {
             const std::string warning = std::to_string(done.failed) + " of " +
                                         std::to_string(done.sent + done.failed) +
@@ -213,7 +213,7 @@ private:
     void ReportBroadcastSends() {
         bool started = false;
         for (const SearchWorkerStatus& w : engine->GetWorkerStatus())
-            if (w.kind == SearchWorkerStatus::Kind::Broadcast) started = w.started;
+            if (w.kind == SearchWorkerStatus::Kind::Broadcast && !w.forSweeps) started = w.started;
         const std::string warning = cli::BroadcastSendWarning(engine->GetBroadcastSends(), started);
         if (!warning.empty() && warning != lastBroadcastWarning) std::fprintf(stderr, "%s\n", warning.c_str());
         lastBroadcastWarning = warning;

@@ -1,7 +1,7 @@
 #include "MessageBuilder.h"
 
 #include "Net/Ipv4.h"
-#include "CommonStruct.h"
+#include "Common/CommonStruct.h"
 #include "Endpoint.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "RequestClassifier.h"
 
-#include "CommonStruct.h"
+#include "Common/CommonStruct.h"
 #include "MessageBuilder.h"
 
 #include <cctype>

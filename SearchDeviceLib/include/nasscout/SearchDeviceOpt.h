@@ -1,7 +1,7 @@
 // Public C interface of the search engine.
 #pragma once
 
-#include "CommonStruct.h"
+#include "Common/CommonStruct.h"
 
 #ifdef __cplusplus
 extern "C" {
