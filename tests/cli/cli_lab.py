@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """nasscout-cli against nasscout-sim in situations of real desktops, only inside
 scripts/lab/lab.sh:  cli_lab.py BUILD_DIR CASE"""
-import datetime, json, os, pty, resource, select, signal, socket, subprocess, sys
+import datetime, json, os, pty, resource, select, signal, socket, sqlite3, subprocess, sys, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lab"))
 import labkit as lab
@@ -187,6 +187,18 @@ def interrupted_scan_prints_what_it_found():
             check(proc.wait(10) == 128 + sig, "%s: exit %d" % (sig.name, proc.returncode))
             text = open(out).read()
             check("198.51.100.10" in (json.loads(text)[0]["ip"] if fmt == "json" else text), "printed %r" % text)
+    # A second Ctrl-C ends at once a scan whose result waits for the store another process holds.
+    with lab.sim([device("A10", "198.51.100.10", "nas-a")]):
+        proc, out, err = lab.started("scan", "--timeout", "60", "--verbose")
+        lab.appears(err, "NewDeviceInfo.factory = ORVALE")
+        holder = sqlite3.connect(os.path.join(os.environ["XDG_STATE_HOME"], "nasscout", "boxes.db"))
+        holder.execute("BEGIN EXCLUSIVE")
+        proc.send_signal(signal.SIGINT)
+        time.sleep(0.5)
+        check(proc.poll() is None, "the scan did not wait for the store")
+        proc.send_signal(signal.SIGINT)
+        check(proc.wait(3) == 130, "exit %d after the second SIGINT" % proc.returncode)
+        holder.close()
 
 
 def any_address_workers_come_at_a_later_search():
