@@ -19,7 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Case {
-    std::string name;
     std::map<std::string, std::string> header;
     std::string datagram;
 };
@@ -28,7 +27,7 @@ struct Case {
 // empty line, then the body. SSDP body lines end in CRLF unless a backslash
 // ends them; a broadcast body is the option text. Escapes: \0 \t \r.
 Case Load(const fs::path& file, bool ssdp) {
-    Case c{file.parent_path().filename().string() + "/" + file.filename().string(), {}, {}};
+    Case c;
     const std::string text = testfiles::readFile(file);
     const std::size_t split = text.find("\n\n");
     const std::string header = text.substr(0, split);
@@ -45,18 +44,10 @@ Case Load(const fs::path& file, bool ssdp) {
     auto number = [&](const char* key, int fallback) {
         return c.header.count(key) ? std::stoi(c.header[key]) : fallback;
     };
-    std::string packet = {static_cast<char>(number("op", 12)), static_cast<char>(number("code", 1)), 0, 0};
-    packet += std::string(4, '\xFF') + std::string(12, '\0') + body;
-    packet.resize(static_cast<std::size_t>(number("size", 148)), '\0');
-    c.datagram = packet;
+    c.datagram = {static_cast<char>(number("op", 12)), static_cast<char>(number("code", 1)), 0, 0};
+    c.datagram += std::string(4, '\xFF') + std::string(12, '\0') + body;
+    c.datagram.resize(static_cast<std::size_t>(number("size", 148)), '\0');
     return c;
-}
-
-std::vector<Case> LoadAll(const char* protocol) {
-    std::vector<Case> cases;
-    for (const auto& entry : fs::directory_iterator(fs::path(NASSCOUT_DATAGRAMS) / protocol))
-        if (entry.path().extension() == ".txt") cases.push_back(Load(entry.path(), protocol[0] == 's'));
-    return cases;
 }
 
 // "id|ip|host|product|extra|version|factory|type". A text with stray bytes
@@ -94,10 +85,15 @@ std::string Decoded(const Case& c, bool ssdp) {
 
 TEST(Decode, SavedDatagramsGiveTheirRecordsOrNone) {
     for (const char* protocol : {"ssdp", "broadcast"}) {
-        const auto cases = LoadAll(protocol);
-        EXPECT_GE(cases.size(), 10u) << protocol;
-        for (const Case& c : cases)
-            EXPECT_EQ(Decoded(c, protocol[0] == 's'), c.header.at("expect")) << c.name;
+        const bool ssdp = protocol[0] == 's';
+        std::size_t cases = 0;
+        for (const auto& file : fs::directory_iterator(fs::path(NASSCOUT_DATAGRAMS) / protocol)) {
+            if (file.path().extension() != ".txt") continue;
+            const Case c = Load(file.path(), ssdp);
+            EXPECT_EQ(Decoded(c, ssdp), c.header.at("expect")) << file.path();
+            ++cases;
+        }
+        EXPECT_GE(cases, 10u) << protocol;
     }
 }
 
