@@ -8,7 +8,7 @@ IN_ROUTED = os.environ.get("LAB_IN_ROUTED", "").split()
 GROUP, ST = "239.143.255.250", "urn:schemas-upnp-org:device:LarkvatDevice:1"
 NET1, NET2 = "198.51.100", "203.0.113"
 HOST1, HOST2 = NET1 + ".1", NET2 + ".1"
-REQUEST = bytes([11, 1, 0, 0, 255, 255, 255, 255]) + bytes(140)  # the broadcast search as described
+REQUEST = bytes([11, 1, 0, 0, 255, 255, 255, 255]) + bytes(140)  # the broadcast search request
 CLI = SIM = LAB_HOST = WINDOW = WORK = ""
 LAB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lab", "lab.sh")
 CHILDREN = []
