@@ -65,7 +65,7 @@ def watch_removes(interval, gone, stays):
     def case():
         with lab.sim([gone, stays]):
             watch = lab.Watch("--interval", interval)
-            watch.until(lambda events: ("removed", gone["address"], gone["id"]) in events)
+            watch.until(lambda events: ("removed", gone["address"], gone["id"], None) in events)
             e = [event[:2] for event in watch.stop()]  # checks the exit status after SIGTERM
         check(e.index(("added", gone["address"])) < e.index(("removed", gone["address"]))
               and ("added", stays["address"]) in e and ("removed", stays["address"]) not in e, "events: %s" % e)
@@ -106,9 +106,7 @@ def routed_box_is_found_only_as_a_target_even_when_ports_67_and_1900_are_taken()
                        stdout=subprocess.DEVNULL, stderr=slave, timeout=40)
         os.close(slave)
         check(b"asking targets: " in os.read(master, 65536), "no progress on a terminal")
-        holders = [socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(2)]
-        for holder, port in zip(holders, (67, 1900)):
-            holder.bind(("0.0.0.0", port))
+        holders = [lab.udp(("0.0.0.0", port), reuse=False) for port in (67, 1900)]
         # With the ports taken, from the per-address worker of the route (1530), and without
         # those workers from one on a port the system picks; the request always from one.
         for extra, ssdp_ports in (((), {1530}), (("--single-address",), set())):
@@ -137,9 +135,7 @@ def unreachable_resolver_does_not_delay_a_scan():
 
 def neighbour(reuse):
     """Another SSDP program, on port 1900 of the host side."""
-    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, int(reuse))
-    sock.bind(("0.0.0.0", 1900))
+    sock = lab.udp(("0.0.0.0", 1900), reuse=reuse)
     sock.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, socket.inet_aton(GROUP) + socket.inet_aton("0.0.0.0"))
     return sock
 

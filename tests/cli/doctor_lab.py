@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """nasscout-cli doctor on machines where a search is blocked, or not, only inside
 scripts/lab/lab.sh:  doctor_lab.py BUILD_DIR CASE"""
-import json, os, socket, subprocess, sys
+import json, os, subprocess, sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lab"))
 import labkit as lab
@@ -18,9 +18,7 @@ BOXES = [device("B10", "198.51.100.10", "bcast-only", protocols=["broadcast"]),
 
 def hold_1900():
     """A program that binds port 1900 without sharing it."""
-    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    sock.bind(("0.0.0.0", 1900))
-    return "python3 (pid %d)" % os.getpid(), sock
+    return "python3 (pid %d)" % os.getpid(), lab.udp(("0.0.0.0", 1900), reuse=False)
 
 
 def no_default_route():

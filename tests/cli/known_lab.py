@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The boxes nasscout-cli remembers, against nasscout-sim, only inside
 scripts/lab/lab.sh:  known_lab.py BUILD_DIR CASE"""
-import glob, json, os, signal, stat, sys, time
+import glob, json, os, stat, sys, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lab"))
 import labkit as lab
@@ -65,15 +65,11 @@ def moved_box_is_remembered_once_under_its_new_address():
 def watch_reports_a_box_announcing_from_another_address_as_moved():
     private_state()
     announcing = dict(answers=-1, announce=[{"at": 0.3 * k, "nts": "alive"} for k in range(1, 100)], **OFFICE)
-    proc, out, err = lab.started("watch", "--format", "jsonl", "--interval", "60")
-    events = lambda: [json.loads(line) for line in open(out).read().splitlines()]
-    with lab.sim([device("A1", OLD, **announcing)]):
-        lab.wait_for(lambda: any(e["device"]["ip"] == OLD for e in events()), "the box at its first address", proc=proc)
-    with lab.sim([device("A1", NEW, **announcing)]):
-        lab.wait_for(lambda: any(e["device"]["ip"] == NEW for e in events()), "the box at its new address", proc=proc)
-    proc.send_signal(signal.SIGTERM)
-    check(proc.wait(30) == 0, "watch: %s" % open(err).read())
-    got = [(e["event"], e.get("from"), e["device"]["ip"]) for e in events()]
+    watch = lab.Watch("--interval", "60")
+    for address in (OLD, NEW):
+        with lab.sim([device("A1", address, **announcing)]):
+            watch.until(lambda events: any(ip == address for _, ip, _, _ in events))
+    got = [(event, moved_from, ip) for event, ip, _, moved_from in watch.stop()]
     check(got == [("added", None, OLD), ("moved", OLD, NEW)], "events: %s" % got)
 
 

@@ -8,10 +8,9 @@ import os, sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "lab"), os.path.join(HERE, "..", "ui", "lab")]
 import labkit as lab
-from labkit import check, device
+from labkit import REQUEST, check, device
 import window_lab
 
-REQUEST = bytes([11, 1, 0, 0, 255, 255, 255, 255]) + bytes(140)
 LAN = ("LAB_IN_LAN", "dev0", "LAB_NET1", "LAB_HOST_IP1")
 SITUATIONS = {  # the boxes' network (where, interface, subnet, the host's address there) first, then others watched
     "second-nic": [("LAB_IN_NET2", "dev1", "LAB_NET2", "LAB_HOST_IP2"), LAN],

@@ -27,8 +27,8 @@ def Flood():
         out, err = p.communicate(timeout=120)
         check(p.returncode == 0 and out.strip() == "sent 5000", "flood failed: %s %s" % (out, err))
     with lab.sim([lab.device("GOOD-AFTER-FLOOD", NET2 + ".29", maker="tambu", protocols=["ssdp"])]):
-        w.until(lambda events: any(ident == "GOOD-AFTER-FLOOD" for _, _, ident in events))
-    never = unlisted({ip for _, ip, _ in w.stop()}, NET1, NET2)
+        w.until(lambda events: any(ident == "GOOD-AFTER-FLOOD" for _, _, ident, _ in events))
+    never = unlisted({ip for _, ip, _, _ in w.stop()}, NET1, NET2)
     check(not never, "flooding addresses never listed: %s" % never)
 
 

@@ -8,6 +8,7 @@ IN_ROUTED = os.environ.get("LAB_IN_ROUTED", "").split()
 GROUP, ST = "239.143.255.250", "urn:schemas-upnp-org:device:LarkvatDevice:1"
 NET1, NET2 = "198.51.100", "203.0.113"
 HOST1, HOST2 = NET1 + ".1", NET2 + ".1"
+REQUEST = bytes([11, 1, 0, 0, 255, 255, 255, 255]) + bytes(140)  # the broadcast search request
 CLI = SIM = LAB_HOST = WINDOW = WORK = ""
 LAB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lab", "lab.sh")
 CHILDREN = []
@@ -105,9 +106,11 @@ class Watch:
         self.proc, self.out, self.err = started("watch", "--format", "jsonl", *args)
 
     def events(self):
+        """(event, address, id, the address a moved box was at or None) of every event so far."""
         events = [json.loads(line) for line in open(self.out).read().split("\n")[:-1]]
-        check(all(set(e) == {"event", "device"} for e in events), "unexpected keys: %s" % events[-5:])
-        return [(e["event"], e["device"]["ip"], e["device"]["id"]) for e in events]
+        keys = lambda e: {"event", "device"} | ({"from"} if e["event"] == "moved" else set())
+        check(all(set(e) == keys(e) for e in events), "unexpected keys: %s" % events[-5:])
+        return [(e["event"], e["device"]["ip"], e["device"]["id"], e.get("from")) for e in events]
 
     def until(self, predicate, limit=60):
         wait_for(lambda: predicate(self.events()), "the watch's events", limit, self.proc)
@@ -126,9 +129,9 @@ def bound(ports=(67, 1900, 1530, 1550)):
                                     for line in open("/proc/net/udp").readlines()[1:]}, "the engine to bind %s" % (ports,))
 
 
-def udp(bind, broadcast=False):
+def udp(bind, broadcast=False, reuse=True):
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, int(reuse))
     s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, int(broadcast))
     s.bind(bind)
     return s

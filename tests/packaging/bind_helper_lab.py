@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
 """The bind helper as the engine runs it, only inside scripts/lab/lab.sh (root there may bind port 67):
-bind_helper_lab.py HELPER"""
-import os, socket, subprocess, sys
+bind_helper_lab.py BUILD_DIR hands_over_its_one_socket HELPER"""
+import os, socket, sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lab"))
+import labkit as lab
+from labkit import check
 
 
 def run(helper, *args):
@@ -22,31 +26,22 @@ def run(helper, *args):
     return status, stderr, socket.socket(fileno=fds[0]) if fds else None
 
 
-def main():
-    if not os.environ.get("LAB_IN_LAN"):
-        print("run as: scripts/lab/lab.sh bind_helper_lab.py HELPER", file=sys.stderr)
-        return 77
-    helper, failures = sys.argv[1], []
+def hands_over_its_one_socket(helper):
     for args in (["--port", "80"], [""]):
         status, stderr, sock = run(helper, *args)
-        if status != 2 or not stderr or sock is not None:
-            failures.append("arguments %s: exit %d, %r, socket %s" % (args, status, stderr, sock))
+        check(status == 2 and stderr and sock is None,
+              "arguments %s: exit %d, %r, socket %s" % (args, status, stderr, sock))
     status, stderr, sock = run(helper)
-    if sock is None:
-        failures.append("no socket handed over: exit %d, %r" % (status, stderr))
-    else:
-        got = (sock.family, sock.type, sock.proto, sock.getsockname(),
-               sock.getsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST) != 0, status)
-        want = (socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_UDP, ("0.0.0.0", 67), True, 0)
-        if got != want:
-            failures.append("handed over %s, not %s" % (got, want))
-        # Without address reuse a second one cannot share the port the first holds.
-        status, stderr, second = run(helper)
-        if second is not None or status == 0 or "Address already in use" not in stderr:
-            failures.append("a second helper while the port is held: exit %d, %r" % (status, stderr))
-    print("\n".join(failures) or "PASS bind helper")
-    return 1 if failures else 0
+    check(sock is not None, "no socket handed over: exit %d, %r" % (status, stderr))
+    got = (sock.family, sock.type, sock.proto, sock.getsockname(),
+           sock.getsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST) != 0, status)
+    want = (socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_UDP, ("0.0.0.0", 67), True, 0)
+    check(got == want, "handed over %s, not %s" % (got, want))
+    # Without address reuse a second one cannot share the port the first holds.
+    status, stderr, second = run(helper)
+    check(second is None and status != 0 and "Address already in use" in stderr,
+          "a second helper while the port is held: exit %d, %r" % (status, stderr))
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    lab.main({"hands_over_its_one_socket": hands_over_its_one_socket})

@@ -5,10 +5,9 @@ import os, subprocess, sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lab"))
 import labkit as lab
-from labkit import GROUP, ST, check, collect, device, udp
+from labkit import GROUP, REQUEST, ST, check, collect, device, udp
 
 SEARCH = "M-SEARCH * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nST: %s\r\nMAN: \"ssdp:discover\"\r\nMX: 3\r\n\r\n"
-REQUEST = bytes([11, 1, 0, 0, 255, 255, 255, 255]) + bytes(140)
 
 
 def Answers():

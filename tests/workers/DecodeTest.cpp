@@ -5,80 +5,49 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
+#include <regex>
 #include <string>
 
 #include "Protocol/BroadcastCodec.h"
 #include "Protocol/SsdpCodec.h"
+#include "TestFiles.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 struct Case {
-    std::string name;
     std::map<std::string, std::string> header;
     std::string datagram;
 };
 
-// \\ \r \t \0 \xHH; a backslash that ends the line is returned as `joined`.
-std::string Unescape(const std::string& line, bool& joined) {
-    std::string out;
-    joined = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        if (line[i] != '\\') {
-            out += line[i];
-        } else if (i + 1 == line.size()) {
-            joined = true;
-        } else {
-            const char c = line[++i];
-            if (c == 'x') {
-                out += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
-                i += 2;
-            } else {
-                out += c == 'r' ? '\r' : c == 't' ? '\t' : c == '0' ? '\0' : c;
-            }
-        }
-    }
-    return out;
-}
-
-// Header lines up to the first empty one; then the body, whose lines end in
-// CRLF for SSDP (unless joined) and are the option text for broadcast.
+// A case file: header lines ("key: value", or a # comment) up to the first
+// empty line, then the body. SSDP body lines end in CRLF unless a backslash
+// ends them; a broadcast body is the option text. Escapes: \0 \t \r.
 Case Load(const fs::path& file, bool ssdp) {
-    Case c{file.parent_path().filename().string() + "/" + file.filename().string(), {}, {}};
-    std::ifstream in(file);
-    std::string line;
-    while (std::getline(in, line) && !line.empty()) {
-        if (line[0] == '#') continue;
-        const std::size_t colon = line.find(": ");
-        if (colon != std::string::npos) c.header[line.substr(0, colon)] = line.substr(colon + 2);
-    }
-    bool joined = false;
-    std::string body;
-    while (std::getline(in, line)) {
-        body += Unescape(line, joined);
-        if (ssdp && !joined) body += "\r\n";
-    }
+    Case c;
+    const std::string text = testfiles::readFile(file);
+    const std::size_t split = text.find("\n\n");
+    const std::string header = text.substr(0, split);
+    const std::regex field("(?:^|\n)(\\w+): ([^\n]*)");
+    for (std::sregex_iterator m(header.begin(), header.end(), field), end; m != end; ++m)
+        c.header[(*m)[1].str()] = (*m)[2].str();
+    std::string body = std::regex_replace(text.substr(split + 2), std::regex("\\\\\n"), "");
+    body = std::regex_replace(body, std::regex("\n"), ssdp ? "\r\n" : "");
+    const std::pair<const char*, char> escapes[] = {{"\\\\0", '\0'}, {"\\\\t", '\t'}, {"\\\\r", '\r'}};
+    for (const auto& [escape, byte] : escapes)
+        body = std::regex_replace(body, std::regex(escape), std::string(1, byte));
     if (ssdp) return c.datagram = body, c;
 
     auto number = [&](const char* key, int fallback) {
         return c.header.count(key) ? std::stoi(c.header[key]) : fallback;
     };
-    std::string packet = {static_cast<char>(number("op", 12)), static_cast<char>(number("code", 1)), 0, 0};
-    packet += std::string(4, '\xFF') + std::string(12, '\0') + body;
-    packet.resize(static_cast<std::size_t>(number("size", 148)), '\0');
-    c.datagram = packet;
+    c.datagram = {static_cast<char>(number("op", 12)), static_cast<char>(number("code", 1)), 0, 0};
+    c.datagram += std::string(4, '\xFF') + std::string(12, '\0') + body;
+    c.datagram.resize(static_cast<std::size_t>(number("size", 148)), '\0');
     return c;
-}
-
-std::vector<Case> LoadAll(const char* protocol) {
-    std::vector<Case> cases;
-    for (const auto& entry : fs::directory_iterator(fs::path(NASSCOUT_DATAGRAMS) / protocol))
-        if (entry.path().extension() == ".txt") cases.push_back(Load(entry.path(), protocol[0] == 's'));
-    return cases;
 }
 
 // "id|ip|host|product|extra|version|factory|type". A text with stray bytes
@@ -116,10 +85,15 @@ std::string Decoded(const Case& c, bool ssdp) {
 
 TEST(Decode, SavedDatagramsGiveTheirRecordsOrNone) {
     for (const char* protocol : {"ssdp", "broadcast"}) {
-        const auto cases = LoadAll(protocol);
-        EXPECT_GE(cases.size(), 10u) << protocol;
-        for (const Case& c : cases)
-            EXPECT_EQ(Decoded(c, protocol[0] == 's'), c.header.at("expect")) << c.name;
+        const bool ssdp = protocol[0] == 's';
+        std::size_t cases = 0;
+        for (const auto& file : fs::directory_iterator(fs::path(NASSCOUT_DATAGRAMS) / protocol)) {
+            if (file.path().extension() != ".txt") continue;
+            const Case c = Load(file.path(), ssdp);
+            EXPECT_EQ(Decoded(c, ssdp), c.header.at("expect")) << file.path();
+            ++cases;
+        }
+        EXPECT_GE(cases, 10u) << protocol;
     }
 }
 
