@@ -4,8 +4,8 @@
 #include <string>
 
 #include "BenchMain.h"
-#include "SearchDeviceThread/SearchDeviceBroadcastThread.h"
 #include "SearchDeviceHandle/SearchDeviceClient.h"
+#include "SearchDeviceThread/SearchDeviceBroadcastThread.h"
 #include "SearchDeviceThread/SearchDeviceMulticastThread.h"
 
 namespace {

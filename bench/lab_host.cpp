@@ -18,9 +18,8 @@
 // The sink watches the datagrams to ports 68 and 1900 of 198.18.0.0/16 leaving
 // through IFACE, with kernel time stamps, and reports the gaps between them
 // against the nominal gap of rate N.
-#include <utility>  // before Asio (pulled in through the engine headers)
-
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <linux/if_packet.h>
 #include <net/ethernet.h>
 #include <net/if.h>
@@ -36,13 +35,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>  // before Asio (pulled in through the engine headers)
 #include <vector>
 
 #include "Common/CoverageDump.h"

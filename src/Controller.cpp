@@ -139,7 +139,8 @@ void Controller::showStatus(const LanguageTexts& texts) {
         if (!text.empty()) text += "\n";
         text += line;
     };
-    if (const std::string sent = broadcastSendText(broadcastSends_, workers_, texts); !sent.empty()) addLine(sent);
+    if (const std::string sent = broadcastSendText(broadcastSends_, workers_, texts); !sent.empty())
+        addLine(sent);
     if (storedTargetsError_.reason != SearchTargetError::Reason::None)
         addLine(
             LanguageTexts::fill(texts.text("Status Targets Refused", "Other networks not searched: {reason}"),

@@ -4,7 +4,6 @@
 
 #include "Common/DottedQuad.h"
 
-
 std::string deviceUrl(const std::string& scheme, const std::string& ip) {
     std::array<int, 4> o{};
     if (!ParseDottedQuad(ip, o)) return {};

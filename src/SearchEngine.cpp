@@ -38,7 +38,12 @@ bool SearchEngine::sweepSearchTargets() {
 
 SweepStatus SearchEngine::sweepStatus() {
     const SweepProgress p = CDeviceSearchInterface::GetInstance()->GetSweepProgress();
-    return {p.state == SweepProgress::State::Running, p.remaining, p.sent + p.failed, p.failed, p.error, p.done,
+    return {p.state == SweepProgress::State::Running,
+            p.remaining,
+            p.sent + p.failed,
+            p.failed,
+            p.error,
+            p.done,
             p.total};
 }
 

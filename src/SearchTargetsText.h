@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "LanguageTexts.h"
 #include "Common/SearchTargets.h"
+#include "LanguageTexts.h"
 
 // Why a list of search targets was refused, naming the offending item, in
 // the language of texts (English where it has no entry).

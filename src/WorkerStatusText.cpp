@@ -54,7 +54,8 @@ std::string broadcastSendText(const std::vector<SearchBroadcastSend>& sends,
     });
     if (!started) return {};
     if (sends.empty())
-        return texts.text("Status Broadcast No Interface", "No network interface can carry the broadcast search.");
+        return texts.text("Status Broadcast No Interface",
+                          "No network interface can carry the broadcast search.");
     std::string failed;
     for (const SearchBroadcastSend& s : sends) {
         if (s.sent) continue;
@@ -62,7 +63,7 @@ std::string broadcastSendText(const std::vector<SearchBroadcastSend>& sends,
         failed += s.interfaceName + (s.error.empty() ? "" : " (" + s.error + ")");
     }
     if (failed.empty()) return {};
-    return LanguageTexts::fill(
-        texts.text("Status Broadcast Not Sent", "The broadcast search could not go out through {interfaces}."),
-        {{"interfaces", failed}});
+    return LanguageTexts::fill(texts.text("Status Broadcast Not Sent",
+                                          "The broadcast search could not go out through {interfaces}."),
+                               {{"interfaces", failed}});
 }

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "LanguageTexts.h"
 #include "Common/SearchWorkerStatus.h"
+#include "LanguageTexts.h"
 
 // One line naming every search that could not start, "" when all started;
 // in the language of texts, English where it has no entry.

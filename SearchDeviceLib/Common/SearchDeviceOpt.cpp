@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include "Common/SearchTargets.h"
 #include "SearchDeviceHandle/SearchDeviceClient.h"
 #include "SearchDeviceHandle/SearchTargetSweep.h"
-#include "Common/SearchTargets.h"
 #include "ShowLog/ShowLog.h"
 
 extern "C" int search_dll_init(int (*callback)(void*, int), bool log_on, const char* log_dir, bool multi_ip) {
@@ -51,8 +51,10 @@ static_assert(static_cast<int>(SweepProgress::State::Idle) == SEARCH_SWEEP_IDLE 
 extern "C" int search_sweep_progress(sweepprogress* progress) {
     if (progress == nullptr) return 0;
     const SweepProgress p = CSearchTargetSweep::Progress();
-    *progress = sweepprogress{p.done, p.total, p.sent, p.failed, p.rate, p.achieved, p.elapsed, p.remaining,
-                              static_cast<int>(p.state), p.number, {}};
+    *progress = sweepprogress{p.done,    p.total,     p.sent,
+                              p.failed,  p.rate,      p.achieved,
+                              p.elapsed, p.remaining, static_cast<int>(p.state),
+                              p.number,  {}};
     std::snprintf(progress->error, sizeof progress->error, "%s", p.error.c_str());
     return 0;
 }

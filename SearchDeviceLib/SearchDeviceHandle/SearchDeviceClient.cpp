@@ -19,13 +19,13 @@
 #include <mutex>
 #include <system_error>
 
-#include "SearchDeviceHandle/HostNameLookup.h"
+#include "Common/SearchPorts.h"
 #include "Net/Ipv4.h"
 #include "Protocol/BroadcastCodec.h"
+#include "SearchDeviceHandle/HostNameLookup.h"
 #include "SearchDeviceThread/SearchDeviceBroadcastThread.h"
 #include "SearchDeviceThread/SearchDeviceMultiCommandThead.h"
 #include "SearchDeviceThread/SearchDeviceMulticastThread.h"
-#include "Common/SearchPorts.h"
 #include "ShowLog/ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
@@ -321,7 +321,8 @@ std::vector<SearchWorkerStatus> CSearchDeviceClient::GetWorkerStatus() {
     }
     // Creation order, so that a reader that remembers how many it has seen
     // meets every new worker after those.
-    std::stable_sort(made.begin(), made.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(made.begin(), made.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<SearchWorkerStatus> snapshot;
     snapshot.reserve(made.size());
     for (auto& entry : made) snapshot.push_back(std::move(entry.second));

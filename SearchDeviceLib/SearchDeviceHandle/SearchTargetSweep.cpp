@@ -16,11 +16,11 @@
 #include <thread>
 #include <vector>
 
-#include "Net/Ipv4.h"
 #include "Common/NoDestructor.h"
-#include "SearchDeviceHandle/Pacer.h"
+#include "Net/Ipv4.h"
 #include "Protocol/BroadcastCodec.h"
 #include "Protocol/SsdpCodec.h"
+#include "SearchDeviceHandle/Pacer.h"
 #include "SearchDeviceHandle/SearchDeviceClient.h"
 #include "SearchDeviceThread/SearchDeviceThread.h"
 #include "ShowLog/ShowLog.h"

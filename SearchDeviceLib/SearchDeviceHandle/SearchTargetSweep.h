@@ -12,17 +12,17 @@
 // A snapshot of the latest sweep.
 struct SweepProgress {
     enum class State { Idle, Running, Finished, Cancelled };  // Idle: no sweep since the start
-    unsigned long long done = 0;    // addresses probed so far
-    unsigned long long total = 0;   // addresses in the sweep
-    unsigned long long sent = 0;    // datagrams sent
-    unsigned long long failed = 0;  // datagrams the system refused
-    int rate = 0;              // datagrams per second asked for
-    double achieved = 0;       // datagrams per second so far (sent and failed)
-    double elapsed = 0;        // seconds since the start (until the end, once ended)
-    double remaining = 0;      // seconds left at the rate (two datagrams per address); 0 once ended
+    unsigned long long done = 0;                              // addresses probed so far
+    unsigned long long total = 0;                             // addresses in the sweep
+    unsigned long long sent = 0;                              // datagrams sent
+    unsigned long long failed = 0;                            // datagrams the system refused
+    int rate = 0;                                             // datagrams per second asked for
+    double achieved = 0;                                      // datagrams per second so far (sent and failed)
+    double elapsed = 0;    // seconds since the start (until the end, once ended)
+    double remaining = 0;  // seconds left at the rate (two datagrams per address); 0 once ended
     State state = State::Idle;
-    unsigned number = 0;       // 1 for the first sweep, one more for each further one
-    std::string error;         // the first send error's text, empty when none
+    unsigned number = 0;  // 1 for the first sweep, one more for each further one
+    std::string error;    // the first send error's text, empty when none
 };
 
 class CSearchTargetSweep {

@@ -25,10 +25,14 @@ CSearchDeviceBroadcastThread::~CSearchDeviceBroadcastThread() {}
 
 void CSearchDeviceBroadcastThread::InitSearchThread() { StartOnSocket(" "); }
 
-void CSearchDeviceBroadcastThread::SetOwnOptions() { socket.set_option(boost::asio::socket_base::broadcast(true)); }
+void CSearchDeviceBroadcastThread::SetOwnOptions() {
+    socket.set_option(boost::asio::socket_base::broadcast(true));
+}
 
 // Port 67 may need the bind helper.
-void CSearchDeviceBroadcastThread::BindSocket(const ip::udp::endpoint& local) { BindOrAskHelper(socket, local); }
+void CSearchDeviceBroadcastThread::BindSocket(const ip::udp::endpoint& local) {
+    BindOrAskHelper(socket, local);
+}
 
 std::vector<BroadcastInterface> BroadcastInterfaces(const struct ifaddrs* list) {
     std::vector<BroadcastInterface> found;

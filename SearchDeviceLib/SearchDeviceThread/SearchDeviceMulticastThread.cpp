@@ -10,8 +10,8 @@
 #include <exception>
 #include <string_view>
 
-#include "Protocol/SsdpCodec.h"
 #include "Common/SearchPorts.h"
+#include "Protocol/SsdpCodec.h"
 #include "ShowLog/ShowLog.h"
 
 using SearchDeviceShowLog::io_printf;
@@ -112,19 +112,21 @@ void CSearchDeviceMulticastThread::ExitSearchThread() {
 void CSearchDeviceMulticastThread::JoinGroupOn(const std::string& localIP) {
     // A worker without a socket has nothing to join with.
     if (!bStarted || bExitSock) return;
-    auto join = std::find_if(vJoins.begin(), vJoins.end(), [&](const GroupJoin& j) { return j.localIP == localIP; });
+    auto join =
+        std::find_if(vJoins.begin(), vJoins.end(), [&](const GroupJoin& j) { return j.localIP == localIP; });
     const bool first = join == vJoins.end();
     if (first) join = vJoins.insert(vJoins.end(), GroupJoin{localIP, false, 0, ""});
     std::string error;
     try {
-        SetSocketOption(ip::multicast::join_group(ip::make_address_v4(kGroupAddress), ip::make_address_v4(localIP)));
+        SetSocketOption(
+            ip::multicast::join_group(ip::make_address_v4(kGroupAddress), ip::make_address_v4(localIP)));
     } catch (const boost::system::system_error& e) {
         // Still a member there, or the any-interface join already took the
         // default route's interface.
         if (e.code() == boost::asio::error::address_in_use) {
             if (first)
-                io_printf("SendThread %d : Add To Multicast Group Info, Interface : %s, Already Joined ", nPort,
-                          localIP.c_str());
+                io_printf("SendThread %d : Add To Multicast Group Info, Interface : %s, Already Joined ",
+                          nPort, localIP.c_str());
             return;
         }
         error = e.what();

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "Common/CommonStruct.h"
-#include "KnownBoxes.h"
 #include "Common/SearchTargets.h"
 #include "Common/SearchWorkerStatus.h"
+#include "KnownBoxes.h"
 
 // Where the asking of search targets stands, as the window polls it.
 struct SweepStatus {

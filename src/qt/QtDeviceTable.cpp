@@ -1,11 +1,10 @@
 #include "QtDeviceTable.h"
 
+#include <QHeaderView>
+#include <QItemSelectionModel>
 #include <algorithm>
 #include <array>
 #include <optional>
-
-#include <QHeaderView>
-#include <QItemSelectionModel>
 
 #include "Common/DottedQuad.h"
 #include "QtControls.h"

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
-#include "Common/BindHelper.h"
 #include "CliOutput.h"
+#include "Common/BindHelper.h"
 #include "SnapshotDiff.h"
 #include "StartWarnings.h"
 
@@ -42,7 +42,8 @@ TEST(CliJson, EveryKeyInOrderAndValidUtf8WhateverTheBytes) {
     auto parsed = nlohmann::ordered_json::parse(FormatJsonArray({d}))[0];
     std::vector<std::string> keys;
     for (const auto& item : parsed.items()) keys.push_back(item.key());
-    EXPECT_THAT(keys, ElementsAre("id", "ip", "host", "product", "extra", "version", "factory", "type", "lifetime"));
+    EXPECT_THAT(
+        keys, ElementsAre("id", "ip", "host", "product", "extra", "version", "factory", "type", "lifetime"));
     EXPECT_EQ(parsed["host"], "q\"\x1B\uFFFD");
     EXPECT_EQ(parsed["version"], std::string(32, 'v'));
 }
@@ -79,7 +80,8 @@ TEST(CliText, DeviceTextCannotReachTheTerminalOrAddRows) {
 }
 
 TEST(CliDiff, ByAddressRemovalsFirstAndNoNewsInAgeingKindOrAProtocolSwitch) {
-    deviceinfo a = Device("198.51.100.10", "a"), b = Device("198.51.100.11", "b"), c = Device("203.0.113.10", "c");
+    deviceinfo a = Device("198.51.100.10", "a"), b = Device("198.51.100.11", "b"),
+               c = Device("203.0.113.10", "c");
     deviceinfo renamed = a, moved = b, aged = b;
     Set(renamed.host, "a2");
     Set(moved.ip, "198.51.100.12");  // same id on a new address: a new entry
@@ -94,7 +96,8 @@ TEST(CliDiff, ByAddressRemovalsFirstAndNoNewsInAgeingKindOrAProtocolSwitch) {
     deviceinfo viaSsdp = aged, upgraded = aged, longName = a, longName2;
     Set(viaSsdp.version, "2.1.7");  // the SSDP answer carries a version, the broadcast one not
     Set(upgraded.version, "2.2.0");
-    std::memset(longName.host, 'n', sizeof longName.host);  // 32 bytes without a terminator: the last one counts too
+    std::memset(longName.host, 'n',
+                sizeof longName.host);  // 32 bytes without a terminator: the last one counts too
     longName2 = longName;
     longName2.host[31] = 'm';
     const struct {
@@ -147,7 +150,8 @@ TEST(CliSweep, ProgressIsRewrittenOnATerminalAndWholeLinesUnderVerbose) {
     const std::string line = "asking targets: 64/254 addresses, 1000 datagrams/s, 1:15 left";
     const std::tuple<bool, bool, std::string> cases[] = {
         {false, true, ""}, {true, false, "\r" + line + "   "}, {true, true, "nasscout-cli: " + line + "\n"}};
-    for (const auto& [terminal, verbose, shown] : cases) EXPECT_EQ(SweepProgressText(p, terminal, verbose), shown);
+    for (const auto& [terminal, verbose, shown] : cases)
+        EXPECT_EQ(SweepProgressText(p, terminal, verbose), shown);
     EXPECT_THAT(SweepRefusedWarning(-1, "Resource temporarily unavailable"),
                 HasSubstr("not asked: no thread could be made for them (Resource temporarily unavailable)"));
 }

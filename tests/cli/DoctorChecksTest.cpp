@@ -84,8 +84,9 @@ TEST(DoctorChecks, UfwConfAndUserRules) {
 }
 
 TEST(DoctorChecks, FirewalldZonesAndPorts) {
-    const auto zones = ParseActiveZones("home\n  interfaces: wlan0\npublic (default)\n  interfaces: eth0 eth1\n"
-                                        "trusted\n  sources: 10.0.0.0/8\n");
+    const auto zones = ParseActiveZones(
+        "home\n  interfaces: wlan0\npublic (default)\n  interfaces: eth0 eth1\n"
+        "trusted\n  sources: 10.0.0.0/8\n");
     EXPECT_THAT(zones.at("public"), ElementsAre("eth0", "eth1"));
     EXPECT_THAT(zones.at("home"), ElementsAre("wlan0"));
     EXPECT_TRUE(zones.at("trusted").empty());
@@ -101,20 +102,25 @@ TEST(DoctorChecks, NftTablesThatDropTheAnswers) {
         "table inet filter {\n\tchain input {\n\t\ttype filter hook input priority filter; policy drop;\n"
         "\t\tct state established,related accept\n\t\tiif \"lo\" accept\n";
     const std::string end = "\t}\n}\n";
-    const std::string output = "table ip nat {\n\tchain output {\n\t\ttype filter hook output priority 0; policy "
-                               "accept;\n\t\tdrop\n\t}\n}\n";
+    const std::string output =
+        "table ip nat {\n\tchain output {\n\t\ttype filter hook output priority 0; policy "
+        "accept;\n\t\tdrop\n\t}\n}\n";
     const std::pair<std::string, std::vector<std::string>> rows[] = {
         {stateful + end, {"inet filter input"}},
         {stateful + "\t\tudp dport { 67, 1900, 1530-1790 } accept\n" + end, {}},
         {stateful + "\t\tudp dport 1900 accept\n" + end, {"inet filter input"}},  // port 67 still dropped
         {"table inet fw {\n\tchain in {\n\t\ttype filter hook input priority 0; policy accept;\n"
-         "\t\tct state invalid drop\n\t\tcounter packets 3 bytes 120 reject with icmpx admin-prohibited\n" + end,
+         "\t\tct state invalid drop\n\t\tcounter packets 3 bytes 120 reject with icmpx admin-prohibited\n" +
+             end,
          {"inet fw in"}},
         {"table ip t {\n\tchain in {\n\t\ttype filter hook input priority 0; policy accept;\n"
-         "\t\tmeta l4proto udp drop\n" + end + output, {"ip t in"}},
+         "\t\tmeta l4proto udp drop\n" +
+             end + output,
+         {"ip t in"}},
         {output, {}},  // only what leaves is dropped
     };
-    for (const auto& [ruleset, dropping] : rows) EXPECT_EQ(NftTablesDroppingAnswers(ruleset), dropping) << ruleset;
+    for (const auto& [ruleset, dropping] : rows)
+        EXPECT_EQ(NftTablesDroppingAnswers(ruleset), dropping) << ruleset;
 }
 
 TEST(DoctorChecks, ReportPutsBlockingFirstAndIsNotOk) {

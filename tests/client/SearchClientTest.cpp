@@ -12,10 +12,10 @@
 
 #include "SearchDeviceHandle/HostNameLookup.h"
 #include "SearchDeviceHandle/SearchDeviceClient.h"
-#include "nasscout/SearchDeviceOpt.h"
 #include "SearchDeviceThread/SearchDeviceThread.h"
 #include "ShowLog/ShowLog.h"
 #include "TestFiles.h"
+#include "nasscout/SearchDeviceOpt.h"
 
 using ::testing::ElementsAre;
 using Kind = SearchWorkerStatus::Kind;
@@ -176,7 +176,8 @@ TEST_F(SearchClient, ASweepMakesItsStandInWorkersThroughTheFactory) {
     EXPECT_THAT(Given(), ElementsAre("B - 67", "M - 1900 retry", "B - 0", "C - 0"));
     EXPECT_EQ(workers[2]->starts + workers[3]->starts, 4);
     std::vector<std::pair<Kind, bool>> listed;
-    for (const SearchWorkerStatus& s : CSearchDeviceClient::GetWorkerStatus()) listed.emplace_back(s.kind, s.forSweeps);
+    for (const SearchWorkerStatus& s : CSearchDeviceClient::GetWorkerStatus())
+        listed.emplace_back(s.kind, s.forSweeps);
     EXPECT_THAT(listed, ElementsAre(std::pair(Kind::Broadcast, false), std::pair(Kind::Multicast, false),
                                     std::pair(Kind::Broadcast, true), std::pair(Kind::Command, true)));
     sweepprogress p;

@@ -2,8 +2,8 @@
 // item (cli_lab_bad_arguments_exit_2_with_one_clear_message runs the CLI's refusals).
 #include <gtest/gtest.h>
 
-#include "Net/Ipv4.h"
 #include "Common/SearchTargets.h"
+#include "Net/Ipv4.h"
 
 namespace {
 

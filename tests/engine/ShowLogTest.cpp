@@ -32,10 +32,13 @@ protected:
 TEST_F(ShowLog, LinesAreStampedEchoedAndAppendedOnlyWhenOnWithADirectoryThatFits) {
     // The file name takes 30 characters, the path buffer 4095 plus a terminator.
     std::string tooDeep = dir.slash() + "b/";
-    while (tooDeep.size() < 4066) tooDeep += std::string(std::min<std::size_t>(200, 4065 - tooDeep.size()), 'd') + "/";
+    while (tooDeep.size() < 4066)
+        tooDeep += std::string(std::min<std::size_t>(200, 4065 - tooDeep.size()), 'd') + "/";
     std::filesystem::create_directories(tooDeep);
     const std::string tooLong(10000, 'z');
-    for (auto [on, where] : {std::pair{false, dir.slash().c_str()}, {true, nullptr}, {true, tooDeep.c_str()},
+    for (auto [on, where] : {std::pair{false, dir.slash().c_str()},
+                             {true, nullptr},
+                             {true, tooDeep.c_str()},
                              {true, tooLong.c_str()}}) {
         EXPECT_EQ(io_log_init(on, where), 0) << on << (where ? std::strlen(where) : 0);
         EXPECT_EQ(io_printf("hello %d", 1) + io_printf_time("hello") + io_log("a", "b", 3, "c"), 0);
@@ -48,8 +51,9 @@ TEST_F(ShowLog, LinesAreStampedEchoedAndAppendedOnlyWhenOnWithADirectoryThatFits
     io_log_exit();
     const std::string time = R"(\[--\d\d:\d\d:\d\d(\.\d{6})?--\]\*at noon\r\n)";
     EXPECT_TRUE(std::regex_match(echoed(), std::regex("worker 67 up" + kStamp + time)));
-    EXPECT_TRUE(std::regex_match(written(), std::regex("------Start Log System-------\r\nworker 67 up" + kStamp +
-                                                       time + "\\[a\\]:b\\(1\\): c\r\n------Exit Log System-------\r\n")));
+    EXPECT_TRUE(std::regex_match(written(),
+                                 std::regex("------Start Log System-------\r\nworker 67 up" + kStamp + time +
+                                            "\\[a\\]:b\\(1\\): c\r\n------Exit Log System-------\r\n")));
 }
 
 TEST_F(ShowLog, EmptyOrOverlongLinesAreRefusedWholeNeverCut) {

@@ -3,11 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "Net/Ipv4.h"
 #include "ConfigParser.h"
 #include "DestinationGuard.h"
 #include "Endpoint.h"
 #include "MessageBuilder.h"
+#include "Net/Ipv4.h"
 #include "RequestClassifier.h"
 #include "SimError.h"
 
@@ -62,11 +62,11 @@ TEST(RequestClassifier, ARequestIsExactly148BytesWithItsOpAndAnMSearchAsksForThe
 
 TEST(DestinationGuard, OnlyLabAddressesTheGroupAndTheLimitedBroadcastUnlessAnyIsAllowed) {
     const DestinationGuard guard(false), any(true);
-    for (const char* allowed :
-         {"198.51.100.1", "198.51.100.255", "203.0.113.0", "203.0.113.77", "169.254.10.10", "239.143.255.250", "255.255.255.255"})
+    for (const char* allowed : {"198.51.100.1", "198.51.100.255", "203.0.113.0", "203.0.113.77",
+                                "169.254.10.10", "239.143.255.250", "255.255.255.255"})
         EXPECT_TRUE(guard.allowsDestination(ip(allowed))) << allowed;
-    for (const char* refused :
-         {"10.0.0.1", "127.0.0.1", "198.51.101.1", "203.0.112.255", "239.255.255.250", "0.0.0.0", "192.168.1.255", "169.255.0.1"}) {
+    for (const char* refused : {"10.0.0.1", "127.0.0.1", "198.51.101.1", "203.0.112.255", "239.255.255.250",
+                                "0.0.0.0", "192.168.1.255", "169.255.0.1"}) {
         EXPECT_FALSE(guard.allowsDestination(ip(refused))) << refused;
         EXPECT_TRUE(any.allowsDestination(ip(refused))) << refused;
     }

@@ -104,7 +104,9 @@ struct FakeDesktop : Timer, Workspace, SystemLog, Alert, FontCatalogue, Resource
         EXPECT_EQ(seconds, 1.0);
         onTick = std::move(f);
     }
-    void tick(int n = 1) { while (n-- > 0) onTick(); }
+    void tick(int n = 1) {
+        while (n-- > 0) onTick();
+    }
     void openURL(const std::string& url, std::function<void()> failed) override {
         urls.push_back(url);
         if (openFails) failed();

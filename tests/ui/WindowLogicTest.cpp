@@ -17,14 +17,17 @@ using K = SearchWorkerStatus::Kind;
 // The table's rows as "host ip type;".
 std::string shown(const FakeTable& t) {
     std::string s;
-    for (const RowPtr& r : t.rows) s += r->at("HomeHost") + " " + r->at("IP") + " " + r->at("DeviceType") + ";";
+    for (const RowPtr& r : t.rows)
+        s += r->at("HomeHost") + " " + r->at("IP") + " " + r->at("DeviceType") + ";";
     return s;
 }
 
 // A phrase missing from the language file stays English; a value is never read as a marker.
 TEST(Countdown, RunsTenToZeroThenEnablesTheButtonsOnEveryTickWithTheStatusLineTranslated) {
-    Window w({{"Status Rights", "Port {port} braucht root"}, {"Status Nothing Found", "Nichts da, siehe {readme}"},
-              {"Open Failed", "{address} geht nicht"}, {"Copy address", "Kopieren"}});
+    Window w({{"Status Rights", "Port {port} braucht root"},
+              {"Status Nothing Found", "Nichts da, siehe {readme}"},
+              {"Open Failed", "{address} geht nicht"},
+              {"Copy address", "Kopieren"}});
     w.engine.workers = {{K::Broadcast, "", 67, false, "bind: Permission denied"},
                         {K::Multicast, "", 1900, true, ""},
                         {K::Command, "198.51.100.1", 1530, false, "busy {port}"}};
@@ -64,7 +67,9 @@ TEST(Countdown, TheStatusLineNamesTheInterfacesTheBroadcastSearchCouldNotGoOutTh
     const SearchBroadcastSend wired{"eth0", "198.51.100.1", true, ""}, usb{"usb0", "203.0.113.1", false, ""},
         wifi{"wlan0", "169.254.7.9", false, "Network is unreachable"};
     const std::tuple<bool, std::vector<SearchBroadcastSend>, std::string> searches[] = {
-        {true, {wired, wifi, usb}, "The broadcast search could not go out through wlan0 (Network is unreachable), usb0."},
+        {true,
+         {wired, wifi, usb},
+         "The broadcast search could not go out through wlan0 (Network is unreachable), usb0."},
         {true, {wired}, ""},
         {true, {}, "No network interface can carry the broadcast search."},
         {false, {}, "Broadcast search unavailable: port 67 could not be opened"}};
@@ -118,7 +123,8 @@ TEST(Table, RebuiltOnlyWhenTheListSizeChangesUntilTheCountdownEndsAndOpensOneRow
     w.controller->onLogin();
     w.controller->onTableviewDoubleClicked();
     EXPECT_EQ(w.desktop.urls, Strings{"smb://198.51.100.12"});
-    EXPECT_EQ(w.desktop.count("not opening http for \"1.2.3.4@evil.example/\\x1b[31m\": not an IPv4 address"), 1);
+    EXPECT_EQ(w.desktop.count("not opening http for \"1.2.3.4@evil.example/\\x1b[31m\": not an IPv4 address"),
+              1);
 
     w.controller->onRefreash();
     EXPECT_EQ(w.buttons() + shown(w.table), "---");
@@ -138,7 +144,8 @@ TEST(OtherNetworks, TheDialogRefusesWhatTheCommandLineRefusesKeepsWhatItSavesAnd
     EXPECT_EQ(w.desktop.dialogText + "|" + w.desktop.dialog->save.title, "10.0.0.0/8|Save");
     const std::pair<const char*, const char*> refused[] = {
         {"198.18.10.0/24,\n", "'198.18.10.0/24,': a comma too many leaves an empty item"},
-        {"nas.example.org", "'nas.example.org' is not an IPv4 address or network such as 10.1.20.7 or 10.1.20.0/24"},
+        {"nas.example.org",
+         "'nas.example.org' is not an IPv4 address or network such as 10.1.20.7 or 10.1.20.0/24"},
         {"198.18.10.0/33", "198.18.10.0/33: nur /16 bis /32"},
         {"10.1.1.1\n224.0.0.251",
          "'224.0.0.251' cannot be asked directly: it is a broadcast, multicast or reserved address"}};
@@ -179,13 +186,15 @@ TEST(OtherNetworks, TheDialogRefusesWhatTheCommandLineRefusesKeepsWhatItSavesAnd
 
 TEST(LanguageChoice, TheFirstLanguageOfTheEnvironmentSelectsItsFileByExactCode) {
     using Env = std::map<std::string, std::string>;
-    const std::pair<Env, const char*> cases[] = {
-        {{{"LANG", "de_DE.UTF-8"}}, "de"}, {{{"LC_ALL", "pt_BR"}, {"LANG", "de_DE"}}, "pt"},
-        {{{"LANGUAGE", "fr:de"}, {"LC_ALL", "pl_PL"}}, "fr"},
-        {{{"LANGUAGE", ""}, {"LC_MESSAGES", "nl_NL@euro"}}, "nl"},
-        {{{"LANGUAGE", "de-DE"}}, "en"}, {{{"LANGUAGE", "sv:de"}}, "en"},
-        {{{"LC_ALL", "POSIX"}, {"LANG", "de"}}, "en"}, {{{"LC_ALL", "C.UTF-8"}, {"LANG", "de"}}, "en"},
-        {{}, "en"}};
+    const std::pair<Env, const char*> cases[] = {{{{"LANG", "de_DE.UTF-8"}}, "de"},
+                                                 {{{"LC_ALL", "pt_BR"}, {"LANG", "de_DE"}}, "pt"},
+                                                 {{{"LANGUAGE", "fr:de"}, {"LC_ALL", "pl_PL"}}, "fr"},
+                                                 {{{"LANGUAGE", ""}, {"LC_MESSAGES", "nl_NL@euro"}}, "nl"},
+                                                 {{{"LANGUAGE", "de-DE"}}, "en"},
+                                                 {{{"LANGUAGE", "sv:de"}}, "en"},
+                                                 {{{"LC_ALL", "POSIX"}, {"LANG", "de"}}, "en"},
+                                                 {{{"LC_ALL", "C.UTF-8"}, {"LANG", "de"}}, "en"},
+                                                 {{}, "en"}};
     for (const auto& [env, file] : cases)
         EXPECT_EQ(languageResourceName(languageFromEnvironment([&](const char* name) -> const char* {
                       auto it = env.find(name);
@@ -208,7 +217,8 @@ struct Parsed : Window {
     explicit Parsed(const std::string& xml) {
         desktop.files["XML_en"] = xml;
         notifications.addObserver(kReflashLanguage, [this](const Notification& n) { added.push_back(n); });
-        notifications.addObserver(kEarthquakesErrorNotif, [this](const Notification& n) { errors.push_back(n); });
+        notifications.addObserver(kEarthquakesErrorNotif,
+                                  [this](const Notification& n) { errors.push_back(n); });
         start();
     }
     const FontNode* entry(const std::string& key) { return controller->parseOperation()->entry(key); }
@@ -270,7 +280,8 @@ TEST(Apply, ParsedOnItsOwnThreadTheTableIsAppliedOnTheMainThreadToTheFirstThreeH
 }
 
 // Every title in one window carries its own access letter, taken from the title.
-void expectOwnLetters(const std::vector<std::pair<std::string, std::string>>& titles, const std::string& lang) {
+void expectOwnLetters(const std::vector<std::pair<std::string, std::string>>& titles,
+                      const std::string& lang) {
     std::set<int> letters;
     for (const auto& [title, letter] : titles) {
         EXPECT_TRUE(letter.size() == 1 && strcasestr(title.c_str(), letter.c_str()))
@@ -333,8 +344,10 @@ TEST(ShippedFiles, EachParsesCleanlyWithTextsKnownFontsAndForEveryControlANameAD
             EXPECT_FALSE(c->access.name.empty() || c->access.description.empty()) << lang << " " << c->text;
         }
         expectOwnLetters(window, lang);
-        expectOwnLetters({{d.label, d.labelAccess.mnemonic}, {d.save.title, d.save.access.mnemonic},
-                          {d.cancel.title, d.cancel.access.mnemonic}}, lang);
+        expectOwnLetters({{d.label, d.labelAccess.mnemonic},
+                          {d.save.title, d.save.access.mnemonic},
+                          {d.cancel.title, d.cancel.access.mnemonic}},
+                         lang);
         for (const AccessTexts* a : std::initializer_list<const AccessTexts*>{
                  &p.countdown.access, &p.status.access, &p.table.access, &d.labelAccess})
             EXPECT_FALSE(a->name.empty() || a->description.empty()) << lang;

@@ -20,8 +20,8 @@
 #include <tuple>
 
 #include "DeviceSearchInterface.h"
-#include "SearchDeviceThread/SearchDeviceBroadcastThread.h"
 #include "SearchDeviceHandle/SearchDeviceClient.h"
+#include "SearchDeviceThread/SearchDeviceBroadcastThread.h"
 #include "SearchDeviceThread/SearchDeviceMultiCommandThead.h"
 #include "SearchDeviceThread/SearchDeviceMulticastThread.h"
 #include "ShowLog/ShowLog.h"
@@ -36,7 +36,8 @@ inline const char* kHostIp = "198.51.100.1";
 // could reach a real network. Anything that sends must refuse to run otherwise.
 inline std::string OutsideLab() {
     const char* pid = std::getenv("LAB_LAN_PID");
-    struct stat self {}, lan{};
+    struct stat self {
+    }, lan{};
     if (pid == nullptr || stat("/proc/self/ns/net", &self) != 0 ||
         stat((std::string("/proc/") + pid + "/ns/net").c_str(), &lan) != 0 || self.st_ino == lan.st_ino)
         return "not in the lab's host namespace (run under scripts/lab/lab.sh)";
@@ -172,7 +173,9 @@ TEST(Worker, ReceivesCutDatagramsInOrderAndAStopEndsTheWaitHandingNothingOn) {
     device.Send(1661, "first");
     ASSERT_TRUE(Eventually([&] { return late->Calls().size() == 1; }));
     ASSERT_TRUE(!SearchDeviceShowLog::io_log_enabled() ||  // its line tells when the receive waits again
-                Eventually([] { return testfiles::countOf(LogText(), "SendThread 1661 : Wait Reciver Socket") == 2; }));
+                Eventually([] {
+                    return testfiles::countOf(LogText(), "SendThread 1661 : Wait Reciver Socket") == 2;
+                }));
     late->RaiseExitFlag();
     device.Send(1661, "late");
     ASSERT_TRUE(Eventually([&] { return !late->Running(); }));
@@ -181,7 +184,8 @@ TEST(Worker, ReceivesCutDatagramsInOrderAndAStopEndsTheWaitHandingNothingOn) {
     // The search request goes to the group byte for byte (our own multicast
     // comes back through the loop), sent while answers pour in.
     auto member = lab::Bound("0.0.0.0", 1900);
-    member.set_option(boost::asio::ip::multicast::join_group(boost::asio::ip::make_address_v4("239.143.255.250")));
+    member.set_option(
+        boost::asio::ip::multicast::join_group(boost::asio::ip::make_address_v4("239.143.255.250")));
     Command* flooded = Start(lab::kHostIp, 1662);
     std::atomic<bool> flooding{true};
     std::thread flood([&] {
@@ -192,8 +196,9 @@ TEST(Worker, ReceivesCutDatagramsInOrderAndAStopEndsTheWaitHandingNothingOn) {
     ASSERT_TRUE(Eventually([&] { return member.available() > 0; }));
     std::string request(2048, '\0');
     request.resize(member.receive(boost::asio::buffer(request)));
-    EXPECT_EQ(request, "M-SEARCH * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nST: "
-                       "urn:schemas-upnp-org:device:LarkvatDevice:1\r\nMAN: \"ssdp:discover\"\r\nMX: 3\r\n\r\n");
+    EXPECT_EQ(request,
+              "M-SEARCH * HTTP/1.1\r\nHOST: 239.143.255.250:1900\r\nST: "
+              "urn:schemas-upnp-org:device:LarkvatDevice:1\r\nMAN: \"ssdp:discover\"\r\nMX: 3\r\n\r\n");
     Stop(flooded);
     const std::size_t handed = flooded->Calls().size();
     flooded->SendSearchCommandToDevice(unused);
@@ -259,12 +264,13 @@ TEST(Worker, ARepeatIsDroppedAsEachProtocolSaysAndOnlyWhatMayBeADeviceIsTraced) 
 
     const std::string log = traced ? LogText().substr(logStart) : "";
     using Trace = std::pair<const char*, std::size_t>;
-    for (const auto& [line, count] : {Trace{"1664 : Handle Broadcast Recive Information  ", 8},  // not for sizes
-                                      {"1664 : Recive IP : 198.51.100.1 is not Device *[", 1},
-                                      {"1664 : Handle Broadcast Recive Information Fail *[", 2},
-                                      {"1664 : Handle Broadcast Recive Information Success *[", 5},
-                                      {"1665 : Handle Mulitcast Recive Information Fail : Old Device, type = 2 *[", 1},
-                                      {"1665 : Handle Mulitcast Recive Information Success, type = 1 *[", 2}})
+    for (const auto& [line, count] :
+         {Trace{"1664 : Handle Broadcast Recive Information  ", 8},  // not for sizes
+          {"1664 : Recive IP : 198.51.100.1 is not Device *[", 1},
+          {"1664 : Handle Broadcast Recive Information Fail *[", 2},
+          {"1664 : Handle Broadcast Recive Information Success *[", 5},
+          {"1665 : Handle Mulitcast Recive Information Fail : Old Device, type = 2 *[", 1},
+          {"1665 : Handle Mulitcast Recive Information Success, type = 1 *[", 2}})
         EXPECT_TRUE(!traced || testfiles::countOf(log, std::string("SendThread ") + line) == count) << line;
 
     // The client clears the last record before each search while the receive
@@ -300,7 +306,8 @@ TEST(Worker, ATakenPortMovesTheWorkerOnAtMostTwentyTimesAndOnlyWithRetry) {
     moved->JoinGroupOn("203.0.113.1");
     Stop(moved);  // it would share 1901 with the next one
     EXPECT_TRUE(!SearchDeviceShowLog::io_log_enabled() ||
-                testfiles::countOf(LogText(), "Leave To Multicast Group Info, Interface : 203.0.113.1 ") == 1);
+                testfiles::countOf(LogText(), "Leave To Multicast Group Info, Interface : 203.0.113.1 ") ==
+                    1);
 
     for (int port = 1901; port <= 1920; ++port) blockers.push_back(lab::Bound("0.0.0.0", port));
     auto* stuck = Start<Multicast>(nullptr, 1900, true);
@@ -319,14 +326,16 @@ TEST(Worker, AGroupJoinThatFailedOrWentWithItsInterfaceIsMadeAgainAtTheNextSearc
     const std::string make = "ip link add nic9 type veth peer name box9 netns " + pid +
                              " && ip addr add 198.18.213.1/24 dev nic9 && ip link set nic9 up" + lan +
                              "ip addr add 198.18.213.9/24 dev box9" + lan + "ip link set box9 up";
-    const std::string announce = "true" + lan + "python3 -c \"import socket as s; u = s.socket(2, 2); u.setsockopt("
+    const std::string announce = "true" + lan +
+                                 "python3 -c \"import socket as s; u = s.socket(2, 2); u.setsockopt("
                                  "0, s.IP_MULTICAST_IF, s.inet_aton('198.18.213.9')); u.sendto(b'NOTIFY', "
                                  "('239.143.255.250', 1900))\" 2>/dev/null";
     auto* ssdp = Start<Multicast>(nullptr, 1900);
     auto searchesThenHeard = [&] {
         const std::size_t before = ssdp->Calls().size();
         for (int search = 0; search < 2; ++search) ssdp->JoinGroupOn("198.18.213.1");
-        return Eventually([&] { return std::system(announce.c_str()) == 0 && ssdp->Calls().size() > before; });
+        return Eventually(
+            [&] { return std::system(announce.c_str()) == 0 && ssdp->Calls().size() > before; });
     };
     ssdp->JoinGroupOn("198.18.213.1");
     ASSERT_EQ(std::system(make.c_str()), 0) << make;
@@ -336,8 +345,9 @@ TEST(Worker, AGroupJoinThatFailedOrWentWithItsInterfaceIsMadeAgainAtTheNextSearc
     Stop(ssdp);
     std::system("ip link del nic9");
     if (SearchDeviceShowLog::io_log_enabled()) {
-        for (const auto& [line, count] : {std::pair{"Add To Multicast Group Info, Interface : 198.18.213.1 ", 2u},
-                                          {"Alter Device Mulitcast Group Error, Interface : 198.18.213.1", 1u}})
+        for (const auto& [line, count] :
+             {std::pair{"Add To Multicast Group Info, Interface : 198.18.213.1 ", 2u},
+              {"Alter Device Mulitcast Group Error, Interface : 198.18.213.1", 1u}})
             EXPECT_EQ(testfiles::countOf(LogText(), std::string("SendThread 1900 : ") + line), count) << line;
     }
 }

@@ -153,8 +153,8 @@ std::string SweepProgressText(const SweepProgress& p, bool terminal, bool verbos
     if (!terminal) return {};
     const long left = std::lround(p.remaining);
     char line[160];
-    std::snprintf(line, sizeof line, "asking targets: %llu/%llu addresses, %.0f datagrams/s, %ld:%02ld left", p.done,
-                  p.total, p.achieved, left / 60, left % 60);
+    std::snprintf(line, sizeof line, "asking targets: %llu/%llu addresses, %.0f datagrams/s, %ld:%02ld left",
+                  p.done, p.total, p.achieved, left / 60, left % 60);
     return verbose ? "nasscout-cli: " + std::string(line) + "\n" : "\r" + std::string(line) + "   ";
 }
 

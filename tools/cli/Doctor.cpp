@@ -35,9 +35,9 @@
 
 #include "Common/BindHelper.h"
 #include "Common/CoverageDump.h"
+#include "Common/SearchPorts.h"
 #include "DeviceSearchInterface.h"
 #include "DoctorChecks.h"
-#include "Common/SearchPorts.h"
 #include "StartWarnings.h"
 
 extern char** environ;

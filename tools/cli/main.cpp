@@ -19,13 +19,13 @@
 #include <vector>
 
 #include "AnswerLog.h"
-#include "Common/BindHelper.h"
 #include "CliOutput.h"
+#include "Common/BindHelper.h"
 #include "Common/CoverageDump.h"
+#include "Common/SearchTargets.h"
 #include "DeviceSearchInterface.h"
 #include "Doctor.h"
 #include "KnownBoxes.h"
-#include "Common/SearchTargets.h"
 #include "ShowLog/ShowLog.h"
 #include "SnapshotDiff.h"
 #include "StartWarnings.h"
@@ -162,7 +162,8 @@ public:
             if (inPlace) std::fprintf(stderr, "\r%70s\r", "");
             tick();
             if (inPlace || std::chrono::steady_clock::now() >= nextLine) {
-                std::fputs(cli::SweepProgressText(engine->GetSweepProgress(), terminal, o.verbose).c_str(), stderr);
+                std::fputs(cli::SweepProgressText(engine->GetSweepProgress(), terminal, o.verbose).c_str(),
+                           stderr);
                 nextLine = std::chrono::steady_clock::now() + std::chrono::seconds(1);
             }
         }

@@ -1,11 +1,11 @@
 #include "MessageBuilder.h"
 
-#include "Net/Ipv4.h"
-#include "Common/CommonStruct.h"
-#include "Endpoint.h"
-
 #include <algorithm>
 #include <cstring>
+
+#include "Common/CommonStruct.h"
+#include "Endpoint.h"
+#include "Net/Ipv4.h"
 
 std::array<std::uint8_t, 148> MessageBuilder::broadcastAnswer(const DeviceProfile& device) {
     dhcppacket packet{};

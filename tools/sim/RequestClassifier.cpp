@@ -1,9 +1,9 @@
 #include "RequestClassifier.h"
 
+#include <cctype>
+
 #include "Common/CommonStruct.h"
 #include "MessageBuilder.h"
-
-#include <cctype>
 
 namespace {
 

@@ -46,7 +46,7 @@ int SendMessageToDevice(dhcppacket* packet);
 // thread. With no targets set, nothing is ever sent beyond the searches above.
 
 enum {
-    SEARCH_SWEEP_IDLE = 0,       // no sweep since the engine started
+    SEARCH_SWEEP_IDLE = 0,  // no sweep since the engine started
     SEARCH_SWEEP_RUNNING = 1,
     SEARCH_SWEEP_FINISHED = 2,   // every address was probed (some sends may have failed)
     SEARCH_SWEEP_CANCELLED = 3,  // a new sweep, search_sweep_cancel or search_dll_exit stopped it

@@ -64,9 +64,11 @@ struct Gui : testing::Test {
 
 TEST_F(Gui, SmallLanguageTableRaisesANonModalAlertAndIsAppliedAsPlainText) {
     QTemporaryDir dir;
-    std::ofstream(dir.filePath("XML_en.xml").toStdString()) << languageFile(
-        {{"Log In", "Enter &amp; go"}, {"List2", "Address"}, {"Device List", "&lt;b&gt;Boxes"},
-         {"Search Time", "&lt;i&gt;Time:"}});
+    std::ofstream(dir.filePath("XML_en.xml").toStdString())
+        << languageFile({{"Log In", "Enter &amp; go"},
+                         {"List2", "Address"},
+                         {"Device List", "&lt;b&gt;Boxes"},
+                         {"Search Time", "&lt;i&gt;Time:"}});
     Ui::MainWindow& ui = open(dir.path().toStdString());
     QMessageBox* box = nullptr;
     ASSERT_TRUE(waitFor([&] { return (box = shownMessage()); }));
@@ -151,7 +153,8 @@ TEST_F(Gui, OtherNetworksDialogRefusesInPlaceAndClosesOnSave) {
     edit->setPlainText("198.18.10.0/33");
     save->click();
     EXPECT_TRUE(dialog->isVisible());
-    EXPECT_EQ(dialog->findChild<QLabel*>("targetsError")->text(), "'198.18.10.0/33': a network must be /16 to /32");
+    EXPECT_EQ(dialog->findChild<QLabel*>("targetsError")->text(),
+              "'198.18.10.0/33': a network must be /16 to /32");
     edit->setPlainText("198.18.10.20");
     save->click();
     ASSERT_TRUE(waitFor([&] { return !dialog; }));
@@ -172,10 +175,10 @@ TEST(SettingsFile, EachSaveIsJudgedByItselfAndAHandEditedCommaListIsReadAsItsIte
     } steps[] = {
         {nullptr, nullptr, "198.18.10.20", true},
         {"/", nullptr, "198.18.10.21", false},
-        {nullptr, nullptr, "198.18.10.22", true},  // after a failed save
+        {nullptr, nullptr, "198.18.10.22", true},                                  // after a failed save
         {"[General\ntargets=198.18.10.7\n", "198.18.10.7", "198.18.10.23", true},  // not parsed cleanly
-        {"[General]\ntargets=10.1.20.0/24, 10.1.30.7\n", "10.1.20.0/24, 10.1.30.7", "10.1.20.0/24,\n10.1.30.7",
-         true},
+        {"[General]\ntargets=10.1.20.0/24, 10.1.30.7\n", "10.1.20.0/24, 10.1.30.7",
+         "10.1.20.0/24,\n10.1.30.7", true},
     };
     for (const Step& step : steps) {
         QDir(file).removeRecursively();
