@@ -23,7 +23,7 @@ struct deviceinfo {
 
     // Equal when all seven texts (up to their terminators) and type agree;
     // lifetime does not count.
-    bool compare(deviceinfo other) const;
+    bool compare(const deviceinfo& other) const;
     // Copies every field; bytes after each terminator become zero.
     void alterValue(deviceinfo other);
     // Back to the freshly constructed state: empty texts, type 0, lifetime 60.

@@ -197,6 +197,59 @@ struct Pieces {
     std::string_view id, ip, host, product, extra, version, factory;
 };
 
+#if defined(__SSE2__)
+// The bits of `c` in the 64 bytes from p.
+std::uint64_t marks64(const char* p, char c) {
+    const __m128i needle = _mm_set1_epi8(c);
+    std::uint64_t bits = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        bits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, needle))))
+                << (16 * i);
+    }
+    return bits;
+}
+
+// readServer's searches from the version on, when the commas and the line
+// end all lie within the 64 bytes from there (the usual answer): every piece
+// from one look at those bytes. False, with nothing read, otherwise.
+bool readServerWithin64(std::string_view text, std::size_t versionStart, Pieces& p) {
+    if (versionStart > text.size() || text.size() - versionStart < 64) return false;
+    const char* const base = text.data() + versionStart;
+    const std::uint64_t commas = marks64(base, ',');
+    if (commas == 0) return false;
+    const int comma1 = std::countr_zero(commas);
+    const std::uint64_t later = commas & (~std::uint64_t{0} << comma1 << 1);
+    if (later == 0) return false;
+    const int partStart = std::countr_zero(later) + 2;
+    if (partStart >= 64) return false;
+    const std::uint64_t ends = marks64(base, '\r') & (~std::uint64_t{0} << partStart);
+    if (ends == 0) return false;
+    const int partEnd = std::countr_zero(ends);
+
+    p.version = {base, static_cast<std::size_t>(comma1)};
+    const int partLen = std::min(partEnd - partStart, static_cast<int>(kProductPartMax));
+    const std::string_view part(base + partStart, static_cast<std::size_t>(partLen));
+    // partStart + partLen <= partEnd < 64: the shift stays in range.
+    std::uint64_t slashes = marks64(base, '/') >> partStart & ((std::uint64_t{1} << partLen) - 1);
+    if (slashes == 0) return true;
+    const auto next = [&slashes] {
+        const std::size_t at = static_cast<std::size_t>(std::countr_zero(slashes));
+        slashes &= slashes - 1;
+        return at;
+    };
+    const std::size_t slash1 = next();
+    p.factory = part.substr(0, slash1);
+    if (slashes == 0) return true;
+    const std::size_t slash2 = next();
+    p.host = part.substr(slash1 + 1, slash2 - slash1 - 1);
+    const std::size_t slash3 = slashes == 0 ? npos : next();
+    p.product = part.substr(slash2 + 1, slash3 == npos ? npos : slash3 - slash2 - 1);
+    if (slash3 != npos) p.extra = part.substr(slash3 + 1);
+    return true;
+}
+#endif
+
 // SERVER: ... RUZO/<version>,<item>, <factory>/<host>/<product>[/<extra>]\r
 // Each missing piece ends the reading; what was read so far is kept.
 void readServer(std::string_view text, std::size_t server, std::size_t firstMarker, Pieces& p) {
@@ -207,6 +260,9 @@ void readServer(std::string_view text, std::size_t server, std::size_t firstMark
             : findByLetter(text, "RUZO/", server, 2);
     if (marker == npos) return;
     const std::size_t versionStart = marker + 5;
+#if defined(__SSE2__)
+    if (readServerWithin64(text, versionStart, p)) return;
+#endif
     const std::size_t comma1 = findByte(text, ',', versionStart);
     if (comma1 == npos) return;
     p.version = text.substr(versionStart, comma1 - versionStart);

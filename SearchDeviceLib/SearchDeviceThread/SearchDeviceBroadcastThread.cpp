@@ -111,9 +111,11 @@ void CSearchDeviceBroadcastThread::HandleReceiveInfo(char* data, int length, std
     const BroadcastVerdict verdict =
         DecodeBroadcastAnswer({data, static_cast<std::size_t>(length)}, senderIP, info);
     if (verdict == BroadcastVerdict::Ignored) return;
-    io_printf("SendThread %d : Handle Broadcast Recive Information  ", nPort);
+    // Read once: with no log and no echo every trace call below is skipped.
+    const bool traced = SearchDeviceShowLog::io_log_traced();
+    if (traced) io_printf("SendThread %d : Handle Broadcast Recive Information  ", nPort);
     if (verdict == BroadcastVerdict::NotDevice) {
-        io_printf("SendThread %d : Recive IP : %s is not Device ", nPort, senderIP.c_str());
+        if (traced) io_printf("SendThread %d : Recive IP : %s is not Device ", nPort, senderIP.c_str());
         return;
     }
 
@@ -124,10 +126,10 @@ void CSearchDeviceBroadcastThread::HandleReceiveInfo(char* data, int length, std
         if (fresh) oldDeviceInfo = info;
     }
     if (!fresh) {
-        io_printf("SendThread %d : Handle Broadcast Recive Information Fail ", nPort);
+        if (traced) io_printf("SendThread %d : Handle Broadcast Recive Information Fail ", nPort);
         return;
     }
-    io_printf("SendThread %d : Handle Broadcast Recive Information Success ", nPort);
+    if (traced) io_printf("SendThread %d : Handle Broadcast Recive Information Success ", nPort);
     if (handOver.device != nullptr) handOver.device(&info, sizeof info, nPort);
 }
 

@@ -214,7 +214,9 @@ char* CSearchDeviceMulticastThread::str_ltrim(char* text) {
 }
 
 void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int length, std::string& senderIP) {
-    io_printf("SendThread %d : Handle Mulitcast Recive Information  ", nPort);
+    // Read once: with no log and no echo every trace call below is skipped.
+    const bool traced = SearchDeviceShowLog::io_log_traced();
+    if (traced) io_printf("SendThread %d : Handle Mulitcast Recive Information  ", nPort);
     if (data == nullptr || length <= 0) return;
     deviceinfo info;
     if (!DecodeSsdpMessage({data, static_cast<std::size_t>(length)}, senderIP, info)) return;
@@ -230,10 +232,11 @@ void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int length, std
         // Forgetting it lets the next copy through: of a run of identical
         // announcements every second one is dropped.
         ClearOldDeviceInfo();
-        io_printf("SendThread %d : Handle Mulitcast Recive Information Fail : Old Device, type = %d ", nPort,
-                  type);
+        if (traced)
+            io_printf("SendThread %d : Handle Mulitcast Recive Information Fail : Old Device, type = %d ", nPort,
+                      type);
         return;
     }
-    io_printf("SendThread %d : Handle Mulitcast Recive Information Success, type = %d ", nPort, type);
+    if (traced) io_printf("SendThread %d : Handle Mulitcast Recive Information Success, type = %d ", nPort, type);
     if (handOver.device != nullptr) handOver.device(&info, sizeof info, nPort);
 }

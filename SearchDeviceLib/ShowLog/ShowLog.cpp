@@ -17,6 +17,7 @@ constexpr std::size_t kLineMax = 1023;
 
 bool logUsable() { return g_bLogEnable && io_log_path[0] != '\0'; }
 bool traceWanted() { return logUsable() || g_bEcho; }
+void noteTraced() { detail::g_traced = traceWanted(); }
 
 void appendToFile(const char* text) {
     if (FILE* f = std::fopen(io_log_path, "a+")) {
@@ -40,9 +41,12 @@ void writeLine(const char* line) {
 
 }  // namespace
 
+bool detail::g_traced = false;
+
 int io_log_init(bool enable, const char* directory) {
     g_bLogEnable = enable;
     std::memset(io_log_path, 0, sizeof io_log_path);
+    noteTraced();
     if (!enable || directory == nullptr) return 0;
 
     std::time_t now = std::time(nullptr);
@@ -59,12 +63,12 @@ int io_log_init(bool enable, const char* directory) {
     std::strncpy(io_log_path, directory, sizeof io_log_path - 1);
     io_log_path_create(io_log_path);
     std::strcat(io_log_path, name);
+    noteTraced();
     appendToFile("------Start Log System-------\r\n");
     return 1;
 }
 
 bool io_log_enabled() { return logUsable(); }
-bool io_log_traced() { return traceWanted(); }
 
 void io_log_path_create(const char*) {}
 
@@ -132,6 +136,9 @@ void io_log_exit() {
     if (logUsable()) appendToFile("------Exit Log System-------\r\n");
 }
 
-void io_log_echo(bool on) { g_bEcho = on; }
+void io_log_echo(bool on) {
+    g_bEcho = on;
+    noteTraced();
+}
 
 }  // namespace SearchDeviceShowLog

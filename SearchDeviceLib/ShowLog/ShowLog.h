@@ -13,8 +13,13 @@ namespace SearchDeviceShowLog {
 int io_log_init(bool enable, const char* directory);
 // True when lines are written: the log was switched on with a usable path.
 bool io_log_enabled();
+namespace detail {
+// Whether io_log_traced holds; kept by io_log_init and io_log_echo.
+extern bool g_traced;
+}  // namespace detail
 // True when lines go anywhere: to the log file or, echoed, to the terminal.
-bool io_log_traced();
+// Inline, so that hot paths skip their trace calls for the price of a load.
+inline bool io_log_traced() { return detail::g_traced; }
 void io_log_path_create(const char* path);
 int io_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int io_printf_time(const char* format, ...) __attribute__((format(printf, 1, 2)));
