@@ -204,7 +204,8 @@ std::uint64_t marks64(const char* p, char c) {
     std::uint64_t bits = 0;
     for (int i = 0; i < 4; ++i) {
         const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-        bits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, needle))))
+        bits |= static_cast<std::uint64_t>(
+                    static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, needle))))
                 << (16 * i);
     }
     return bits;

@@ -25,7 +25,8 @@ void CSearchDeviceClient::HandleDeviceMessage(void* record, int, int port) {
     std::memcpy(&copy, record, sizeof copy);
     TerminateDeviceTexts(copy);
     if (traced)
-        io_printf("Handle %d : Search %d Thread Find Device ID : %s, IP : %s  ", port, port, copy.id, copy.ip);
+        io_printf("Handle %d : Search %d Thread Find Device ID : %s, IP : %s  ", port, port, copy.id,
+                  copy.ip);
     call_backup(&copy, port);
     if (traced) io_printf("Handle %d : Search %d Thread Find Device Success Handle  ", port, port);
 }

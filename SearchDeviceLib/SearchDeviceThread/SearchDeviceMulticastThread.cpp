@@ -233,10 +233,11 @@ void CSearchDeviceMulticastThread::HandleReceiveInfo(char* data, int length, std
         // announcements every second one is dropped.
         ClearOldDeviceInfo();
         if (traced)
-            io_printf("SendThread %d : Handle Mulitcast Recive Information Fail : Old Device, type = %d ", nPort,
-                      type);
+            io_printf("SendThread %d : Handle Mulitcast Recive Information Fail : Old Device, type = %d ",
+                      nPort, type);
         return;
     }
-    if (traced) io_printf("SendThread %d : Handle Mulitcast Recive Information Success, type = %d ", nPort, type);
+    if (traced)
+        io_printf("SendThread %d : Handle Mulitcast Recive Information Success, type = %d ", nPort, type);
     if (handOver.device != nullptr) handOver.device(&info, sizeof info, nPort);
 }
